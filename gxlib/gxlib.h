@@ -1,0 +1,66 @@
+// The console library shared by both programs: command-line decoding,
+// prompted updates, help, and small terminal and system services.
+//
+// All library state lives in one Lib object owned by the program's state,
+// so two sessions can run side by side in one process.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "gxlib/io.h"
+
+namespace gx {
+
+struct Lib {
+  explicit Lib(std::istream& in, std::ostream& out, bool interactive = false)
+      : io(in, out, interactive) {}
+
+  Io io;
+  bool becho = false;     // gx_becho: decoded lines are echoed while on
+  char clsMode = ' ';     // remembered clear-screen mode
+  // Time of day as "HH:MM:SS"; replaceable so that tests are repeatable.
+  std::function<std::string()> clock;
+  // Plot state arrives with the plotting library.
+};
+
+// Error codes of the prompted updates (and of every prompt in the programs):
+// callers repeat their prompt only on kReadError.
+constexpr int kReadOk = 0;
+constexpr int kReadError = 1;
+constexpr int kReadEnd = 2;  // end of the input file: abandon the prompt
+
+// Normalises a 40-character command line: word in columns 1-6, blank in 7,
+// argument text in 8-40; sets the qualifier letter and the argument's value.
+void gxdecode(Lib& g, std::string& line, char& qual, double& value);
+
+// Reads a reply and updates one or two values (empty reply keeps them).
+// Returns kReadOk, kReadError (values restored) or kReadEnd.
+int gxupdate(Lib& g, int in, int out, int macro, double& a, double& b);
+int gxupdate(Lib& g, int in, int out, int macro, double& a);
+// The same with the reply given.
+int gxupdatec(Lib& g, int in, int out, int macro, double& a, double& b,
+              const std::string& reply);
+
+// Help: mode 0 prints the entries matching key, mode 1 the keyword list.
+void gxhelp(Lib& g, int in, int out, int mode, const std::string& path,
+            const std::string& key);
+
+int gxlen(const std::string& s);            // length without trailing blanks/tabs
+void gxlead(Lib& g, std::string& s);       // remove leading blanks and tabs
+void gxupcase(std::string& s);             // a-z to A-Z
+void gxcls(Lib& g, int unit, char mode);   // clear the screen
+int gxsystem(Lib& g, const std::string& cmd);  // run a shell command; returns 0
+std::string gxtime(Lib& g);                // "HH:MM:SS", blanks on failure
+void gxdelay(float seconds);               // no waiting
+void gxquit(Lib& g, char device);          // close plot files
+
+// The library's settings command. Returns 1 when the word was not its own.
+int gxparam(Lib& g, int in, int out, int echo, const std::string& line,
+            char option, double value);
+
+// The default path of a program's help file: the installed copy, else the
+// copy in the source tree of this build.
+std::string helpPath(const std::string& file);
+
+}  // namespace gx

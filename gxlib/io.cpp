@@ -1,0 +1,213 @@
+#include "gxlib/io.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <istream>
+#include <ostream>
+
+#include "gxlib/fortio.h"
+
+namespace gx {
+
+namespace {
+// A file unit read at its end this many times in a row is a loop that
+// cannot make progress: end the session instead of spinning.
+constexpr int kEofLimit = 1000;
+}  // namespace
+
+Io::Io(std::istream& in, std::ostream& out, bool interactive)
+    : in_(in), out_(out), interactive_(interactive) {}
+
+Io::~Io() { closeAll(); }
+
+void Io::write(int unit, std::string_view rec) {
+  if (unit == kOut || unit <= 0) {
+    if (!rec.empty() && rec[0] == '+') {
+      out_ << rec.substr(1) << '\n';
+    } else {
+      if (midLine_) out_ << '\n';
+      out_ << rec << '\n';
+    }
+    midLine_ = false;
+    return;
+  }
+  auto it = units_.find(unit);
+  if (it == units_.end() || it->second->acc != Access::Write) return;
+  it->second->fs << rec << '\n';
+}
+
+void Io::prompt(std::string_view text) {
+  if (midLine_) out_ << '\n';
+  out_ << text;
+  out_.flush();
+  midLine_ = true;
+}
+
+void Io::raw(std::string_view bytes) {
+  out_ << bytes;
+  out_.flush();
+}
+
+void Io::flush() { out_.flush(); }
+
+RdStat Io::readLine(int unit, std::string& line, size_t width) {
+  std::string s;
+  if (unit == kIn) {
+    out_.flush();
+    if (!std::getline(in_, s)) {
+      // The terminal has ended: nothing more can ever be read.
+      throw EndOfInput();
+    }
+    if (interactive_) midLine_ = false;
+  } else {
+    auto it = units_.find(unit);
+    if (it == units_.end() || it->second->acc != Access::Read) return RdStat::Err;
+    Unit& u = *it->second;
+    if (!std::getline(u.fs, s)) {
+      if (u.fs.bad()) return RdStat::Err;
+      if (++u.eofCount > kEofLimit) throw EndOfInput();
+      return RdStat::Eof;
+    }
+    u.eofCount = 0;
+  }
+  if (!s.empty() && s.back() == '\r') s.pop_back();
+  line = width > 0 ? pad(s, width) : s;
+  return RdStat::Ok;
+}
+
+namespace {
+template <class T, class Conv>
+RdStat listRead(Io& io, int unit, T* v, int n, Conv conv) {
+  ListScanner sc(n);
+  std::string rec;
+  while (!sc.done()) {
+    RdStat st = io.readLine(unit, rec);
+    if (st != RdStat::Ok) return st;
+    if (!sc.add(rec)) return RdStat::Err;
+  }
+  const auto& items = sc.items();
+  // Convert everything first so that a bad value changes nothing.
+  std::vector<T> out(v, v + n);
+  for (size_t i = 0; i < items.size() && static_cast<int>(i) < n; ++i) {
+    if (items[i].null) continue;
+    if (!conv(items[i].text, out[i])) return RdStat::Err;
+  }
+  for (int i = 0; i < n; ++i) v[i] = out[i];
+  return RdStat::Ok;
+}
+}  // namespace
+
+RdStat Io::readList(int unit, double* v, int n) {
+  return listRead(*this, unit, v, n, [](const std::string& t, double& x) { return listReal(t, x); });
+}
+
+RdStat Io::readListInt(int unit, long long* v, int n) {
+  return listRead(*this, unit, v, n, [](const std::string& t, long long& x) { return listInt(t, x); });
+}
+
+RdStat Io::readListInt(int unit, int* v, int n) {
+  return listRead(*this, unit, v, n, [](const std::string& t, int& x) {
+    long long y;
+    if (!listInt(t, y) || y < -2147483648LL || y > 2147483647LL) return false;
+    x = static_cast<int>(y);
+    return true;
+  });
+}
+
+bool Io::exists(const std::string& name) {
+  std::error_code ec;
+  return !name.empty() && std::filesystem::is_regular_file(name, ec);
+}
+
+bool Io::open(int unit, const std::string& name, OpenStatus st, Access acc, bool binary) {
+  close(unit);
+  if (name.empty()) return false;
+  auto u = std::make_unique<Unit>();
+  u->name = name;
+  u->acc = acc;
+  bool ex = exists(name);
+  std::ios::openmode mode = binary ? std::ios::binary : std::ios::openmode{};
+  if (acc == Access::Read) {
+    if (!ex) {
+      if (st == OpenStatus::Old) return false;
+      // Fortran creates a missing file on an unknown/new open.
+      std::ofstream touch(name);
+      if (!touch) return false;
+    }
+    u->fs.open(name, mode | std::ios::in);
+    if (!u->fs) return false;
+  } else {
+    if (st == OpenStatus::New && ex) return false;
+    if (st == OpenStatus::Old && !ex) return false;
+    std::error_code ec;
+    if (std::filesystem::is_directory(name, ec)) return false;
+    u->tmp = name + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(unit);
+    u->fs.open(u->tmp, mode | std::ios::out | std::ios::trunc);
+    if (!u->fs) {
+      std::remove(u->tmp.c_str());
+      return false;
+    }
+  }
+  units_[unit] = std::move(u);
+  return true;
+}
+
+bool Io::close(int unit, bool keep) {
+  auto it = units_.find(unit);
+  if (it == units_.end()) return true;
+  Unit& u = *it->second;
+  bool ok = true;
+  if (u.acc == Access::Write) {
+    u.fs.flush();
+    ok = static_cast<bool>(u.fs);
+    u.fs.close();
+    if (keep && ok) {
+      if (std::rename(u.tmp.c_str(), u.name.c_str()) != 0) ok = false;
+    }
+    if (!keep || !ok) std::remove(u.tmp.c_str());
+  } else {
+    u.fs.close();
+  }
+  units_.erase(it);
+  return ok;
+}
+
+void Io::closeAll() {
+  // An abandoned write is discarded: the user's file stays as it was.
+  while (!units_.empty()) {
+    auto it = units_.begin();
+    close(it->first, it->second->acc == Access::Read);
+  }
+}
+
+bool Io::rewind(int unit) {
+  auto it = units_.find(unit);
+  if (it == units_.end()) return false;
+  Unit& u = *it->second;
+  u.fs.clear();
+  u.eofCount = 0;
+  if (u.acc == Access::Read) {
+    u.fs.seekg(0);
+  } else {
+    // Rewinding a file being written starts it again.
+    u.fs.close();
+    u.fs.open(u.tmp, std::ios::out | std::ios::trunc | std::ios::binary);
+  }
+  return static_cast<bool>(u.fs);
+}
+
+bool Io::isOpen(int unit) const { return units_.count(unit) != 0; }
+
+std::string Io::nameOf(int unit) const {
+  auto it = units_.find(unit);
+  return it == units_.end() ? std::string() : it->second->name;
+}
+
+std::fstream* Io::stream(int unit) {
+  auto it = units_.find(unit);
+  return it == units_.end() ? nullptr : &it->second->fs;
+}
+
+}  // namespace gx

@@ -1,0 +1,95 @@
+// Numbered I/O units in the Fortran manner: 5 is the terminal input, 6 the
+// terminal output, every other number a file opened by name.
+//
+// Terminal output keeps the carriage-control column: a record that starts
+// with a blank begins a new line and the blank is printed; a record that
+// starts with "+" continues the current line (the echo of a macro answer
+// appears right after its prompt). Prompts leave the cursor on their line.
+//
+// Files written through a unit go to a temporary file beside the target
+// that is renamed over it when the unit is closed, so a failed or abandoned
+// write never leaves a half-written file under the user's name.
+#pragma once
+
+#include <fstream>
+#include <iosfwd>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace gx {
+
+enum class RdStat { Ok, Eof, Err };
+enum class OpenStatus { Old, New, Unknown, Replace };
+enum class Access { Read, Write };
+
+// Thrown when the terminal input ends (or a file unit is read at end of
+// file over and over): the program's run() catches it and ends cleanly.
+struct EndOfInput : std::runtime_error {
+  EndOfInput() : std::runtime_error("end of input") {}
+};
+
+class Io {
+ public:
+  static constexpr int kIn = 5;
+  static constexpr int kOut = 6;
+
+  // interactive: the terminal echoes the user's RETURN itself, so a record
+  // after a prompt answered at the terminal needs no extra line break.
+  Io(std::istream& in, std::ostream& out, bool interactive = false);
+  ~Io();
+  Io(const Io&) = delete;
+  Io& operator=(const Io&) = delete;
+
+  // One output record. Unit 6 is the terminal (carriage control applied);
+  // any other unit must be an open file, which receives the record as is.
+  void write(int unit, std::string_view record);
+  // Terminal prompt: starts on a fresh line, leaves the cursor after it.
+  void prompt(std::string_view text);
+  // Bytes to the terminal with no carriage control (escape sequences).
+  void raw(std::string_view bytes);
+  void flush();
+
+  // Reads one record. width > 0 gives the fixed-width line an A-format read
+  // makes: the first width characters, blank-padded. Unit 5 reads the
+  // terminal and throws EndOfInput at its end.
+  RdStat readLine(int unit, std::string& line, size_t width = 0);
+  // List-directed reads of n values (null values keep the old ones).
+  RdStat readList(int unit, double* v, int n);
+  RdStat readListInt(int unit, long long* v, int n);
+  RdStat readListInt(int unit, int* v, int n);
+
+  // Files. Returns false (and opens nothing) on failure.
+  bool open(int unit, const std::string& name, OpenStatus st, Access acc,
+            bool binary = false);
+  // keep = false discards what was written (the target stays as it was).
+  bool close(int unit, bool keep = true);
+  void closeAll();
+  bool rewind(int unit);
+  bool isOpen(int unit) const;
+  std::string nameOf(int unit) const;
+  static bool exists(const std::string& name);
+  // Direct access to a file unit's stream (binary records).
+  std::fstream* stream(int unit);
+
+  std::ostream& terminal() { return out_; }
+
+ private:
+  struct Unit {
+    std::string name;    // the user's name
+    std::string tmp;     // temporary file being written, if any
+    std::fstream fs;
+    Access acc = Access::Read;
+    int eofCount = 0;
+  };
+  std::istream& in_;
+  std::ostream& out_;
+  bool interactive_;
+  bool midLine_ = false;
+  int termEof_ = 0;
+  std::map<int, std::unique_ptr<Unit>> units_;
+};
+
+}  // namespace gx

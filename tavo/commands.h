@@ -1,0 +1,86 @@
+// TAVO's command table and the command routines.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "tavo/state.h"
+
+namespace tavo {
+
+// A decoded command line.
+struct Command {
+  std::string line;    // the 40-character decoded line
+  std::string word;    // the matched table word
+  char qual = ' ';     // qualifier letter (upper case)
+  char letter = ' ';   // first character of the argument (upper case)
+  double value = 0.0;  // numeric value of the argument
+  std::string arg() const { return line.size() > 7 ? line.substr(7) : std::string(); }
+};
+
+using CmdFn = void (*)(Tavo&, Command&);
+
+// The 60 slots of the command table.
+extern const char* const kCommandWords[60];
+
+// Runs one session; returns the exit status.
+int run(std::istream& in, std::ostream& out, bool interactive = false);
+
+// Prompt helper used by commands: writes the prompt, reads one record from
+// the command input (echoed when it came from a macro). Returns kReadOk,
+// kReadError or kReadEnd (gxlib codes).
+int ask(Tavo& s, const std::string& prompt, std::string& reply, size_t width);
+
+// Foundation commands.
+void cmdP(Tavo&, Command&);
+void cmdExit(Tavo&, Command&);
+void cmdHelp(Tavo&, Command&);
+void cmdDiag(Tavo&, Command&);
+void cmdCap(Tavo&, Command&);
+void cmdMenu(Tavo&, Command&);
+void cmdClear(Tavo&, Command&);
+void cmdSystemShell(Tavo&, Command&);   // $
+void cmdCorr(Tavo&, Command&);
+void cmdVelna(Tavo&, Command&);
+void cmdIon(Tavo&, Command&);
+
+// First-order commands (filein.cpp, cmd_first.cpp).
+void cmdData(Tavo&, Command&);
+void cmdSave(Tavo&, Command&);
+void cmdSmat(Tavo&, Command&);
+void cmdSystem(Tavo&, Command&);
+void cmdElementView(Tavo&, Command&);   // QUAD, OCTU, SOLEN, ACCEL, DIP, EINZ, VS, GAP, CYL, SEXT
+void cmdRuss(Tavo&, Command&);
+void cmdS(Tavo&, Command&);
+void cmdCouple(Tavo&, Command&);
+void cmdChrom(Tavo&, Command&);
+void cmdVector(Tavo&, Command&);
+void cmdPtf(Tavo&, Command&);
+
+// Aberration commands (cmd_aber.cpp).
+void cmdThird(Tavo&, Command&);
+void cmdAb3(Tavo&, Command&);
+void cmdAb2(Tavo&, Command&);
+void cmdCofout(Tavo&, Command&);
+// The aberration half of SYSTEM (figure of merit), called by cmdSystem.
+void systemMerit(Tavo&);
+
+// Commands of later work (cmd_later.cpp).
+void cmdStig(Tavo&, Command&);
+void cmdElemen(Tavo&, Command&);
+void cmdFishk(Tavo&, Command&);
+void cmdCram(Tavo&, Command&);
+void cmdExcite(Tavo&, Command&);
+void cmdRotn(Tavo&, Command&);
+void cmdMask(Tavo&, Command&);
+void cmdSpec(Tavo&, Command&);
+void cmdTrace(Tavo&, Command&);
+void cmdInsert(Tavo&, Command&);
+void cmdRemove(Tavo&, Command&);
+void cmdAgp(Tavo&, Command&);
+void cmdSqueez(Tavo&, Command&);
+void cmdEffect(Tavo&, Command&);
+void cmdParasi(Tavo&, Command&);
+void cmdDisp(Tavo&, Command&);
+
+}  // namespace tavo

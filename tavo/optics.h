@@ -1,0 +1,48 @@
+// First-order optics: element matrices and the system evaluation.
+#pragma once
+
+#include "tavo/state.h"
+
+namespace tavo {
+
+// Element routines: fill M for row i and write the row's lens parameters.
+void drift(Tavo& s, int i, Mat4& m);
+void quad(Tavo& s, int i, Mat4& m);
+void sext(Tavo& s, int i, Mat4& m);
+void octu(Tavo& s, int i, Mat4& m);
+void solenoid(Tavo& s, int i, Mat4& m);
+void dipole(Tavo& s, int i, Mat4& m);
+void accel(Tavo& s, int i, Mat4& m);
+void gap(Tavo& s, int i, Mat4& m);
+void einzel(Tavo& s, int i, Mat4& m);
+void cyl(Tavo& s, int i, Mat4& m);
+void velselect(Tavo& s, int i, Mat4& m);
+
+// Shared routines.
+double pengy(const Tavo& s, int i);          // kinetic energy (MeV) at row i
+Mat4 rotmat(double alpha);
+void rotate(double alpha, Mat4& m);          // M <- R(a) M R(-a)
+void swap(Mat4& m);                          // exchange the planes
+void gxmatmul(const Mat4& a, Mat4& b);       // B <- A B
+void gxmatmul(const Mat14& a, Mat14& b);     // B <- A B
+struct LensParams {
+  double fx = 0, fy = 0, mx = 0, my = 0, vx = 0, vy = 0, px = 0, qx = 0, py = 0, qy = 0;
+};
+LensParams light(Tavo& s, int i, const Mat4& m);
+// Last focusing element k before row i and the distances from its images.
+void elelas(Tavo& s, int i, int& k, double& dx, double& dy);
+
+// System evaluation. iord: 1, 2, 3, -3, -5 (see stigmat.cpp).
+void stigmat(Tavo& s, int iord, Mat4& a);
+// V <- M V plus the aberration terms of order n.
+void vecmul(Tavo& s, int n, double v[4], const Mat4& m);
+void dipadd(Tavo& s, int i, double v[4]);
+void mag(Tavo& s, int iz, double& mx, double& my, bool warn = true);
+void focal(Tavo& s, int iz, double& fx, double& fy, bool warn = true);
+void geom(Tavo& s, int i, const Mat4& m);
+void chroma(Tavo& s, double& dp);
+void matprint(Tavo& s, int mode, const Mat4& m);
+// Element printer: row, column count (10, 4 or 0; the beam row with 5).
+void eleprint(Tavo& s, int row, int ncol, int unit = 6);
+
+}  // namespace tavo

@@ -1,0 +1,164 @@
+// TAVO's shared records. Every record of the program lives in one Tavo
+// object that the routines receive by reference.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "gxlib/gxlib.h"
+
+namespace tavo {
+
+constexpr int kRows = 40;   // element table rows
+constexpr int kCols = 12;   // element table columns
+
+// A 4x4 transfer matrix, column-major, indexed from 1: m(r,c).
+struct Mat4 {
+  std::array<double, 16> a{};
+  double& operator()(int r, int c) { return a[(c - 1) * 4 + (r - 1)]; }
+  double operator()(int r, int c) const { return a[(c - 1) * 4 + (r - 1)]; }
+  static Mat4 identity() {
+    Mat4 m;
+    for (int i = 1; i <= 4; ++i) m(i, i) = 1.0;
+    return m;
+  }
+};
+
+// A 14x14 second-order matrix, column-major, indexed from 1.
+struct Mat14 {
+  std::array<double, 196> a{};
+  double& operator()(int r, int c) { return a[(c - 1) * 14 + (r - 1)]; }
+  double operator()(int r, int c) const { return a[(c - 1) * 14 + (r - 1)]; }
+  static Mat14 identity() {
+    Mat14 m;
+    for (int i = 1; i <= 14; ++i) m(i, i) = 1.0;
+    return m;
+  }
+};
+
+// Unit numbers.
+struct tavo_inout {
+  int sysin = 1;    // system file being read
+  int lst = 2;      // listing file
+  int sysout = 3;   // system file being written
+  int cmd = 5;      // current command input: 5 terminal, 15, 25, ... macros
+  int term = 6;     // terminal output
+};
+
+// The element table: 40 rows x 12 columns, stored column by column.
+struct tavo_bdata {
+  std::array<double, kRows * kCols> b{};
+  double& operator()(int row, int col) { return b[(col - 1) * kRows + (row - 1)]; }
+  double operator()(int row, int col) const { return b[(col - 1) * kRows + (row - 1)]; }
+  void clear() { b.fill(0.0); }
+};
+
+struct tavo_syspb {
+  double totlen = 0.0;   // z at the system end
+  double centre = 0.0;   // centre of the lens section
+};
+
+struct tavo_nlens {
+  int nquad = 0, nsext = 0, noct = 0;
+};
+
+struct tavo_aber3 {
+  std::array<double, 20> total{};   // STOTAL
+  std::array<double, 20> quad{};    // quadrupole share
+  std::array<double, 20> octu{};    // octupole share
+};
+
+// Chromatic and excitation store, indexed from 1 (entries 1..104).
+struct tavo_aber0 {
+  std::array<double, 105> v{};
+  double& operator()(int i) { return v[i]; }
+  double operator()(int i) const { return v[i]; }
+};
+
+struct tavo_const {
+  double e = 1.6021892e-19;     // elementary charge (C)
+  double c = 299792458.0;       // speed of light (m/s)
+  double mu0 = 1.256637062e-06; // permeability (H/m)
+  double u = 1.660565416e-27;   // atomic mass unit (kg)
+  double pi = 3.141592654;
+};
+
+// Variable mask and coefficient mask: 8 rows x 4 integers, indexed from 1.
+struct Mask {
+  std::array<std::array<int, 4>, 8> m{};
+  int& operator()(int row, int k) { return m[row - 1][k - 1]; }
+  int operator()(int row, int k) const { return m[row - 1][k - 1]; }
+};
+
+struct tavo_masks {
+  Mask var;    // kind, element row, column, group
+  Mask coef;   // kind, plane, first index, second index
+};
+
+// Minimiser storage.
+struct stepit_blk1 {
+  int nv = 0;
+  std::array<double, 21> x{};       // X(1..20)
+  std::array<double, 21> xmax{}, xmin{}, deltx{}, delmin{};
+  std::array<double, 21> err{};
+  std::array<int, 21> mask{};
+  int ntrac = 0, matrx = 0, nflat = 0, mosque = 0, maxit = 0;
+  double ratio = 0.0;
+};
+struct stepit_blk2 {
+  double chisq = 0.0;
+};
+struct stepit_mon {
+  int ncall = 0;
+};
+
+// Decoded type code.
+struct TypeCode {
+  int kind = 0;       // 0 particle .. 17 cylinder lens
+  int field = 0;      // +1 magnetic, -1 electric, 0 none
+  int superposed = 0; // 1 when lying on the previous lens
+  int coupling = 0;   // signed coupling code
+};
+
+struct Tavo {
+  Tavo(std::istream& in, std::ostream& out, bool interactive = false)
+      : gx(in, out, interactive) {}
+
+  gx::Lib gx;
+
+  tavo_inout inout;
+  int imacr = 0;                 // tavo_imacr
+  int idiag = -1;                // tavo_idiag
+  std::string file;              // tavo_file (100)
+  std::string title;             // tavo_title (50)
+  std::string helppath;          // help path (50)
+  std::string corrName;          // name remembered by CORR
+
+  tavo_bdata bdata;
+  int syspa = 0;                 // tavo_syspa: row of the system end
+  tavo_syspb syspb;
+  tavo_nlens nlens;
+  std::array<double, 4> bspec{}; // tavo_bspec
+  std::array<double, 41> rotat{};               // tavo_rotat, rows 1..40
+  std::array<std::array<double, 2>, 41> displ{}; // tavo_displ (x, y), rows 1..40
+  std::array<int, 41> coupl{};                  // tavo_coupl, rows 1..40
+  tavo_masks masks;
+  Mat14 aber2;                   // tavo_aber2
+  tavo_aber3 aber3;
+  tavo_aber0 aber0;
+  tavo_const cnst;
+  int iflag = 0;                 // tavo_iflag
+
+  std::array<double, 14> unitFactor{};  // field-unit factors 1..13
+  char ptfUnit = ' ';            // remembered PTF unit letter
+  int exciteUnit = 1;            // remembered EXCITE/CHROM unit index
+  double fitPrecision = 1e-6;    // last MASK precision
+
+  stepit_blk1 blk1;
+  stepit_blk2 blk2;
+  stepit_mon mon;
+
+  bool running = true;           // cleared by EXIT
+};
+
+}  // namespace tavo
