@@ -60,9 +60,10 @@ std::string fF(double v, int w, int d) {
   if (!std::isfinite(v)) return special(v, w);
   std::string s = fixedAbs(v, d);
   bool neg = std::signbit(v);
-  // The leading zero of a value below 1 is optional; drop it if it does not fit.
+  // The leading zero of a value below 1 is optional; drop it if it does not
+  // fit, unless it is the only digit ("0." for Fw.0).
   int need = static_cast<int>(s.size()) + (neg ? 1 : 0);
-  if (need > w && s.size() > 1 && s[0] == '0' && s[1] == '.') {
+  if (need > w && d > 0 && s.size() > 1 && s[0] == '0' && s[1] == '.') {
     s.erase(0, 1);
     --need;
   }
@@ -113,20 +114,55 @@ std::string fE(double v, int w, int d, int k) {
   return rjust(s, w);
 }
 
+// 10^d formed by repeated multiplication, as the run-time library does.
+static double powerOfTen(int d) {
+  double r = 1.0;
+  for (int i = 0; i < (d >= 0 ? d : -d); ++i) r *= 10.0;
+  return d >= 0 ? r : 1.0 / r;
+}
+
 std::string fG(double v, int w, int d, int k) {
   if (w <= 0) return "";
   if (!std::isfinite(v)) return special(v, w);
-  const int n = 4;  // blanks standing in for the exponent field
-  if (v == 0.0) {
-    if (d <= 0) return fE(v, w, d, k);
-    return fF(v, w - n, d - 1) + std::string(n, ' ');
-  }
   if (d <= 0) return fE(v, w, d, k);
-  std::string digits;
-  int e;
-  sigDigits(v, d, digits, e);
-  if (e >= 0 && e <= d) return fF(v, w - n, d - e) + std::string(n, ' ');
-  return fE(v, w, d, k);
+  // The choice between fixed and exponent form compares the binary value
+  // with the rounding thresholds 10^(e-1) x (1 - 0.5 x 10^-d), computed in
+  // double precision, as gfortran does (not with the rounded decimal digits).
+  const double m = std::fabs(v);
+  int decimals;
+  if (m == 0.0) {
+    decimals = d - 1;
+  } else {
+    const double expD = powerOfTen(d);
+    const double rsc = 1.0 - 0.5 / expD;
+    if (m < 0.1 * rsc || 0.5 >= expD - m) return fE(v, w, d, k);
+    int low = 0, high = d + 1, lbound = 0, ubound = d + 1, mid = 0;
+    while (low <= high) {
+      mid = (low + high) / 2;
+      const double temp = powerOfTen(mid - 1) * rsc;
+      if (m < temp) {
+        ubound = mid;
+        if (ubound == lbound + 1) break;
+        high = mid - 1;
+      } else if (m > temp) {
+        lbound = mid;
+        if (ubound == lbound + 1) {
+          ++mid;
+          break;
+        }
+        low = mid + 1;
+      } else {
+        ++mid;
+        break;
+      }
+    }
+    decimals = d - mid + 1;
+  }
+  int npad = 4;  // blanks standing in for the exponent field
+  if (npad >= w) npad = w - 1;
+  std::string f = fF(v, w - npad, decimals);
+  if (f.find('*') != std::string::npos) return stars(w);
+  return f + std::string(npad, ' ');
 }
 
 std::string fI(long long v, int w) {

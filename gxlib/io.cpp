@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <istream>
@@ -128,6 +129,7 @@ bool Io::open(int unit, const std::string& name, OpenStatus st, Access acc, bool
   u->name = name;
   u->acc = acc;
   bool ex = exists(name);
+  if (st == OpenStatus::New && ex) return false;
   std::ios::openmode mode = binary ? std::ios::binary : std::ios::openmode{};
   if (acc == Access::Read) {
     if (!ex) {
@@ -139,11 +141,20 @@ bool Io::open(int unit, const std::string& name, OpenStatus st, Access acc, bool
     u->fs.open(name, mode | std::ios::in);
     if (!u->fs) return false;
   } else {
-    if (st == OpenStatus::New && ex) return false;
     if (st == OpenStatus::Old && !ex) return false;
     std::error_code ec;
     if (std::filesystem::is_directory(name, ec)) return false;
-    u->tmp = name + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(unit);
+    // Through a symbolic link the file it points to is replaced, not the link.
+    std::string target = name;
+    if (std::filesystem::is_symlink(name, ec)) {
+      auto real = std::filesystem::weakly_canonical(name, ec);
+      if (!ec) target = real.string();
+    }
+    u->target = target;
+    // Unique per session and unit, beside the target so that the rename
+    // at close stays on one file system.
+    u->tmp = target + ".tmp" + std::to_string(::getpid()) + "_" +
+             std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "_" + std::to_string(unit);
     u->fs.open(u->tmp, mode | std::ios::out | std::ios::trunc);
     if (!u->fs) {
       std::remove(u->tmp.c_str());
@@ -164,7 +175,12 @@ bool Io::close(int unit, bool keep) {
     ok = static_cast<bool>(u.fs);
     u.fs.close();
     if (keep && ok) {
-      if (std::rename(u.tmp.c_str(), u.name.c_str()) != 0) ok = false;
+      // A replaced file keeps its permissions.
+      std::error_code ec;
+      auto perms = std::filesystem::status(u.target, ec).permissions();
+      if (!ec && std::filesystem::exists(u.target, ec))
+        std::filesystem::permissions(u.tmp, perms, ec);
+      if (std::rename(u.tmp.c_str(), u.target.c_str()) != 0) ok = false;
     }
     if (!keep || !ok) std::remove(u.tmp.c_str());
   } else {

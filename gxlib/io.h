@@ -79,6 +79,7 @@ class Io {
  private:
   struct Unit {
     std::string name;    // the user's name
+    std::string target;  // the file the user's name leads to (links followed)
     std::string tmp;     // temporary file being written, if any
     std::fstream fs;
     Access acc = Access::Read;
