@@ -11,6 +11,7 @@ namespace tavo {
 // A decoded command line.
 struct Command {
   std::string line;    // the 40-character decoded line
+  std::string raw;     // the line as read (leading blanks removed), before decoding
   std::string word;    // the matched table word
   char qual = ' ';     // qualifier letter (upper case)
   char letter = ' ';   // first character of the argument (upper case)
@@ -20,15 +21,25 @@ struct Command {
 
 using CmdFn = void (*)(Tavo&, Command&);
 
+// Deepest macro nesting: a macro that calls itself stops here with a
+// message instead of running out of file handles.
+constexpr int kMaxMacroDepth = 64;
+
 // The 60 slots of the command table.
 extern const char* const kCommandWords[60];
+// Slot (1..60) selected by a typed word of up to 6 characters: the first
+// slot that begins with it; 0 when none does.
+int commandSlot(const std::string& word);
 
 // Runs one session; returns the exit status.
 int run(std::istream& in, std::ostream& out, bool interactive = false);
 
-// Prompt helper used by commands: writes the prompt, reads one record from
-// the command input (echoed when it came from a macro). Returns kReadOk,
-// kReadError or kReadEnd (gxlib codes).
+// Prompt helper used by commands: writes the prompt after the
+// carriage-control blank (pass the prompt's own text, e.g. "Which?> "),
+// reads one record of width characters (0: the whole record) from the
+// command input and echoes it when it came from a macro. Returns kReadOk,
+// kReadError or kReadEnd (end of the macro file; gxlib codes). End of the
+// terminal input throws gx::EndOfInput, which run() catches.
 int ask(Tavo& s, const std::string& prompt, std::string& reply, size_t width);
 
 // Foundation commands.
