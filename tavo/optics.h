@@ -45,4 +45,21 @@ void matprint(Tavo& s, int mode, const Mat4& m);
 // Element printer: row, column count (10, 4 or 0; the beam row with 5).
 void eleprint(Tavo& s, int row, int ncol, int unit = 6);
 
+// Particle kinematics at the entrance of row i (energy from pengy).
+struct Kinematics {
+  double q = 0;    // |charge number|
+  double m = 0;    // mass (kg)
+  double t = 0;    // kinetic energy (eV)
+  double p = 0;    // momentum (kg m/s)
+  double qep = 0;  // Q e / p, the inverse rigidity (1/(T m)); 0 when p = 0
+};
+Kinematics kinematics(const Tavo& s, int i);
+// Diagnostic level in effect for the evaluation: nearest integer of
+// particle column 5.
+int diagLevel(const Tavo& s);
+// Stores light's values in columns 6, 7, 9..12 of row i.
+void storeLens(Tavo& s, int i, const LensParams& lp);
+// Fills M with a drift of row i's length and clears columns 5..12.
+void driftMatrix(Tavo& s, int i, Mat4& m);
+
 }  // namespace tavo

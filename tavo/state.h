@@ -148,6 +148,7 @@ struct Tavo {
   tavo_aber0 aber0;
   tavo_const cnst;
   int iflag = 0;                 // tavo_iflag
+  int walkStop = 0;              // set by an element routine that cannot go on
 
   std::array<double, 14> unitFactor{};  // field-unit factors 1..13
   char ptfUnit = ' ';            // remembered PTF unit letter
