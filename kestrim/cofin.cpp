@@ -1,18 +1,154 @@
-// Placeholder: replaced by the coefficient store.
+// Loading a coefficient file into the coefficient store.
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "gxlib/fortio.h"
 #include "kestrim/kq.h"
 
 namespace kestrim {
-int cofin(Kestrim&, std::string&) { return 1; }
-void cofmod(Kestrim&, int, int, int& echo, std::string&, char, int& status) { echo = 0; status = 1; }
-void cofout(Kestrim&, std::string) {}
-int cofcheck(const Kestrim&, double, double, double, double) { return 1; }
-void coftran(const Kestrim&, double x, double th, double y, double ph, double, double& xo, double& tho, double& yo, double& pho) { xo = x; tho = th; yo = y; pho = ph; }
-void cofsole(const Kestrim&, double x, double th, double y, double ph, double, double& xo, double& tho, double& yo, double& pho) { xo = x; tho = th; yo = y; pho = ph; }
-void coffocal(const Kestrim&, double& fx, double& fy) { fx = fy = 1e10; }
-void cof1(const Kestrim&, double a[4][4]) { for (int i = 0; i < 4; ++i) for (int j = 0; j < 4; ++j) a[i][j] = i == j; }
-void cof3(const Kestrim&, double& d1, double& d2) { d1 = d2 = 0; }
-std::string cofcap(const Kestrim&) { return std::string(100, ' '); }
-double gxrandom(double) { return 0; }
-double gxfrac(double) { return 0; }
-void kqsynth(Kestrim&, std::string&, char, double) {}
+
+namespace {
+
+// Leading blanks off, trailing blanks off.
+std::string trimmed(const std::string& s) {
+  size_t i = 0;
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+  return std::string(gx::trimRight(std::string_view(s).substr(i)));
+}
+
+// A name without a point gets the extension at its first blank.
+std::string withExtension(const std::string& name, const char* ext) {
+  std::string n = trimmed(name);
+  if (n.find('.') != std::string::npos) return n;
+  size_t b = n.find_first_of(" \t");
+  if (b != std::string::npos) n.erase(b);
+  return n + ext;
+}
+
+void say(Kestrim& k, const std::string& text) { k.gx.io.write(k.cofio.u[5], " " + text); }
+
+}  // namespace
+
+int cofin(Kestrim& k, std::string& name) {
+  gx::Io& io = k.gx.io;
+  const auto& u = k.cofio.u;
+  if (u[4] == 0 || u[5] == 0 || u[1] == 0 || u[2] == 0) {
+    io.write(gx::Io::kOut, "?Illegal logical unit numbers" + gx::fI(u[4], 8) + gx::fI(u[5], 8));
+    return 1;
+  }
+  const int fileUnit = u[3];
+  for (;;) {
+    while (trimmed(name).empty()) {
+      io.prompt("Filename for input > ");
+      std::string reply;
+      gx::RdStat st = io.readLine(u[4], reply);
+      // A file unit at its end (or broken) can never answer: give up.
+      if (st != gx::RdStat::Ok) return 1;
+      reply = trimmed(reply);
+      if (reply.empty()) return 1;
+      name = reply.substr(0, 30);
+    }
+    name = withExtension(name, ".cof");
+
+    std::error_code ec;
+    auto status = std::filesystem::status(name, ec);
+    bool exists = true;
+    if (ec && ec != std::errc::no_such_file_or_directory) {
+      say(k, "Inquire by file error, file = " + name);
+    } else {
+      exists = std::filesystem::is_regular_file(status);
+    }
+    if (exists) break;
+    say(k, "%COFIN - " + name + " Does not exist.");
+    name.clear();
+  }
+
+  say(k, "Getting coefficients from " + name);
+  say(k, "On unit number " + std::to_string(fileUnit));
+  if (!io.open(fileUnit, name, gx::OpenStatus::Old, gx::Access::Read)) {
+    say(k, "Unable to open " + name);
+    return 1;
+  }
+  say(k, "Opened file successfully.");
+
+  auto fail = [&]() {
+    io.close(fileUnit);
+    say(k, "Error reading data from file " + name);
+    return 1;
+  };
+  auto group = [&](double* v, int n) { return io.readList(fileUnit, v, n) == gx::RdStat::Ok; };
+
+  std::string rec;
+  if (io.readLine(fileUnit, rec, 50) != gx::RdStat::Ok) return fail();
+  k.coftitle = gx::pad(rec, 100);
+  say(k, "Read title.");
+
+  double obj[4] = {k.obap.v[0], k.obap.v[4], k.obap.v[1], k.obap.v[5]};
+  if (!group(obj, 4)) return fail();
+  k.obap.v[0] = obj[0];
+  k.obap.v[4] = obj[1];
+  k.obap.v[1] = obj[2];
+  k.obap.v[5] = obj[3];
+  double ap[4] = {k.obap.v[2], k.obap.v[6], k.obap.v[3], k.obap.v[7]};
+  if (!group(ap, 4)) return fail();
+  k.obap.v[2] = ap[0];
+  k.obap.v[6] = ap[1];
+  k.obap.v[3] = ap[2];
+  k.obap.v[7] = ap[3];
+  say(k, "Read image/aperture sizes");
+
+  if (!group(&k.dis.objap, 1)) return fail();
+  if (io.readLine(fileUnit, rec, 80) != gx::RdStat::Ok) return fail();
+  {
+    size_t i = rec.find_first_not_of(" \t");
+    char c = i == std::string::npos ? ' ' : rec[i];
+    k.cofshape = (c == 'S' || c == 's') ? 'S' : 'C';
+  }
+  if (!group(&k.dis.shadow, 1)) return fail();
+  if (!group(&k.dis.totlen, 1)) return fail();
+  say(k, "read collimator.");
+
+  double m1[16];
+  for (int r = 1; r <= 4; ++r)
+    for (int c = 1; c <= 4; ++c) m1[(r - 1) * 4 + (c - 1)] = k.bmat(r, c);
+  if (!group(m1, 16)) return fail();
+  for (int r = 1; r <= 4; ++r)
+    for (int c = 1; c <= 4; ++c) {
+      k.bmat(r, c) = m1[(r - 1) * 4 + (c - 1)];
+      k.bmat(r, c + 4) = k.bmat(r, c);
+    }
+  for (int r = 1; r <= 4; ++r)
+    for (int c = 9; c <= 18; ++c) k.bmat(r, c) = 0.0;
+  say(k, "read first order matrix");
+
+  double m2[40];
+  for (int r = 1; r <= 4; ++r)
+    for (int j = 1; j <= 10; ++j) m2[(r - 1) * 10 + (j - 1)] = 0.0;
+  if (!group(m2, 40)) return fail();
+  for (int r = 1; r <= 4; ++r)
+    for (int j = 1; j <= 10; ++j) k.bmat(r, 8 + j) = m2[(r - 1) * 10 + (j - 1)];
+
+  double t3[24];
+  for (int p = 1; p <= 2; ++p)
+    for (int n = 1; n <= 12; ++n) t3[(p - 1) * 12 + (n - 1)] = k.bmat.t3(p, n);
+  if (!group(t3, 24)) return fail();
+  for (int p = 1; p <= 2; ++p)
+    for (int n = 1; n <= 12; ++n) k.bmat.t3(p, n) = t3[(p - 1) * 12 + (n - 1)];
+
+  double t5[12];
+  for (int p = 1; p <= 2; ++p)
+    for (int n = 1; n <= 6; ++n) t5[(p - 1) * 6 + (n - 1)] = k.bmat.t5(p, n);
+  if (!group(t5, 12)) return fail();
+  for (int p = 1; p <= 2; ++p)
+    for (int n = 1; n <= 6; ++n) k.bmat.t5(p, n) = t5[(p - 1) * 6 + (n - 1)];
+  say(k, "Read fifth order matrix.");
+
+  if (!group(k.chrm.data(), 4)) return fail();
+
+  k.coffile = 1;
+  io.close(fileUnit);
+  return 0;
+}
+
 }  // namespace kestrim

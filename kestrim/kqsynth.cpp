@@ -1,0 +1,602 @@
+// SYNTH: ray synthesis from an object and an aperture, mapped to the end of
+// the lens system through the aberration polynomial.
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "gxlib/fortio.h"
+#include "kestrim/kq.h"
+
+namespace kestrim {
+
+namespace {
+
+// Single-precision constants of the program, used at that precision.
+constexpr double kPi = static_cast<double>(3.1415927f);
+constexpr double kReach = static_cast<double>(1.05f);       // grid loops run to 1.05 h
+constexpr double kMicron = static_cast<double>(1.0E-6f);
+constexpr double kPeakMin = static_cast<double>(0.01f);      // smallest flux-peaking index
+constexpr double kMinDivergence = static_cast<double>(1e-5f);
+
+constexpr int kMaxRays = 200000;       // per pass, paraxial pair included
+constexpr int kPromptColumn = 70;      // the SYNTH prompts all end here
+// More grid points than this per axis could never be written within the
+// ray limit; the cap keeps a huge request from looping for ever.
+constexpr double kMaxGridCount = 1e12;
+constexpr long kMaxRejections = 10000000;
+
+std::string rightAligned(const std::string& s) {
+  return s.size() >= kPromptColumn ? s : std::string(kPromptColumn - s.size(), ' ') + s;
+}
+
+std::string trimmed(const std::string& s) {
+  size_t i = s.find_first_not_of(" \t");
+  if (i == std::string::npos) return "";
+  return std::string(gx::trimRight(std::string_view(s).substr(i)));
+}
+
+std::string g13(double v) { return gx::fG(v, 13, 5, 1); }
+
+// Inside an ellipse of half-sizes (ha, hb); a zero half-size leaves its
+// axis out of the test.
+bool inside(double a, double b, double ha, double hb) {
+  double e = 0.0;
+  if (ha != 0.0) e += (a / ha) * (a / ha);
+  if (hb != 0.0) e += (b / hb) * (b / hb);
+  return e <= 1.0;
+}
+
+// Grid positions -h, -h + step, ... up to 1.05 h; a half-size of at most
+// 1e-30 gives the single value 0.
+std::vector<double> axisPoints(double h, double step) {
+  std::vector<double> p;
+  if (h <= 1e-30) {
+    p.push_back(0.0);
+    return p;
+  }
+  const double top = kReach * h;
+  for (double v = -h; v <= top;) {
+    p.push_back(v);
+    double nv = v + step;
+    if (!(nv > v)) break;  // a step too small to move on
+    v = nv;
+  }
+  return p;
+}
+
+double clampCount(double n) {
+  if (!(n > 0.0)) return 0.0;
+  return std::min(n, kMaxGridCount);
+}
+
+int truncInt(double v) {
+  if (!(v > 0.0)) return 0;
+  return static_cast<int>(std::min(v, 1e6));
+}
+
+enum class Ask { Ok, End };
+
+class Synth {
+ public:
+  explicit Synth(Kestrim& k) : k_(k), io_(k.gx.io) {}
+  void run(const std::string& line, char qual);
+
+ private:
+  enum class Pass { Again, Quit, Abort };
+
+  // Prompted reads; End when the input has ended.
+  Ask readChar(const std::string& prompt, char& c);
+  Ask readCount(const std::string& prompt, long long& n);
+  Ask readValues(const std::string& prompt, double& a, double& b);
+  Ask readValue(const std::string& prompt, double& a);
+  void say(const std::string& text) { io_.write(k_.io.out, " " + text); }
+  void blank() { io_.write(k_.io.out, " "); }
+
+  Pass pass(bool first);
+  void startTime();
+  double draw() {
+    s_ = gxrandom(s_);
+    return s_;
+  }
+  // Offsets, energy, map and write one ray; false when the pass must stop.
+  bool emit(double x, double th, double y, double ph, bool limitAfterMap);
+  bool write(double x, double th, double y, double ph, double de);
+  void progress(int every) {
+    if (count_ % every == 0) say(gx::fI(count_, 8) + " rays generated");
+  }
+  void finish();
+
+  Kestrim& k_;
+  gx::Io& io_;
+  double s_ = 1.5;
+  std::array<int, 102> hist_{};  // bins 1..101
+  bool solenoid_ = false;
+  char channel_ = 'W';
+  bool open_ = false;
+  bool spreadUsed_ = false;
+  bool writeFailed_ = false;
+  std::string rayName_;
+
+  // Per pass.
+  int mode_ = 2;
+  bool square_ = false;
+  double d_ = 0.0;
+  double offx_ = 0.0, offy_ = 0.0, aoffx_ = 0.0, aoffy_ = 0.0;
+  double demax_ = 0.0;
+  bool spread_ = false;
+  int count_ = 0;
+};
+
+Ask Synth::readChar(const std::string& prompt, char& c) {
+  io_.prompt(rightAligned(prompt));
+  std::string line;
+  if (io_.readLine(k_.io.in, line) != gx::RdStat::Ok) return Ask::End;
+  if (k_.io.macro == 1) io_.write(k_.io.out, std::string("+").append(gx::trimRight(line)));
+  size_t i = line.find_first_not_of(" \t");
+  c = i == std::string::npos ? ' ' : line[i];
+  return Ask::Ok;
+}
+
+Ask Synth::readCount(const std::string& prompt, long long& n) {
+  for (;;) {
+    io_.prompt(rightAligned(prompt));
+    std::string line;
+    if (io_.readLine(k_.io.in, line) != gx::RdStat::Ok) return Ask::End;
+    if (k_.io.macro == 1) io_.write(k_.io.out, std::string("+").append(gx::trimRight(line)));
+    gx::ListScanner sc(1);
+    if (!sc.add(line) || sc.items().empty() || sc.items()[0].null) continue;
+    long long v = 0;
+    if (!gx::listInt(sc.items()[0].text, v) || v > 2147483647LL || v < -2147483648LL) continue;
+    n = v;
+    return Ask::Ok;
+  }
+}
+
+Ask Synth::readValues(const std::string& prompt, double& a, double& b) {
+  for (;;) {
+    io_.prompt(rightAligned(prompt));
+    int rc = gx::gxupdate(k_.gx, k_.io.in, k_.io.out, k_.io.macro, a, b);
+    if (rc == gx::kReadOk) return Ask::Ok;
+    if (rc == gx::kReadEnd) return Ask::End;
+  }
+}
+
+Ask Synth::readValue(const std::string& prompt, double& a) {
+  for (;;) {
+    io_.prompt(rightAligned(prompt));
+    int rc = gx::gxupdate(k_.gx, k_.io.in, k_.io.out, k_.io.macro, a);
+    if (rc == gx::kReadOk) return Ask::Ok;
+    if (rc == gx::kReadEnd) return Ask::End;
+  }
+}
+
+void Synth::startTime() {
+  std::string t = gx::pad(gx::gxtime(k_.gx), 8);
+  for (char& c : t)
+    if (c == ' ') c = '0';
+  auto dig = [&](int i) {
+    char c = t[static_cast<size_t>(i)];
+    return (c >= '0' && c <= '9') ? c - '0' : 0;
+  };
+  const int secs = 36000 * dig(0) + 3600 * dig(1) + 600 * dig(3) + 60 * dig(4) + 10 * dig(6) + dig(7);
+  const double f = secs / 86400.0;
+  say("The time is --" + t + "--");
+  say("Fraction of day elapsed " + gx::fF(f, 7, 5));
+  s_ = 2000.0 * f + 1.5;
+}
+
+bool Synth::write(double x, double th, double y, double ph, double de) {
+  if (!kqrays(k_, channel_, 0, x, th, y, ph, de)) {
+    writeFailed_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool Synth::emit(double x, double th, double y, double ph, bool limitAfterMap) {
+  x += offx_;
+  y += offy_;
+  th += aoffx_;
+  ph += aoffy_;
+  if (!limitAfterMap && count_ >= kMaxRays) {
+    say("Maximum number of rays exceeded, stop at " + gx::fI(count_, 10));
+    return false;
+  }
+  double de = 0.0;
+  if (spread_) {
+    de = demax_ * (1.0 - 2.0 * draw());
+    const int bin = static_cast<int>(50.0 * de / demax_ + 51.5);
+    if (bin >= 1 && bin <= 101) ++hist_[static_cast<size_t>(bin)];
+  }
+  double xo, tho, yo, pho;
+  if (solenoid_)
+    cofsole(k_, x, th, y, ph, de, xo, tho, yo, pho);
+  else
+    coftran(k_, x, th, y, ph, de, xo, tho, yo, pho);
+  if (limitAfterMap && count_ >= kMaxRays) {
+    say("Maximum number of rays exceeded, stop at " + gx::fI(count_, 10));
+    return false;
+  }
+  if (!write(xo, tho, yo, pho, de)) return false;
+  ++count_;
+  return true;
+}
+
+Synth::Pass Synth::pass(bool first) {
+  // 1. Mode.
+  char c = ' ';
+  for (;;) {
+    if (readChar("Random (1), Regular (2) or Divergence specified (3) mode (CR for 2) > ", c) == Ask::End)
+      return Pass::Abort;
+    if (c == ' ') c = '2';
+    if (c >= '1' && c <= '3') break;
+  }
+  mode_ = c - '0';
+
+  // 2. Ray numbers.
+  long long nrand = 0;
+  double nobj = 0.0, naper = 0.0;
+  if (mode_ == 1) {
+    if (readCount("Number of rays > ", nrand) == Ask::End) return Pass::Abort;
+    k_.ntot = static_cast<int>(nrand);
+  } else {
+    double n = 0.0;
+    if (readValue("Number of rays (CR for non-auto) > ", n) == Ask::End) return Pass::Abort;
+    if (n + 0.5 >= 1.0) {
+      nobj = naper = std::sqrt(n);
+    } else {
+      double a = 0.0, b = 0.0;
+      if (readValues("Number of rays in object, aperture (CR to abort) > ", a, b) == Ask::End)
+        return Pass::Abort;
+      nobj = std::round(std::clamp(a, -1e15, 1e15));
+      naper = std::round(std::clamp(b, -1e15, 1e15));
+      if (nobj == 0.0 && naper == 0.0) return Pass::Abort;
+    }
+  }
+
+  // 3. Aperture shape, for the object too.
+  if (readChar("Circular or Square apertures (CR for Circular) > ", c) == Ask::End) return Pass::Abort;
+  square_ = c == 'S' || c == 's';
+  if (square_) {
+    say("< SQUARE apertures selected. >");
+  } else {
+    say("< CIRCULAR apertures selected. >");
+    // About the asked number of grid points then fall inside the circle.
+    nobj *= std::sqrt(4.0 / kPi);
+    naper *= std::sqrt(4.0 / kPi);
+  }
+
+  // 4. Object.
+  double hx = 0.0, hy = 0.0;
+  if (mode_ != 3) {
+    double a = 0.0, b = 0.0;
+    if (readValues("Object X and Y diameter (micron) > ", a, b) == Ask::End) return Pass::Abort;
+    hx = a * kMicron / 2.0;
+    hy = b * kMicron / 2.0;
+    double ox = 0.0, oy = 0.0;
+    if (readValues("Object offsets (x,y) in  (micron) > ", ox, oy) == Ask::End) return Pass::Abort;
+    offx_ = ox * kMicron;
+    offy_ = oy * kMicron;
+  } else {
+    double a = 0.0, b = 0.0;
+    if (readValues("Maximum object X and Y divergences (degrees) > ", a, b) == Ask::End)
+      return Pass::Abort;
+    hx = kPi * a / 180.0 / 2.0;
+    hy = kPi * b / 180.0 / 2.0;
+  }
+  if (hy < 1e-20) hy = hx;
+
+  // 5. Aperture and the maximum divergence.
+  double hax = 0.0, hay = 0.0;
+  {
+    double a = 0.0, b = 0.0;
+    if (readValues("Aperture X and Y diameter (mm) > ", a, b) == Ask::End) return Pass::Abort;
+    hax = a / 1000.0 / 2.0;
+    hay = b / 1000.0 / 2.0;
+    if (hay < 1e-20) hay = hax;
+  }
+  double shadow = 0.0;
+  cof3(k_, d_, shadow);
+  if (d_ == 0.0) {
+    say("?KQSYNTH- Object to aperture distance is zero: no rays can be made.");
+    return Pass::Abort;
+  }
+  double thmax = std::max(hax, hay) / d_;
+  if (!(thmax > 0.0)) thmax = kMinDivergence;
+  if (mode_ != 3) say("< Maximum divergence = " + g13(1000.0 * thmax) + " mrad.>");
+
+  // 6. Aperture offsets, as angles at the object.
+  {
+    double a = 0.0, b = 0.0;
+    if (readValues("Aperture offsets (x,y) in mm > ", a, b) == Ask::End) return Pass::Abort;
+    aoffx_ = a / (1000.0 * d_);
+    aoffy_ = b / (1000.0 * d_);
+  }
+
+  // 7. Colours.
+  if (k_.flags.colour != 0) {
+    double nc = k_.ncolours;
+    if (readValue("Number of colours (CR for " + std::to_string(k_.ncolours) + ") > ", nc) == Ask::End)
+      return Pass::Abort;
+    if (nc >= 1.0) k_.ncolours = static_cast<int>(std::round(std::min(nc, 1e6)));
+  }
+
+  // 8. Energy spread.
+  demax_ = 0.0;
+  if (readValue("Maximum beam energy half spread (%) > ", demax_) == Ask::End) return Pass::Abort;
+  spread_ = demax_ > 1e-10;
+  if (spread_) spreadUsed_ = true;
+
+  // 9. Flux peaking.
+  double po = 0.0, pa = 0.0;
+  say("In random mode it is possible to flux peak");
+  say("by setting the idicies for the random number");
+  say("generator to values greater than 0.01.");
+  for (;;) {
+    po = pa = 0.0;
+    if (readValues("Indicies for object and aperture (o,a) > ", po, pa) == Ask::End) return Pass::Abort;
+    // A negative index sends the rays outwards without bound.
+    if (po >= 0.0 && pa >= 0.0) break;
+    say("?KQSYNTH- Flux peaking indicies must not be negative.");
+  }
+  say("Flux peaking indicies set to: Object " + gx::fF(po, 5, 2) + " Aperture " + gx::fF(pa, 5, 2));
+
+  // 10. Caption and focal positions.
+  k_.caption = gx::pad(trimmed(cofcap(k_)), 100);
+  say("Caption: " + std::string(gx::trimRight(k_.caption)));
+  double xf = 1e10, yf = 1e10;
+  coffocal(k_, xf, yf);
+  say("Focal lengths (from end of system):");
+  say("X focal position = " + g13(xf) + " m");
+  say("Y focal position = " + g13(yf) + " m");
+  k_.xfocal = xf;
+  k_.yfocal = yf;
+  k_.flags.focalKnown = 1;
+
+  // 11. The output ray set.
+  if (first) {
+    int ierr = 1;
+    kqio(k_, channel_, rayName_, ierr);
+    if (ierr != 0) return Pass::Abort;
+    open_ = true;
+  }
+
+  // 12. The paraxial pair: the axial ray and a ray of small angle.
+  count_ = 0;
+  {
+    const double zero = 0.0, small = thmax / 1000.0;
+    double xo, tho, yo, pho;
+    coftran(k_, zero, zero, zero, zero, zero, xo, tho, yo, pho);
+    if (!write(xo, tho, yo, pho, 0.0)) return Pass::Abort;
+    coftran(k_, zero, small, zero, small, zero, xo, tho, yo, pho);
+    if (!write(xo, tho, yo, pho, 0.0)) return Pass::Abort;
+    count_ = 2;
+  }
+
+  // 13. Degenerate sizes: all the points go into the other plane.
+  if (hx < 1e-30) {
+    naper = naper * naper;
+    nobj = 1.0;
+  }
+  if (hax < 1e-30) {
+    nobj = nobj * nobj;
+    naper = 1.0;
+  }
+  nobj = clampCount(nobj);
+  naper = clampCount(naper);
+
+  // 14. Steps.
+  const double sx = 2.0 * hx / std::sqrt(nobj), sy = 2.0 * hy / std::sqrt(nobj);
+  const double sax = 2.0 * hax / std::sqrt(naper), stepAy = 2.0 * hay / std::sqrt(naper);
+
+  // 15. The rays.
+  bool stopped = false;
+  if (mode_ == 1) {
+    const long long want = std::max<long long>(nrand, 0);
+    const double ro = std::max(hx, hy), ra = std::max(hax, hay);
+    auto point = [&](double p, double h1, double h2, double r, double& a, double& b) {
+      if (std::fabs(p) < kPeakMin) {
+        a = (2.0 * draw() - 1.0) * h1;
+        b = (2.0 * draw() - 1.0) * h2;
+      } else {
+        const double phi = 2.0 * kPi * draw();
+        const double rho = std::pow(draw(), p) * r;
+        a = rho * std::cos(phi);
+        b = rho * std::sin(phi);
+      }
+      return square_ || inside(a, b, h1, h2);
+    };
+    for (long long n = 0; n < want && !stopped; ++n) {
+      double x = 0, y = 0, u = 0, v = 0;
+      long rejected = 0;
+      for (;;) {
+        if (point(po, hx, hy, ro, x, y) && point(pa, hax, hay, ra, u, v)) break;
+        if (++rejected >= kMaxRejections) {
+          say("?KQSYNTH- No ray passes the object and aperture in " + std::to_string(kMaxRejections) +
+              " tries.");
+          stopped = true;
+          break;
+        }
+      }
+      if (stopped) break;
+      if (!emit(x, u / d_, y, v / d_, false)) break;
+      progress(1000);
+    }
+  } else if (mode_ == 2) {
+    say("  Object: " + g13(hx) + "," + g13(hy));
+    say("    Step: " + g13(sx) + "," + g13(sy));
+    say("Aperture: " + g13(hax) + "," + g13(hay));
+    say("A Offset: " + g13(1000.0 * aoffx_) + "," + g13(1000.0 * aoffy_) + " mr");
+    say("    Step: " + g13(sax) + "," + g13(stepAy));
+    say("No. of object rays " + gx::fI(std::llround(nobj), 12));
+    say("No. of aperture rays " + gx::fI(std::llround(naper), 12));
+    say("Approx. total " + gx::fI(std::llround(std::min(nobj * naper, 9e18)), 12));
+    blank();
+    const auto xs = axisPoints(hx, sx), ys = axisPoints(hy, sy);
+    const auto us = axisPoints(hax, sax), vs = axisPoints(hay, stepAy);
+    for (double x : xs) {
+      for (double y : ys) {
+        if (!square_ && !inside(x, y, hx, hy)) continue;
+        for (double u : us) {
+          for (double v : vs) {
+            if (!square_ && !inside(u, v, hax, hay)) continue;
+            if (!emit(x, u / d_, y, v / d_, false)) {
+              stopped = true;
+              break;
+            }
+            progress(500);
+          }
+          if (stopped) break;
+        }
+        if (stopped) break;
+      }
+      if (stopped) break;
+    }
+  } else {
+    const double kk = std::sqrt(nobj) / 2.0, ll = std::sqrt(naper) / 2.0;
+    // Both planes keep the x plane's angular step; when one half-size is
+    // zero the other sets the step.
+    const double dth = kk > 0.0 ? (hx > 0.0 ? hx : hy) / kk : 0.0;
+    const double dap = ll > 0.0 ? (hax > 0.0 ? hax : hay) / ll : 0.0;
+    const int ntx = hx > 0.0 ? truncInt(kk + 0.5) : 0;
+    const int nty = hy > 0.0 && dth > 0.0 ? (hx > 0.0 ? truncInt(hy * kk / hx + 0.5) : truncInt(hy / dth + 0.5)) : 0;
+    const int nax = hax > 0.0 ? truncInt(ll + 0.5) : 0;
+    const int nay = hay > 0.0 && dap > 0.0 ? (hax > 0.0 ? truncInt(hay * ll / hax + 0.5) : truncInt(hay / dap + 0.5)) : 0;
+    k_.ireg[1] = truncInt(nobj);
+    k_.ireg[2] = truncInt(naper);
+    say("No of rays in divergence space = " + std::to_string(k_.ireg[1]) + " (" + std::to_string(2 * ntx + 1) +
+        "x" + std::to_string(2 * nty + 1) + ")");
+    say("X divergence range: " + g13(2.0 * hx) + " Y divergence range: " + g13(2.0 * hy) + " radians");
+    say("X divergence range: " + g13(2.0 * hx * 180.0 / kPi) + " Y divergence range: " +
+        g13(2.0 * hy * 180.0 / kPi) + " degrees");
+    say("  No of rays in aperture space = " + std::to_string(k_.ireg[2]) + " (" + std::to_string(2 * nax + 1) +
+        "x" + std::to_string(2 * nay + 1) + ")");
+    say("X aperture radius: " + g13(hax) + " Y aperture radius: " + g13(hay) + " m");
+    auto thOf = [&](int i) { return kk > 0.0 && hx > 0.0 ? hx * i / kk : dth * i; };
+    auto phOf = [&](int j) { return hx > 0.0 && hy > 0.0 && kk > 0.0 ? hy * j / (hy * kk / hx) : dth * j; };
+    auto uOf = [&](int i) { return ll > 0.0 && hax > 0.0 ? hax * i / ll : dap * i; };
+    auto vOf = [&](int j) { return hax > 0.0 && hay > 0.0 && ll > 0.0 ? hay * j / (hay * ll / hax) : dap * j; };
+    for (int i = -ntx; i <= ntx && !stopped; ++i) {
+      const double th = thOf(i);
+      for (int j = -nty; j <= nty && !stopped; ++j) {
+        const double ph = phOf(j);
+        if (!square_ && !inside(th, ph, hx, hy)) continue;
+        for (int a = -nax; a <= nax && !stopped; ++a) {
+          const double u = uOf(a);
+          for (int b = -nay; b <= nay; ++b) {
+            const double v = vOf(b);
+            if (!square_ && !inside(u, v, hax, hay)) continue;
+            // The ray that passes through the aperture point (u, v).
+            if (!emit(u - d_ * std::tan(th), th, v - d_ * std::tan(ph), ph, true)) {
+              stopped = true;
+              break;
+            }
+            progress(1000);
+          }
+        }
+      }
+    }
+  }
+  if (writeFailed_) return Pass::Abort;
+
+  // 16. End of pass.
+  say(gx::fI(count_, 8) + " rays generated total.");
+  blank();
+  if (readChar("Return to top of this routine, or quit? (R/Q) > ", c) == Ask::End) return Pass::Quit;
+  c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return (c == 'R' || c == 'Y') ? Pass::Again : Pass::Quit;
+}
+
+void Synth::finish() {
+  const int unit = channel_ == 'A' ? k_.rays.unitA : k_.rays.unitW;
+  std::string name = io_.nameOf(unit);
+  if (writeFailed_) {
+    // An incomplete ray set is not kept under the user's name.
+    io_.close(unit, false);
+    return;
+  }
+  kqioend(k_, channel_);
+  int ierr = 1;
+  kqio(k_, 'R', name, ierr);
+  if (ierr == 0) k_.rayFile = gx::pad(name, 100);
+  k_.ntot = std::min(k_.ntot, kMaxRays);
+
+  if (!spreadUsed_) return;
+  const int fu = k_.io.file;
+  if (!io_.open(fu, "dist.fit", gx::OpenStatus::Replace, gx::Access::Write)) {
+    say("Unable to open dist.fit");
+    return;
+  }
+  for (const char* h : {" DE distribution", " DE", " Number", " 12,0", " 0", " 0", " 0"}) io_.write(fu, h);
+  for (int b = 1; b <= 101; ++b) {
+    const int n = hist_[static_cast<size_t>(b)];
+    // A count too wide for its column is written whole, never as asterisks.
+    const std::string cnt = n <= 9999 ? gx::fI(n, 4) : std::to_string(n);
+    io_.write(fu, std::string(" ").append(gx::fI(b, 3)).append(",").append(cnt).append(",0"));
+  }
+  if (!io_.close(fu)) {
+    say("Unable to write dist.fit");
+    return;
+  }
+  say("Energy distribution in dist.fit");
+  blank();
+}
+
+void Synth::run(const std::string& line, char qual) {
+  hist_.fill(0);
+  startTime();
+
+  std::string arg = gx::pad(line, 40).substr(7, 33);
+  if ((arg[0] == 'S' || arg[0] == 's') && arg[1] == ' ') {
+    solenoid_ = true;
+    say("Solenoid option active.");
+    blank();
+    arg[0] = ' ';
+  }
+  rayName_ = arg;
+  std::string cofName = (qual == 'N') ? arg.substr(0, 30) : std::string(30, ' ');
+  if (qual == 'A') {
+    channel_ = 'A';
+    io_.write(k_.io.out, " Appending rays to file: " + trimmed(arg));
+  }
+  blank();
+  say("<<< Obtain aberration coefficients and system parameters >>>");
+  blank();
+  int echo = 0, status = 1;
+  cofmod(k_, k_.io.in, k_.io.out, echo, cofName, qual, status);
+  if (status != 0) {
+    say("Error getting coefficients");
+    blank();
+    return;
+  }
+
+  bool first = true;
+  for (;;) {
+    Pass p = pass(first);
+    if (open_) first = false;
+    if (p == Pass::Again) continue;
+    break;
+  }
+  if (open_) finish();
+}
+
+}  // namespace
+
+// The remainder of x divided by 1, sign kept. x - trunc(x) is exact, as
+// fmod is, and far quicker.
+double gxfrac(double x) {
+  const double f = x - std::trunc(x);
+  return f == 0.0 ? std::copysign(0.0, x) : f;
+}
+
+double gxrandom(double r) { return std::fabs(gxfrac(9821.0 * r + 0.211327)); }
+
+void kqsynth(Kestrim& k, std::string& line, char qual, double /*value*/) {
+  Synth s(k);
+  s.run(line, qual);
+}
+
+}  // namespace kestrim

@@ -1,0 +1,126 @@
+// Whole sessions: SYNTH in each mode on a coefficient file, the set reopened
+// with DATA and listed with VALUES; and the example coefficient files.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "gxlib/fortio.h"
+#include "kestrim/kestrim.h"
+#include "kestrim/kq.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class SynthSession : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/synthsesXXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    old_ = fs::current_path();
+    fs::current_path(dir_);
+    fs::copy_file(fs::path(TK_SOURCE_DIR) / "examples" / "identity.cof", "identity.cof");
+    fs::copy_file(fs::path(TK_SOURCE_DIR) / "examples" / "triplet.cof", "triplet.cof");
+  }
+  void TearDown() override {
+    fs::current_path(old_);
+    fs::remove_all(dir_);
+  }
+  fs::path dir_, old_;
+};
+
+size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
+TEST_F(SynthSession, EachModeThenDataAndValues) {
+  // identity.cof: unit matrix, object-to-aperture distance 1 m.
+  const std::string input =
+      "SYNTH/N identity\n2\n16\ns\n10 10\n\n0.2 0.2\n\n\n\nq\n"
+      "NTOT\n"
+      "SYNTH/N identity\n1\n50\n\n10\n\n0.2\n\n0.5\n0.5 0.5\nq\n"
+      "NTOT\n"
+      "SYNTH/N identity\n3\n256\ns\n0.2 0.2\n0.2 0.2\n\n\n\nq\n"
+      "NTOT\n"
+      "DATA identity\n"
+      "VALUES 3\n"
+      "EXIT\n";
+  std::istringstream in(input);
+  std::ostringstream out;
+  EXPECT_EQ(kestrim::run(in, out), 0);
+  const std::string t = out.str();
+  EXPECT_NE(t.find("Total number of ray vectors ="), std::string::npos);
+  EXPECT_EQ(count(t, "Random (1), Regular (2) or Divergence specified (3) mode (CR for 2) > "), 3u) << t;
+  // Regular 81 + 2, random 50 + 2, divergence 625 + 2.
+  EXPECT_NE(t.find("      83 rays generated total."), std::string::npos);
+  EXPECT_NE(t.find("      52 rays generated total."), std::string::npos);
+  EXPECT_NE(t.find("     627 rays generated total."), std::string::npos);
+  EXPECT_NE(t.find(" Energy distribution in dist.fit"), std::string::npos);
+  EXPECT_TRUE(fs::exists("dist.fit"));
+  // DATA reopens the last set; VALUES lists the paraxial pair first.
+  EXPECT_NE(t.find("   627 rays in file."), std::string::npos);
+  EXPECT_NE(t.find(" C   Object X      Object Th     Object Y      Object Ph   Object DE"), std::string::npos);
+  // Ray 2 of the divergence set: a thousandth of the aperture's 1e-4 rad.
+  EXPECT_NE(t.find(gx::fG(1e-7, 13, 5, 1)), std::string::npos);
+}
+
+TEST_F(SynthSession, MacroDrivesSynthWithTheReviewAndEchoesItsAnswers) {
+  std::ofstream("syn.kcm") << "SYNTH S sol\nidentity\ny\n\nn\nn\nn\nn\nn\nn\n2\n16\ns\n10 10\n\n0.2 0.2\n\n\n\nq\n";
+  std::istringstream in("@syn\nEXIT\n");
+  std::ostringstream out;
+  EXPECT_EQ(kestrim::run(in, out), 0);
+  const std::string t = out.str();
+  EXPECT_NE(t.find(" Solenoid option active."), std::string::npos) << t;
+  EXPECT_NE(t.find(" Saving new coefficients in file identity.cof"), std::string::npos);
+  EXPECT_TRUE(fs::exists("sol.bin"));
+  EXPECT_EQ(fs::file_size("sol.bin"), 108u + 83u * 48u);
+  // The saved file still reads as the identity.
+  std::istringstream none;
+  std::ostringstream sink;
+  kestrim::Kestrim k(none, sink);
+  std::string name = "identity.cof";
+  ASSERT_EQ(kestrim::cofin(k, name), 0);
+  for (int r = 1; r <= 4; ++r)
+    for (int c = 1; c <= 4; ++c) EXPECT_EQ(k.bmat(r, c), r == c ? 1.0 : 0.0);
+}
+
+TEST_F(SynthSession, ExampleFilesHoldPhysicalSystems) {
+  std::istringstream none;
+  std::ostringstream sink;
+  kestrim::Kestrim k(none, sink);
+  std::string id = "identity";
+  ASSERT_EQ(kestrim::cofin(k, id), 0);
+  double xo, tho, yo, pho;
+  kestrim::coftran(k, 1e-6, 2e-3, -3e-6, 4e-3, 1.0, xo, tho, yo, pho);
+  EXPECT_EQ(xo, 1e-6);
+  EXPECT_EQ(tho, 2e-3);
+  EXPECT_EQ(yo, -3e-6);
+  EXPECT_EQ(pho, 4e-3);
+
+  std::string tr = "triplet";
+  ASSERT_EQ(kestrim::cofin(k, tr), 0);
+  double m[4][4];
+  kestrim::cof1(k, m);
+  // Liouville: unit determinant in each plane; point-to-point imaging.
+  EXPECT_NEAR(m[0][0] * m[1][1] - m[0][1] * m[1][0], 1.0, 1e-12);
+  EXPECT_NEAR(m[2][2] * m[3][3] - m[2][3] * m[3][2], 1.0, 1e-12);
+  EXPECT_EQ(m[0][1], 0.0);
+  EXPECT_EQ(m[2][3], 0.0);
+  double fx, fy;
+  kestrim::coffocal(k, fx, fy);
+  EXPECT_NEAR(fx, -(-0.05) / (-3.6), 1e-15);
+  // Demagnified 20 x 16: a 10 micron object gives a 0.5 by 0.625 micron image.
+  kestrim::coftran(k, 5e-6, 0, 5e-6, 0, 0, xo, tho, yo, pho);
+  EXPECT_NEAR(xo, -0.25e-6, 1e-15);
+  EXPECT_NEAR(yo, -0.3125e-6, 1e-15);
+}
+
+}  // namespace
