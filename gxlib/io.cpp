@@ -131,6 +131,12 @@ bool Io::open(int unit, const std::string& name, OpenStatus st, Access acc, bool
   bool ex = exists(name);
   if (st == OpenStatus::New && ex) return false;
   std::ios::openmode mode = binary ? std::ios::binary : std::ios::openmode{};
+  if (binary) {
+    // Binary files (ray sets) move record by record: a large buffer keeps
+    // the system calls few. It must be given before the file is opened.
+    u->buf.resize(size_t{1} << 16);
+    u->fs.rdbuf()->pubsetbuf(u->buf.data(), static_cast<std::streamsize>(u->buf.size()));
+  }
   if (acc == Access::Read) {
     if (!ex) {
       if (st == OpenStatus::Old) return false;

@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace gx {
 
@@ -81,6 +82,7 @@ class Io {
     std::string name;    // the user's name
     std::string target;  // the file the user's name leads to (links followed)
     std::string tmp;     // temporary file being written, if any
+    std::vector<char> buf;  // stream buffer of a binary unit (outlives fs)
     std::fstream fs;
     Access acc = Access::Read;
     int eofCount = 0;

@@ -1,9 +1,318 @@
-// Placeholder: replaced by the ray-set channels.
+// Ray-set files: the read, write and append channels, reading by ray number,
+// and DUMP, which turns a text dump of rays into a ray set.
+//
+// A ray set is a Fortran unformatted sequential file: a 100-byte caption
+// record, then one 40-byte record of five doubles (X, Th, Y, Ph, DE) per ray.
+// The file holds no count; it is found by reading to the end.
+#include <cctype>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+#include "gxlib/fortio.h"
+#include "gxlib/unformatted.h"
 #include "kestrim/kq.h"
+#include "kestrim/kqcmd.h"
 
 namespace kestrim {
-void kqio(Kestrim&, char, std::string&, int& ierr) { ierr = 1; }
-bool kqrays(Kestrim&, char, int, double&, double&, double&, double&, double&) { return false; }
-void kqioend(Kestrim&, char) {}
-void kqdump(Kestrim&, std::string&, char, double) {}
+
+namespace {
+
+constexpr std::uint32_t kCaptionLen = 100;
+constexpr std::uint32_t kRayLen = 40;
+
+int unitOf(const Kestrim& k, char op) {
+  switch (op) {
+    case 'W': return k.rays.unitW;
+    case 'A': return k.rays.unitA;
+    default: return k.rays.unitR;
+  }
+}
+
+// Pads to at least n characters without cutting a longer name.
+std::string padAtLeast(std::string s, size_t n) {
+  if (s.size() < n) s.resize(n, ' ');
+  return s;
+}
+
+// Reads the caption record of the read channel into the program's caption.
+bool readCaption(Kestrim& k, std::istream& is) {
+  char buf[kCaptionLen];
+  gx::RecStat st = gx::readRecord(is, buf, kCaptionLen);
+  if (st != gx::RecStat::Ok) return false;
+  ++k.rays.reads;
+  k.caption.assign(buf, kCaptionLen);
+  return true;
+}
+
+}  // namespace
+
+void kqio(Kestrim& k, char option, std::string& name, int& ierr) {
+  ierr = 1;
+  char op = static_cast<char>(std::toupper(static_cast<unsigned char>(option)));
+  if (op == 'E') {
+    kqioend(k, 'R');
+    kqioend(k, 'W');
+    kqioend(k, 'A');
+    return;
+  }
+  if (op != 'R' && op != 'W' && op != 'A') {
+    kqsay(k, "Unknown option to KQIO, R assumed.");
+    op = 'R';
+  }
+
+  if (kqblank(name)) {
+    std::string reply;
+    if (kqask(k, std::string(11, ' ') + "Filename for rays file > ", reply, 30) != gx::kReadOk)
+      return;
+    name = reply;
+    if (kqblank(name)) return;
+  }
+  std::string file = kqstrip(name);
+  if (!kqhasdot(file)) file += ".bin";
+  name = padAtLeast(file, 100);
+
+  int unit = unitOf(k, op);
+  kqioend(k, op);
+  gx::Io& io = k.gx.io;
+
+  if (op == 'R') {
+    k.ntot = 0;
+    k.rays.pos = 0;
+    if (!io.open(unit, file, gx::OpenStatus::Old, gx::Access::Read, true)) {
+      kqsay(k, "Unable to open " + file);
+      return;
+    }
+    std::fstream* fs = io.stream(unit);
+    kqsay(k, std::string(1, op) + ": Rays file opened: " + file);
+    if (!fs || !readCaption(k, *fs)) {
+      kqsay(k, "?KQIO- No caption record: " + file + " is not a ray set.");
+      io.close(unit);
+      return;
+    }
+    kqsay(k, "Caption: " + kqtrim(k.caption));
+    io.prompt(" Finding number of rays....");
+    int count = 0;
+    gx::RecStat st;
+    char buf[kRayLen];
+    while ((st = gx::readRecord(*fs, buf, kRayLen)) == gx::RecStat::Ok) {
+      ++k.rays.reads;
+      if (count == std::numeric_limits<int>::max()) break;
+      ++count;
+    }
+    k.ntot = count;
+    io.write(k.io.out, std::string("+").append(gx::fI(count, 6)).append(" rays in file."));
+    if (st == gx::RecStat::Bad)
+      kqsay(k, "%KQIO- Damaged or truncated record after ray " + std::to_string(count) +
+                   "; the rest of the file is not used.");
+    kqsay(k, "");
+    io.rewind(unit);
+    ++k.rays.rewinds;
+    fs = io.stream(unit);
+    if (!fs || !readCaption(k, *fs)) kqsay(k, "Error reading caption after rewind.");
+    k.rays.pos = 0;
+    ierr = 0;
+    return;
+  }
+
+  if (!io.open(unit, file, gx::OpenStatus::Unknown, gx::Access::Write, true)) {
+    kqsay(k, "Unable to open " + file);
+    return;
+  }
+  kqsay(k, std::string(1, op) + ": Rays file opened: " + file);
+  std::string cap = gx::pad(k.caption, kCaptionLen);
+  std::fstream* fs = io.stream(unit);
+  if (!fs || !gx::writeRecord(*fs, cap.data(), kCaptionLen)) {
+    kqsay(k, "Unable to write rays.");
+    io.close(unit, false);
+    return;
+  }
+  ierr = 0;
+}
+
+bool kqrays(Kestrim& k, char option, int n, double& x, double& th, double& y, double& ph,
+            double& de) {
+  char op = static_cast<char>(std::toupper(static_cast<unsigned char>(option)));
+  gx::Io& io = k.gx.io;
+  char buf[kRayLen];
+
+  if (op == 'W' || op == 'A') {
+    std::fstream* fs = io.stream(unitOf(k, op));
+    double v[5] = {x, th, y, ph, de};
+    gx::putDoublesLE(buf, v, 5);
+    if (!fs || !gx::writeRecord(*fs, buf, kRayLen)) {
+      kqsay(k, "Unable to write rays.");
+      return false;
+    }
+    return true;
+  }
+  if (op != 'R' || n < 1) return false;
+
+  kqraysblk& r = k.rays;
+  if (n == r.pos) {
+    x = k.cur.x, th = k.cur.th, y = k.cur.y, ph = k.cur.ph, de = k.cur.de;
+    return true;
+  }
+  std::fstream* fs = io.stream(r.unitR);
+  int got = 0;   // rays known to be in the file when a read fails
+  if (fs) {
+    int p = r.pos;
+    if (p < 0 || n < p) {
+      // Backward step (or a position lost after an error): start again.
+      io.rewind(r.unitR);
+      ++r.rewinds;
+      fs = io.stream(r.unitR);
+      if (!fs || !readCaption(k, *fs)) kqsay(k, "Error reading caption after rewind.");
+      p = 0;
+      r.pos = 0;
+    }
+    got = p;
+    for (int i = p + 1; fs && i <= n; ++i) {
+      if (gx::readRecord(*fs, buf, kRayLen) != gx::RecStat::Ok) break;
+      ++r.reads;
+      got = i;
+    }
+    if (got == n) {
+      double v[5];
+      gx::getDoublesLE(buf, v, 5);
+      k.cur = {v[0], v[1], v[2], v[3], v[4]};
+      r.pos = n;
+      x = v[0], th = v[1], y = v[2], ph = v[3], de = v[4];
+      return true;
+    }
+  }
+  // The file ends before ray n: NTOT becomes the number of rays that are
+  // really there, and the position is unknown until the next rewind.
+  r.pos = -1;
+  k.ntot = got;
+  kqsay(k, "End at " + gx::fI(k.ntot, 5) + " rays.");
+  return false;
+}
+
+void kqioend(Kestrim& k, char option) {
+  char op = static_cast<char>(std::toupper(static_cast<unsigned char>(option)));
+  if (op != 'R' && op != 'W' && op != 'A') return;
+  int unit = unitOf(k, op);
+  gx::Io& io = k.gx.io;
+  if (!io.isOpen(unit)) return;
+  if (op == 'R') {
+    io.close(unit);
+    k.rays.pos = 0;
+    return;
+  }
+  std::string file = io.nameOf(unit);
+  // The records go to a file beside the target that replaces it only now,
+  // so a set that could not be written in full never takes the user's name.
+  if (!io.close(unit, true)) kqsay(k, "Unable to write rays. " + file + " is left as it was.");
+}
+
+void kqdump(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
+  std::string name = line.size() > 7 ? line.substr(7) : std::string();
+  if (kqblank(name)) {
+    std::string reply;
+    if (kqask(k, std::string(11, ' ') + "Filename for input > ", reply, 30) != gx::kReadOk) return;
+    name = reply;
+    if (kqblank(name)) return;
+  }
+  name = kqstrip(name);
+
+  // The stem names the ray set written: the name up to the dot of its
+  // file-name part.
+  std::string stem;
+  if (kqhasdot(name)) {
+    size_t slash = name.rfind('/');
+    size_t dot = name.find('.', slash == std::string::npos ? 0 : slash + 1);
+    stem = name.substr(0, dot);
+  } else {
+    stem = kqcut26(name);
+    name = stem + ".txt";
+  }
+  line = gx::pad(gx::pad(line, 7) + stem, 40);
+
+  std::error_code ec;
+  bool ex = std::filesystem::exists(name, ec);
+  if (ec) {
+    kqsay(k, "Unable to check the existence of " + name);
+    kqsay(k, "");
+    ex = true;
+  }
+  if (!ex) {
+    kqsay(k, name + " does not exist.");
+    return;
+  }
+  gx::Io& io = k.gx.io;
+  constexpr int kDumpUnit = 1;
+  if (!io.open(kDumpUnit, name, gx::OpenStatus::Old, gx::Access::Read)) {
+    kqsay(k, "KQDUMP - Unable to open " + name);
+    return;
+  }
+  kqsay(k, "Reading dump file: " + name);
+  std::string rec;
+  if (io.readLine(kDumpUnit, rec) != gx::RdStat::Ok) {
+    kqsay(k, "?KQDUMP- " + name + " is empty: no caption line.");
+    io.close(kDumpUnit);
+    return;
+  }
+  k.caption = gx::pad(gx::pad(rec, 70), 100);
+  kqsay(k, "Dump file caption: " + kqtrim(k.caption));
+  for (int i = 0; i < 3; ++i) io.readLine(kDumpUnit, rec);
+
+  std::string out = gx::pad(stem, 100);
+  int ierr = 1;
+  kqio(k, 'W', out, ierr);
+  if (ierr != 0) {
+    io.close(kDumpUnit);
+    return;
+  }
+
+  k.ntot = 0;
+  io.prompt(std::string(15, ' ') + "*");
+  int stars = 1;
+  double v[7] = {0, 0, 0, 0, 0, 0, 0};   // null values keep the last ray's
+  double demin = 0, demax = 0;
+  for (;;) {
+    if (io.readLine(kDumpUnit, rec) != gx::RdStat::Ok) break;
+    ++k.ntot;
+    if (k.ntot % 100 == 0) {
+      if (stars == 50) {
+        io.prompt(std::string(15, ' ') + "*");
+        stars = 1;
+      } else {
+        io.raw("*");
+        ++stars;
+      }
+    }
+    // One ray per line: a line that does not hold seven readable numbers
+    // is skipped and not counted.
+    gx::ListScanner sc(7);
+    double w[7];
+    std::copy(v, v + 7, w);
+    bool ok = sc.add(rec) && sc.done();
+    for (size_t i = 0; ok && i < sc.items().size() && i < 7; ++i) {
+      const gx::ListItem& it = sc.items()[i];
+      if (!it.null && (!gx::listReal(it.text, w[i]) || !std::isfinite(w[i]))) ok = false;
+    }
+    if (!ok) {
+      --k.ntot;
+      continue;
+    }
+    std::copy(w, w + 7, v);
+    if (!kqrays(k, 'W', 0, v[0], v[1], v[2], v[3], v[5])) {
+      --k.ntot;
+      break;
+    }
+    if (k.ntot == 1 || v[5] < demin) demin = v[5];
+    if (k.ntot == 1 || v[5] > demax) demax = v[5];
+  }
+  io.close(kDumpUnit);
+  kqsay(k, gx::fI(k.ntot, 6) + " rays in data file.");
+  kqsay(k, "");
+  std::string none;
+  kqio(k, 'E', none, ierr);
+  if (k.ntot > 0)
+    kqsay(k, "Energy spread range: " + kqstrip(gx::fG(demin, 13, 5, 1)) + " to " +
+                 kqstrip(gx::fG(demax, 13, 5, 1)));
+}
+
 }  // namespace kestrim

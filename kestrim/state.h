@@ -25,6 +25,10 @@ struct kqflags {
 struct kqraysblk {
   int unitR = 7, unitW = 8, unitA = 9;
   int pos = 0;          // number of the ray last read on the read channel
+  // Reading costs, for whoever wants to check them: records read on the
+  // read channel (caption records included) and rewinds of it.
+  long long reads = 0;
+  long long rewinds = 0;
 };
 
 // The ray last read.
@@ -81,6 +85,7 @@ struct Kestrim {
   std::string prevLine;              // previous command line (40)
   char prevQual = ' ';
   double prevValue = 0.0;
+  std::string prevArg;               // its argument as typed (file names)
   std::string helppath;
 
   kqraysblk rays;

@@ -9,6 +9,7 @@ cmake --build build -j"$(nproc)" --target tavo kestrim
 rm -rf demo && mkdir demo
 cp examples/* demo/
 cd demo
+rm -f login.kcm   # the example login macro would run at start-up
 printf '@demo\nEXIT\n' | ../build/tavo | tee tavo-session.txt
 if [ -f demo.kcm ]; then
   printf '@demo\nEXIT\n' | ../build/kestrim | tee kestrim-session.txt

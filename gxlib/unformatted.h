@@ -1,0 +1,41 @@
+// Fortran unformatted sequential records: every record is a 4-byte
+// little-endian byte count, the payload, and the same count again.
+//
+// Readers never trust the file: a record cut short, a count that does not
+// match at both ends or a count that cannot be a record length is reported
+// as a damaged record, never read past.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+
+namespace gx {
+
+enum class RecStat {
+  Ok,    // a whole record was read
+  End,   // clean end of file at a record boundary
+  Bad    // truncated record, mismatched markers, or a record too short
+};
+
+// Writes one record. False when the stream refused the bytes (the stream is
+// then marked bad, so a unit closed on it is discarded, not kept).
+bool writeRecord(std::ostream& os, const void* payload, std::uint32_t n);
+
+// Reads the next record into n bytes. As in Fortran, a longer record is
+// read in part and the rest skipped; a shorter one is an error (Bad).
+RecStat readRecord(std::istream& is, void* payload, std::uint32_t n);
+
+// Reads the next record whatever its length; records above maxLen are Bad.
+RecStat readRecord(std::istream& is, std::string& payload,
+                   std::uint32_t maxLen = 1u << 24);
+
+// Steps over the next record, checking both markers. On Ok, len (if given)
+// receives the payload length.
+RecStat skipRecord(std::istream& is, std::uint32_t* len = nullptr);
+
+// Doubles to and from little-endian IEEE 754 bytes (8 per value).
+void putDoublesLE(char* dst, const double* v, int n);
+void getDoublesLE(const char* src, double* v, int n);
+
+}  // namespace gx
