@@ -11,8 +11,10 @@ cp examples/* demo/
 cd demo
 rm -f login.kcm   # the example login macro would run at start-up
 printf '@demo\nEXIT\n' | ../build/tavo | tee tavo-session.txt
+echo
 if [ -f demo.kcm ]; then
   printf '@demo\nEXIT\n' | ../build/kestrim | tee kestrim-session.txt
+  echo
 fi
 echo
 echo "Demonstration files in demo/:"
