@@ -160,7 +160,7 @@ void cmdCofout(Tavo& s, Command& c) {
   if (!haveSystem(s)) return;
   Mat4 a;
   stigmat(s, 3, a);
-  cofout(s, a, c.line);
+  cofout(s, a, c.line.substr(0, 7) + gx::pad(c.typedArg(), 33));
 }
 
 }  // namespace tavo

@@ -17,6 +17,17 @@ struct Command {
   char letter = ' ';   // first character of the argument (upper case)
   double value = 0.0;  // numeric value of the argument
   std::string arg() const { return line.size() > 7 ? line.substr(7) : std::string(); }
+  // The argument as typed, for file names: the decoder would turn a name
+  // such as "2024" into "2024.0". Falls back to arg() without a raw line.
+  std::string typedArg() const {
+    if (raw.empty()) return arg();
+    size_t i = raw.find_first_of(" \t");
+    if (i == std::string::npos) return std::string();
+    size_t b = raw.find_first_not_of(" \t", i);
+    if (b == std::string::npos) return std::string();
+    size_t e = raw.find_last_not_of(" \t");
+    return raw.substr(b, e - b + 1);
+  }
 };
 
 using CmdFn = void (*)(Tavo&, Command&);

@@ -27,7 +27,7 @@ void setArg(Command& c, const std::string& text) {
 // Takes the file name and opens it on the input unit. True when opened.
 bool filein(Tavo& s, Command& c) {
   auto& io = s.gx.io;
-  std::string name = trimBoth(c.arg());
+  std::string name = trimBoth(c.typedArg());
   if (name.empty()) {
     std::string reply;
     if (ask(s, "Filename for input > ", reply, 100) != gx::kReadOk) return false;
@@ -156,7 +156,7 @@ void cmdData(Tavo& s, Command& c) {
 void cmdSave(Tavo& s, Command& c) {
   auto& io = s.gx.io;
   const int term = s.inout.term;
-  std::string name = trimBoth(c.arg());
+  std::string name = trimBoth(c.typedArg());
   if (name.empty()) {
     std::string reply;
     if (ask(s, "Filename for output (CR for " + trimmed(s.file) + ") > ", reply, 100) !=

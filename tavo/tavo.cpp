@@ -91,12 +91,6 @@ void say(Tavo& s, const std::string& text) {
 
 void blankLine(Tavo& s) { s.gx.io.write(s.inout.term, " "); }
 
-// The argument as typed: what follows the first word of the raw line.
-std::string rawArgument(const std::string& raw) {
-  size_t i = raw.find_first_of(" \t");
-  if (i == std::string::npos) return std::string();
-  return trim(std::string_view(raw).substr(i));
-}
 
 int macroDepth(const Tavo& s) { return (s.inout.cmd - kTerminal) / 10; }
 
@@ -229,7 +223,7 @@ void startup(Tavo& s) {
 
 // "@": run a macro; alone it ends the current macro, or asks at the terminal.
 void cmdMacro(Tavo& s, Command& c) {
-  std::string name = rawArgument(c.raw);
+  std::string name = c.typedArg();
   if (name.empty()) {
     if (s.inout.cmd != kTerminal) {
       endMacro(s);
@@ -332,7 +326,7 @@ void cmdExit(Tavo& s, Command& c) {
 void cmdHelp(Tavo& s, Command& c) {
   const std::string arg = c.arg();
   if (c.qual == 'S') {
-    s.helppath = rawArgument(c.raw);
+    s.helppath = c.typedArg();
     return;
   }
   std::string key = gx::pad(arg, 6);
@@ -392,20 +386,20 @@ void cmdMenu(Tavo& s, Command&) {
 void cmdClear(Tavo& s, Command& c) { gx::gxcls(s.gx, s.inout.term, c.qual); }
 
 void cmdSystemShell(Tavo& s, Command& c) {
-  gx::gxsystem(s.gx, trim(gx::pad(rawArgument(c.raw), 33)));
+  gx::gxsystem(s.gx, trim(gx::pad(c.typedArg(), 33)));
 }
 
 // File names are taken as typed: the decoder would rewrite a name that
 // starts like a number.
 void cmdCorr(Tavo& s, Command& c) {
-  const std::string name = rawArgument(c.raw);
+  const std::string name = c.typedArg();
   if (name.empty()) return;
   s.corrName = name + ".lpt";
   say(s, "Output into file " + s.corrName);
 }
 
 void cmdVelna(Tavo& s, Command& c) {
-  std::string name = rawArgument(c.raw);
+  std::string name = c.typedArg();
   if (name.empty()) {
     std::string reply;
     if (!askUntilRead(s, "VELNA filename for output> ", reply, 100)) return;
@@ -417,7 +411,7 @@ void cmdVelna(Tavo& s, Command& c) {
 }
 
 void cmdIon(Tavo& s, Command& c) {
-  std::string name = rawArgument(c.raw);
+  std::string name = c.typedArg();
   if (name.empty()) {
     std::string reply;
     if (!askUntilRead(s, "TIRVEX filename for output> ", reply, 100)) return;

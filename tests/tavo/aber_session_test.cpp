@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "aber_numeric.h"
-#include "aber_session.h"
+#include "session.h"
 
 using abertest::numbersAfter;
 using abertest::Proton;

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "aber_numeric.h"
-#include "aber_session.h"
+#include "session.h"
 #include "gxlib/fortio.h"
 #include "tavo/aber.h"
 #include "tavo/optics.h"

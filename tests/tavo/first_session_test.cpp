@@ -12,37 +12,14 @@
 #include <sstream>
 #include <string>
 
+#include "session.h"
 #include "tavo/commands.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh temporary directory holding the example systems; the test runs
-// inside it.
-class Session : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/tavo_first_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    old_ = fs::current_path();
-    for (const char* f : {"doublet.tav", "triplet.tav", "quadruplet.tav", "electrostatic.tav"})
-      fs::copy_file(fs::path(TK_SOURCE_DIR) / "examples" / f, dir_ / f);
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
-  std::string run(const std::string& input) {
-    std::istringstream in(input);
-    std::ostringstream out;
-    EXPECT_EQ(tavo::run(in, out), 0);
-    return out.str();
-  }
-  fs::path dir_, old_;
-};
+class Session : public abertest::SessionDir {};
 
 // The number that follows a label in the output.
 double after(const std::string& out, const std::string& label, int skip = 0) {

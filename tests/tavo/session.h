@@ -1,5 +1,5 @@
-// Whole TAVO sessions in a fresh temporary directory for the aberration
-// listings and the coefficient file.
+// Whole TAVO sessions in a fresh temporary directory holding the example
+// lens systems.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,11 +22,11 @@ namespace fs = std::filesystem;
 class SessionDir : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/tavo_aber_XXXXXX";
+    char tmpl[] = "/tmp/tavo_session_XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
     old_ = fs::current_path();
-    for (const char* f : {"doublet.tav", "triplet.tav", "quadruplet.tav"})
+    for (const char* f : {"doublet.tav", "triplet.tav", "quadruplet.tav", "electrostatic.tav"})
       if (fs::exists(fs::path(TK_SOURCE_DIR) / "examples" / f))
         fs::copy_file(fs::path(TK_SOURCE_DIR) / "examples" / f, dir_ / f);
     fs::current_path(dir_);
