@@ -117,14 +117,24 @@ RdStat Io::readListInt(int unit, int* v, int n) {
   });
 }
 
+namespace {
+// A name with control characters is junk (a binary macro, a stray key), not
+// a file the user meant: a NUL would even cut it short and open another file.
+bool plainName(const std::string& name) {
+  for (unsigned char ch : name)
+    if (ch < 0x20 || ch == 0x7f) return false;
+  return !name.empty();
+}
+}  // namespace
+
 bool Io::exists(const std::string& name) {
   std::error_code ec;
-  return !name.empty() && std::filesystem::is_regular_file(name, ec);
+  return plainName(name) && std::filesystem::is_regular_file(name, ec);
 }
 
 bool Io::open(int unit, const std::string& name, OpenStatus st, Access acc, bool binary) {
   close(unit);
-  if (name.empty()) return false;
+  if (!plainName(name)) return false;
   auto u = std::make_unique<Unit>();
   u->name = name;
   u->acc = acc;

@@ -94,13 +94,6 @@ void blankLine(Tavo& s) { s.gx.io.write(s.inout.term, " "); }
 
 int macroDepth(const Tavo& s) { return (s.inout.cmd - kTerminal) / 10; }
 
-// A name with control characters (junk read from a file) names no file;
-// a NUL would cut it short and open some other file.
-bool plainName(const std::string& name) {
-  return std::none_of(name.begin(), name.end(),
-                      [](char ch) { return static_cast<unsigned char>(ch) < 0x20; });
-}
-
 bool openMacro(Tavo& s, const std::string& name) {
   if (macroDepth(s) >= kMaxMacroDepth) {
     say(s, "?TAVO- Macros nested deeper than " + std::to_string(kMaxMacroDepth) +
@@ -109,7 +102,7 @@ bool openMacro(Tavo& s, const std::string& name) {
     return false;
   }
   const int unit = s.inout.cmd + 10;
-  if (!plainName(name) || !s.gx.io.open(unit, name, gx::OpenStatus::Old, gx::Access::Read)) {
+  if (!s.gx.io.open(unit, name, gx::OpenStatus::Old, gx::Access::Read)) {
     say(s, "Unable to open " + name);
     blankLine(s);
     return false;
@@ -157,7 +150,6 @@ bool readCommand(Tavo& s, std::string& line) {
 std::string macroForWord(const std::string& raw, const std::string& line, int k) {
   std::string typed = raw.substr(0, k);
   if (upper(typed) != line.substr(0, k)) typed = line.substr(0, k);
-  if (!plainName(typed)) return std::string();
   for (const std::string& w : {typed, upper(typed), lower(typed)}) {
     if (gx::Io::exists(w + ".tcm")) return w + ".tcm";
   }

@@ -240,3 +240,20 @@ TEST(Files, BinaryStreams) {
   EXPECT_EQ(t.read("b.dat"), std::string(bytes, 4));
   EXPECT_EQ(s.g.io.stream(9), nullptr);
 }
+
+TEST(Files, NamesWithControlCharactersOpenNothing) {
+  TempDir t;
+  Session s;
+  gx::Io& io = s.g.io;
+  for (std::string bad : {t.file("a\001b.bin"), t.file("x\177"), t.file("tab\tname")}) {
+    EXPECT_FALSE(io.open(21, bad, gx::OpenStatus::Unknown, gx::Access::Write)) << bad;
+    EXPECT_FALSE(io.open(21, bad, gx::OpenStatus::Unknown, gx::Access::Read)) << bad;
+    EXPECT_FALSE(gx::Io::exists(bad));
+  }
+  // A NUL must not cut the name short and reach another file.
+  std::string cut = t.file("real.txt");
+  ASSERT_TRUE(io.open(22, cut, gx::OpenStatus::New, gx::Access::Write));
+  io.close(22);
+  EXPECT_FALSE(io.open(23, cut + std::string(1, '\0') + "junk", gx::OpenStatus::Old, gx::Access::Read));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(t.path()), {}), 1);
+}
