@@ -10,8 +10,7 @@ namespace tavo {
 
 void accel(Tavo& s, int i, Mat4& m) {
   if (rawCode(s, i) != 10) {
-    s.gx.io.write(s.inout.term, " ?ACCEL- Called for non-accelerator ELE = " + gx::fI(i, 2) +
-                                    "ITYPE=" + gx::fF(s.bdata(i, 1), 6, 2));
+    wrongKind(s, "?ACCEL- Called for non-accelerator ELE = ", i, 6, 2);
     return;
   }
   double dt = s.bdata(i, 3) * std::fabs(s.bdata(1, 2));

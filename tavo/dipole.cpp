@@ -9,8 +9,7 @@ namespace tavo {
 void dipole(Tavo& s, int i, Mat4& m) {
   int raw = rawCode(s, i);
   if (raw != 2 && raw != 12) {
-    s.gx.io.write(s.inout.term, " ?DIP- Called for non-DIPOLE ELE=" + gx::fI(i, 2) +
-                                    "ITYPE=" + gx::fF(s.bdata(i, 1), 5, 1));
+    wrongKind(s, "?DIP- Called for non-DIPOLE ELE=", i, 5, 1);
     return;
   }
   m = Mat4::identity();

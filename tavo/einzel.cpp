@@ -44,8 +44,7 @@ void fillBoth(Mat4& m, double a11, double a12, double a21, double a22) {
 
 void einzel(Tavo& s, int i, Mat4& m) {
   if (rawCode(s, i) != 15) {
-    s.gx.io.write(s.inout.term, " ?EINZ- Called for non-einzel ELE=" + gx::fI(i, 2) +
-                                    "ITYPE=" + gx::fF(s.bdata(i, 1), 5, 1));
+    wrongKind(s, "?EINZ- Called for non-einzel ELE=", i, 5, 1);
     return;
   }
   double v = s.bdata(i, 3), len = s.bdata(i, 2);
@@ -68,8 +67,7 @@ void einzel(Tavo& s, int i, Mat4& m) {
 
 void cyl(Tavo& s, int i, Mat4& m) {
   if (rawCode(s, i) != 17) {
-    s.gx.io.write(s.inout.term, " ?CYL- Called for non-cyl ELE=" + gx::fI(i, 2) +
-                                    "ITYPE=" + gx::fF(s.bdata(i, 1), 5, 1));
+    wrongKind(s, "?CYL- Called for non-cyl ELE=", i, 5, 1);
     return;
   }
   double v = s.bdata(i, 3), len = s.bdata(i, 2);

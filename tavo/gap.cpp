@@ -26,8 +26,7 @@ double gradient(Tavo& s, int i, int j) {
 
 void gap(Tavo& s, int i, Mat4& m) {
   if (rawCode(s, i) != 13) {
-    s.gx.io.write(s.inout.term, " ?GAP- Called for non-gap lens ELE = " + gx::fI(i, 2) +
-                                    "ITYPE=" + gx::fF(s.bdata(i, 1), 6, 2));
+    wrongKind(s, "?GAP- Called for non-gap lens ELE = ", i, 6, 2);
     return;
   }
   s.bdata(i, 2) = 0.005;

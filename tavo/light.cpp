@@ -168,4 +168,10 @@ void storeLens(Tavo& s, int i, const LensParams& lp) {
   s.bdata(i, 11) = lp.fx;
   s.bdata(i, 12) = lp.fy;
 }
+void wrongKind(Tavo& s, const std::string& text, int i, int w, int d) {
+  std::string msg = " " + text + gx::fI(i, 2);
+  if (w > 0) msg += "ITYPE=" + gx::fF(s.bdata(i, 1), w, d);
+  s.gx.io.write(s.inout.term, msg);
+}
+
 }  // namespace tavo

@@ -59,6 +59,9 @@ Kinematics kinematics(const Tavo& s, int i);
 int diagLevel(const Tavo& s);
 // Stores light's values in columns 6, 7, 9..12 of row i.
 void storeLens(Tavo& s, int i, const LensParams& lp);
+// An element routine called for a row of another kind: the message, the row
+// (I2) and, for w > 0, "ITYPE=" with the type code in Fw.d.
+void wrongKind(Tavo& s, const std::string& text, int i, int w, int d);
 // Fills M with a drift of row i's length and clears columns 5..12.
 void driftMatrix(Tavo& s, int i, Mat4& m);
 

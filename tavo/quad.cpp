@@ -47,8 +47,6 @@ bool multipoleK(Tavo& s, int row, int n, const char* who, double& km2, double& k
   return true;
 }
 
-std::string itype51(const Tavo& s, int i) { return "ITYPE=" + gx::fF(s.bdata(i, 1), 5, 1); }
-
 // The combined strength of row i and a superimposed partner of the same
 // family (kind 4 or 6) on row i+1. Returns false when the row is to be a drift.
 bool combined(Tavo& s, int i, int n, int kind, const char* who, double& k, double& phi2) {
@@ -93,7 +91,7 @@ void thinImage(double f, double d, double& v, double& mm) {
 void quad(Tavo& s, int i, Mat4& m) {
   TypeCode tc = gxpack(s, s.bdata(i, 1));
   if (tc.kind != 4) {
-    say(s, "?QUAD- Called for non-quad ELE=" + gx::fI(i, 2) + itype51(s, i));
+    wrongKind(s, "?QUAD- Called for non-quad ELE=", i, 5, 1);
     return;
   }
   double k = 0, phi2 = 0;
@@ -138,7 +136,7 @@ void quad(Tavo& s, int i, Mat4& m) {
 void sext(Tavo& s, int i, Mat4& m) {
   TypeCode tc = gxpack(s, s.bdata(i, 1));
   if (tc.kind != 6) {
-    say(s, "?SEXT- Called for non-sextupole ELE=" + gx::fI(i, 2) + itype51(s, i));
+    wrongKind(s, "?SEXT- Called for non-sextupole ELE=", i, 5, 1);
     return;
   }
   double k = 0, phi2 = 0;
@@ -159,7 +157,7 @@ void sext(Tavo& s, int i, Mat4& m) {
 void octu(Tavo& s, int i, Mat4& m) {
   int raw = rawCode(s, i);
   if (raw != 8 && raw != 18) {
-    say(s, "?OCTU- Called for non-octupole IZ = " + gx::fI(i, 2));
+    wrongKind(s, "?OCTU- Called for non-octupole IZ = ", i, 0, 0);
     return;
   }
   double len = s.bdata(i, 2);

@@ -10,8 +10,7 @@ namespace tavo {
 void solenoid(Tavo& s, int i, Mat4& m) {
   auto& io = s.gx.io;
   if (rawCode(s, i) != 11) {
-    io.write(s.inout.term, " ?SOLENOID- Called for non-solenoid ELE = " + gx::fI(i, 2) +
-                               "ITYPE=" + gx::fF(s.bdata(i, 1), 6, 2));
+    wrongKind(s, "?SOLENOID- Called for non-solenoid ELE = ", i, 6, 2);
     return;
   }
   double b = s.bdata(i, 3), len = s.bdata(i, 2);

@@ -11,8 +11,7 @@ namespace tavo {
 void velselect(Tavo& s, int i, Mat4& m) {
   TypeCode tc = gxpack(s, s.bdata(i, 1));
   if (tc.kind != 7) {
-    s.gx.io.write(s.inout.term, " ?VS- Called for non-VS ELE=" + gx::fI(i, 2) + "ITYPE=" +
-                                    gx::fF(s.bdata(i, 1), 5, 1));
+    wrongKind(s, "?VS- Called for non-VS ELE=", i, 5, 1);
     return;
   }
   double b = s.bdata(i, 3), len = s.bdata(i, 2);
