@@ -69,12 +69,9 @@ void BM_PlainWrite200k(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kRays);
 }
 
-// SYNTH, regular mode with far more grid points than the limit allows: the
-// pass stops at 200000 rays, each mapped through the polynomial.
-void BM_Synth200k(benchmark::State& state) {
+// One SYNTH of 200000 rays per iteration, driven by the given answers.
+void runSynth(benchmark::State& state, const std::string& answers) {
   Scratch s;
-  const std::string answers =
-      "2\n1e7\ns\n10 10\n\n0.3 0.3\n\n\n\nq\n";
   for (auto _ : state) {
     std::istringstream in(answers);
     std::ostringstream out;
@@ -88,21 +85,13 @@ void BM_Synth200k(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kRays);
 }
 
+// Regular mode with far more grid points than the limit allows: the pass
+// stops at 200000 rays, each mapped through the polynomial.
+void BM_Synth200k(benchmark::State& state) { runSynth(state, "2\n1e7\ns\n10 10\n\n0.3 0.3\n\n\n\nq\n"); }
+
 // Random mode with flux peaking: two draws per point, rejections, energies.
 void BM_SynthRandom200k(benchmark::State& state) {
-  Scratch s;
-  const std::string answers =
-      "1\n199998\n\n10 10\n\n0.3 0.3\n\n0.5\n0.5 0.5\nq\n";
-  for (auto _ : state) {
-    std::istringstream in(answers);
-    std::ostringstream out;
-    kestrim::Kestrim k(in, out);
-    k.gx.clock = [] { return std::string("12:34:56"); };
-    std::string line = gx::pad("SYNTH  probe", 40);
-    kestrim::kqsynth(k, line, 'N', 0.0);
-    if (k.ntot != kRays) state.SkipWithError("SYNTH did not write 200000 rays");
-  }
-  state.SetItemsProcessed(state.iterations() * kRays);
+  runSynth(state, "1\n199998\n\n10 10\n\n0.3 0.3\n\n0.5\n0.5 0.5\nq\n");
 }
 
 }  // namespace

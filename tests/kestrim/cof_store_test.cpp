@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "gxlib/fortio.h"
+#include "workdir.h"
 #include "kestrim/kq.h"
 
 namespace {
@@ -17,20 +18,8 @@ namespace {
 namespace fs = std::filesystem;
 using kestrim::Kestrim;
 
-// A fresh directory that is the working directory while the test runs.
-class CofStore : public ::testing::Test {
+class CofStore : public kqtest::WorkDir {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/cofstoreXXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    old_ = fs::current_path();
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
   static std::string slurp(const std::string& name) {
     std::ifstream f(name);
     std::stringstream ss;
@@ -44,7 +33,6 @@ class CofStore : public ::testing::Test {
     for (std::string l; std::getline(f, l);) v.push_back(l);
     return v;
   }
-  fs::path dir_, old_;
 };
 
 struct Session {

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "workdir.h"
 #include "kestrim/kestrim.h"
 #include "kestrim/kqcmd.h"
 #include "kestrim/state.h"
@@ -20,21 +21,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class LoopDir : public ::testing::Test {
+class LoopDir : public kqtest::WorkDir {
  protected:
-  void SetUp() override {
-    old_ = fs::current_path();
-    char tmpl[] = "/tmp/kqloopXXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  fs::path old_, dir_;
 };
 
 // One whole session on the given terminal input; the state stays readable.

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "workdir.h"
 #include "kestrim/kq.h"
 #include "kestrim/kqcmd.h"
 #include "kestrim/state.h"
@@ -22,22 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A fresh working directory for one test.
-class RaysDir : public ::testing::Test {
+class RaysDir : public kqtest::WorkDir {
  protected:
-  void SetUp() override {
-    old_ = fs::current_path();
-    char tmpl[] = "/tmp/kqraysXXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  fs::path old_, dir_;
 };
 
 std::string marker(std::uint32_t n) {

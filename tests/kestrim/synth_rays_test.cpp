@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "gxlib/fortio.h"
+#include "workdir.h"
 #include "kestrim/kq.h"
 
 namespace {
@@ -60,20 +61,8 @@ void writeCof(const std::string& name, double d, double tx1 = 0.0, double ty1 = 
   f << "1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 1\n40*0\n" << tx1 << " 11*0\n" << ty1 << " 11*0\n12*0\n0 0 0 0\n";
 }
 
-class Synth : public ::testing::Test {
+class Synth : public kqtest::WorkDir {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/synthXXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    old_ = fs::current_path();
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
-  fs::path dir_, old_;
 };
 
 struct Session {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "gxlib/fortio.h"
+#include "workdir.h"
 #include "kestrim/kestrim.h"
 #include "kestrim/kq.h"
 
@@ -17,22 +18,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class SynthSession : public ::testing::Test {
+class SynthSession : public kqtest::WorkDir {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/synthsesXXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    old_ = fs::current_path();
-    fs::current_path(dir_);
+    WorkDir::SetUp();
     fs::copy_file(fs::path(TK_SOURCE_DIR) / "examples" / "identity.cof", "identity.cof");
     fs::copy_file(fs::path(TK_SOURCE_DIR) / "examples" / "triplet.cof", "triplet.cof");
   }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
-  fs::path dir_, old_;
 };
 
 size_t count(const std::string& text, const std::string& what) {
