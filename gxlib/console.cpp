@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gxlib/fortio.h"
+#include "gxlib/converse.h"
 #include "gxlib/gxlib.h"
 
 namespace gx {
@@ -26,24 +27,6 @@ double pow10single(int k) {
   float f = std::pow(10.0f, static_cast<float>(k));
   if (std::isnormal(f)) return f;
   return std::pow(10.0, k);
-}
-
-// A prompt on the terminal stays on its line; on any other unit it is a
-// record of its own.
-void promptOn(Lib& g, int out, const std::string& text) {
-  if (out == Io::kOut || out <= 0)
-    g.io.prompt(text);
-  else
-    g.io.write(out, text);
-}
-
-// Nearest integer, halves away from zero (NINT), kept inside int.
-int nint(double v) {
-  if (!(v == v)) return 0;
-  double r = std::round(v);
-  if (r > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
-  if (r < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
-  return static_cast<int>(r);
 }
 
 // Parses the number at the start of arg (from position q). On success sets
@@ -157,10 +140,10 @@ void gxdecode(Lib& g, std::string& line, char& qual, double& value) {
 namespace {
 
 // The reply's fields: separators are blanks, tabs and commas.
-int updateFrom(Lib& g, std::string reply, int out, int macro, double& a,
+Reply updateFrom(Lib& g, std::string reply, int out, int macro, double& a,
                double& b) {
   if (macro == 1) g.io.write(out, "+" + std::string(trimRight(reply)));
-  if (trimRight(pad(reply, 40)).empty()) return kReadOk;
+  if (trimRight(pad(reply, 40)).empty()) return Reply::Ok;
 
   auto isFieldSep = [](char c) { return c == ' ' || c == '\t' || c == ','; };
   const size_t n = reply.size();
@@ -173,32 +156,32 @@ int updateFrom(Lib& g, std::string reply, int out, int macro, double& a,
     size_t j = i;
     while (j < n && !isFieldSep(reply[j])) ++j;
     double v = 0.0;
-    if (!readReal(std::string_view(reply).substr(i, j - i), v)) return kReadError;
+    if (!readReal(std::string_view(reply).substr(i, j - i), v)) return Reply::Error;
     (field == 0 ? va : vb) = v;
     i = j;
   }
   a = va;
   b = vb;
-  return kReadOk;
+  return Reply::Ok;
 }
 
 }  // namespace
 
-int gxupdate(Lib& g, int in, int out, int macro, double& a, double& b) {
+Reply gxupdate(Lib& g, int in, int out, int macro, double& a, double& b) {
   std::string reply;
   RdStat st = g.io.readLine(in, reply, 80);
   // A unit that cannot be read now will not be readable on a retry either:
   // abandon the prompt rather than ask again for ever.
-  if (st != RdStat::Ok) return kReadEnd;
+  if (st != RdStat::Ok) return Reply::End;
   return updateFrom(g, reply, out, macro, a, b);
 }
 
-int gxupdate(Lib& g, int in, int out, int macro, double& a) {
+Reply gxupdate(Lib& g, int in, int out, int macro, double& a) {
   double b = 0.0;
   return gxupdate(g, in, out, macro, a, b);
 }
 
-int gxupdatec(Lib& g, int in, int out, int macro, double& a, double& b,
+Reply gxupdatec(Lib& g, int in, int out, int macro, double& a, double& b,
               const std::string& reply) {
   (void)in;
   return updateFrom(g, pad(reply, 32), out, macro, a, b);
@@ -279,7 +262,7 @@ void gxhelp(Lib& g, int in, int out, int mode, const std::string& path,
       if (!printing) continue;
       g.io.write(out, " " + std::string(trimRight(rec)));
       if (++printed % 20 == 0) {
-        promptOn(g, out, "Type RETURN for more...");
+        gxprompttext(g, out, "Type RETURN for more...");
         std::string ans;
         RdStat st;
         try {
@@ -423,14 +406,14 @@ void termType(Lib& g, int in, int out, int echo, int t) {
   g.io.write(out, " Select the TEK4010/4 terminal emulation:");
   for (int i = 0; i < 10; ++i) g.io.write(out, " " + fI(i + 1, 3) + "  " + kTermTypes[i]);
   double v = 0.0;
-  int rc;
+  Reply rc;
   do {
-    promptOn(g, out, "> ");
+    gxprompttext(g, out, "> ");
     v = 0.0;
     rc = gxupdate(g, in, out, echo, v);
-  } while (rc == kReadError);
-  if (rc == kReadEnd) return;  // input ended: the type stays as it was
-  int n = nint(v);
+  } while (rc == Reply::Error);
+  if (rc == Reply::End) return;  // input ended: the type stays as it was
+  int n = gxnint(v);
   if (n < 1 || n > 10) n = 1;
   g.settings.termType = n;
   g.io.write(out, " Terminal type " + std::to_string(n) + " selected.");
@@ -450,20 +433,20 @@ void gxscale(Lib& g, int in, int out, int echo, char device, const std::string& 
     return;
   }
   double scale = 1.0, dummy = 0.0;
-  int rc;
+  Reply rc;
   do {
-    promptOn(g, out, "Scale factor for next plot > ");
+    gxprompttext(g, out, "Scale factor for next plot > ");
     scale = 1.0;
     rc = gxupdate(g, in, out, echo, scale, dummy);
-  } while (rc == kReadError);
-  if (rc == kReadEnd) return;
+  } while (rc == Reply::Error);
+  if (rc == Reply::End) return;
   double xo = 0.0, yo = 0.0;
   do {
-    promptOn(g, out, "X and Y plot offsets (mm) > ");
+    gxprompttext(g, out, "X and Y plot offsets (mm) > ");
     xo = yo = 0.0;
     rc = gxupdate(g, in, out, echo, xo, yo);
-  } while (rc == kReadError);
-  if (rc == kReadEnd) return;
+  } while (rc == Reply::Error);
+  if (rc == Reply::End) return;
   if (d == '*' || d == 'S' || d == ' ') {
     st.crScale = scale;
     st.crXoff = xo;
@@ -505,7 +488,7 @@ int gxparam(Lib& g, int in, int out, int echo, const std::string& line,
       gxcls(g, out, opt == ' ' || opt == '\0' ? 'A' : opt);
       break;
     case 1: {  // FONT
-      int n = nint(value);
+      int n = gxnint(value);
       if (n >= 0 && n <= 8) {
         st.font = n;
         g.io.write(out, " Default font set to " + std::to_string(n) + ".");
@@ -516,7 +499,7 @@ int gxparam(Lib& g, int in, int out, int echo, const std::string& line,
       break;
     }
     case 2: {  // TERM
-      int t = opt == 'R' ? st.prevTermType : nint(value);
+      int t = opt == 'R' ? st.prevTermType : gxnint(value);
       int before = st.termType;
       termType(g, in, out, echo, t);
       st.prevTermType = before == 0 ? st.termType : before;
@@ -540,7 +523,7 @@ int gxparam(Lib& g, int in, int out, int echo, const std::string& line,
       break;
     case 5:  // LINE
       if (value >= -0.0001) {
-        int p = nint(value);
+        int p = gxnint(value);
         if (p < 1) {
           g.io.write(out, " Current pen " + std::to_string(st.pen));
         } else {
@@ -558,7 +541,7 @@ int gxparam(Lib& g, int in, int out, int echo, const std::string& line,
     case 6: {  // DEST
       std::string name = arg;
       if (trimRight(name).empty()) {
-        promptOn(g, out, "Destination for TEK4010/4 plot > ");
+        gxprompttext(g, out, "Destination for TEK4010/4 plot > ");
         // A macro that ends here leaves the destination as it was.
         if (g.io.readLine(in, name, 50) != RdStat::Ok) name.clear();
         else if (echo == 1) g.io.write(out, "+" + std::string(trimRight(name)));

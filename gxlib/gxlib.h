@@ -45,22 +45,21 @@ struct Lib {
   } settings;
 };
 
-// Error codes of the prompted updates (and of every prompt in the programs):
-// callers repeat their prompt only on kReadError.
-constexpr int kReadOk = 0;
-constexpr int kReadError = 1;
-constexpr int kReadEnd = 2;  // end of the input file: abandon the prompt
+// The result of every prompt of the programs: the answer was read (Ok),
+// could not be read and is asked again (Error), or the input ended (End:
+// the prompt is abandoned and changes nothing).
+enum class Reply { Ok, Error, End };
 
 // Normalises a 40-character command line: word in columns 1-6, blank in 7,
 // argument text in 8-40; sets the qualifier letter and the argument's value.
 void gxdecode(Lib& g, std::string& line, char& qual, double& value);
 
 // Reads a reply and updates one or two values (empty reply keeps them).
-// Returns kReadOk, kReadError (values restored) or kReadEnd.
-int gxupdate(Lib& g, int in, int out, int macro, double& a, double& b);
-int gxupdate(Lib& g, int in, int out, int macro, double& a);
+// Ok, Error (values restored) or End.
+Reply gxupdate(Lib& g, int in, int out, int macro, double& a, double& b);
+Reply gxupdate(Lib& g, int in, int out, int macro, double& a);
 // The same with the reply given.
-int gxupdatec(Lib& g, int in, int out, int macro, double& a, double& b,
+Reply gxupdatec(Lib& g, int in, int out, int macro, double& a, double& b,
               const std::string& reply);
 
 // Help: mode 0 prints the entries matching key, mode 1 the keyword list.

@@ -1,5 +1,6 @@
 #include "gxlib/io.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -16,6 +17,14 @@ namespace {
 // A file unit read at its end this many times in a row is a loop that
 // cannot make progress: end the session instead of spinning.
 constexpr int kEofLimit = 1000;
+
+// Terminals, FIFOs, sockets and devices are written in place: a temporary
+// renamed over one of them would replace the device by a regular file.
+bool directKind(const std::string& name) {
+  struct stat st {};
+  if (::stat(name.c_str(), &st) != 0) return false;
+  return S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode);
+}
 }  // namespace
 
 Io::Io(std::istream& in, std::ostream& out, bool interactive)
@@ -139,7 +148,8 @@ bool Io::open(int unit, const std::string& name, OpenStatus st, Access acc, bool
   u->name = name;
   u->acc = acc;
   bool ex = exists(name);
-  if (st == OpenStatus::New && ex) return false;
+  u->direct = !ex && directKind(name);
+  if (st == OpenStatus::New && (ex || u->direct)) return false;
   std::ios::openmode mode = binary ? std::ios::binary : std::ios::openmode{};
   if (binary) {
     // Binary files (ray sets) move record by record: a large buffer keeps
@@ -147,7 +157,10 @@ bool Io::open(int unit, const std::string& name, OpenStatus st, Access acc, bool
     u->buf.resize(size_t{1} << 16);
     u->fs.rdbuf()->pubsetbuf(u->buf.data(), static_cast<std::streamsize>(u->buf.size()));
   }
-  if (acc == Access::Read) {
+  if (u->direct) {
+    u->fs.open(name, mode | (acc == Access::Read ? std::ios::in : std::ios::out));
+    if (!u->fs) return false;
+  } else if (acc == Access::Read) {
     if (!ex) {
       if (st == OpenStatus::Old) return false;
       // Fortran creates a missing file on an unknown/new open.
@@ -186,7 +199,11 @@ bool Io::close(int unit, bool keep) {
   if (it == units_.end()) return true;
   Unit& u = *it->second;
   bool ok = true;
-  if (u.acc == Access::Write) {
+  if (u.direct) {
+    u.fs.flush();
+    ok = static_cast<bool>(u.fs) || u.acc == Access::Read;
+    u.fs.close();
+  } else if (u.acc == Access::Write) {
     u.fs.flush();
     ok = static_cast<bool>(u.fs);
     u.fs.close();
@@ -220,7 +237,9 @@ bool Io::rewind(int unit) {
   Unit& u = *it->second;
   u.fs.clear();
   u.eofCount = 0;
-  if (u.acc == Access::Read) {
+  if (u.direct) {
+    return false;  // a stream cannot start again
+  } else if (u.acc == Access::Read) {
     u.fs.seekg(0);
   } else {
     // Rewinding a file being written starts it again.

@@ -6,9 +6,11 @@
 // starts with "+" continues the current line (the echo of a macro answer
 // appears right after its prompt). Prompts leave the cursor on their line.
 //
-// Files written through a unit go to a temporary file beside the target
-// that is renamed over it when the unit is closed, so a failed or abandoned
-// write never leaves a half-written file under the user's name.
+// Regular files written through a unit go to a temporary file beside the
+// target that is renamed over it when the unit is closed, so a failed or
+// abandoned write never leaves a half-written file under the user's name.
+// Terminals, FIFOs and devices (chosen from what the existing path is) are
+// direct units: opened in place, written through, never replaced.
 #pragma once
 
 #include <fstream>
@@ -85,6 +87,7 @@ class Io {
     std::vector<char> buf;  // stream buffer of a binary unit (outlives fs)
     std::fstream fs;
     Access acc = Access::Read;
+    bool direct = false;  // terminal, FIFO or device: opened in place
     int eofCount = 0;
   };
   std::istream& in_;

@@ -3,6 +3,7 @@
 #include <string>
 #include <system_error>
 
+#include "gxlib/converse.h"
 #include "gxlib/fortio.h"
 #include "kestrim/kq.h"
 
@@ -26,7 +27,7 @@ std::string withExtension(const std::string& name, const char* ext) {
   return n + ext;
 }
 
-void say(Kestrim& k, const std::string& text) { k.gx.io.write(k.cofio.u[5], " " + text); }
+void say(Kestrim& k, const std::string& text) { gx::gxsay(k.gx, k.cofio.u[5], text); }
 
 }  // namespace
 
@@ -40,11 +41,10 @@ int cofin(Kestrim& k, std::string& name) {
   const int fileUnit = u[3];
   for (;;) {
     while (trimmed(name).empty()) {
-      io.prompt("Filename for input > ");
       std::string reply;
-      gx::RdStat st = io.readLine(u[4], reply);
       // A file unit at its end (or broken) can never answer: give up.
-      if (st != gx::RdStat::Ok) return 1;
+      if (gx::gxprompt(k.gx, u[4], gx::Io::kOut, "Filename for input > ", reply) != gx::Reply::Ok)
+        return 1;
       reply = trimmed(reply);
       if (reply.empty()) return 1;
       name = reply.substr(0, 30);

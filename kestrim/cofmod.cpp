@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "gxlib/converse.h"
 #include "gxlib/fortio.h"
 #include "kestrim/kq.h"
 
@@ -27,10 +28,7 @@ class Review {
 
   // A reply line; false at the end of the input.
   bool reply(const std::string& prompt, std::string& line) {
-    io_.prompt(prompt);
-    if (io_.readLine(in_, line) != gx::RdStat::Ok) return false;
-    if (echo_ == 1) io_.write(out_, std::string("+").append(gx::trimRight(line)));
-    return true;
+    return gx::gxprompt(k_.gx, in_, out_, prompt, line) == gx::Reply::Ok;
   }
   // A yes/no question: ok = false at the end of the input.
   bool yes(const std::string& prompt, bool& ok) {
@@ -41,14 +39,10 @@ class Review {
   }
   // One value through the prompted update; false at the end of the input.
   bool value(const std::string& label, double& v) {
-    for (;;) {
-      io_.prompt(label + gx::fG(v, 13, 5, 1) + " > ");
-      int rc = gx::gxupdate(k_.gx, in_, out_, echo_, v);
-      if (rc == gx::kReadOk) return true;
-      if (rc == gx::kReadEnd) return false;
-    }
+    return gx::gxaskupdate(k_.gx, in_, out_, echo_, label + gx::fG(v, 13, 5, 1) + " > ", v) ==
+           gx::Reply::Ok;
   }
-  void say(const std::string& text) { io_.write(out_, " " + text); }
+  void say(const std::string& text) { gx::gxsay(k_.gx, out_, text); }
 
   static char first(const std::string& s) {
     size_t i = s.find_first_not_of(" \t");

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "gxlib/converse.h"
 #include "gxlib/fortio.h"
 #include "kestrim/kq.h"
 #include "kestrim/kqcmd.h"
@@ -15,13 +16,6 @@
 namespace kestrim {
 
 namespace {
-
-enum Slot {
-  kMenu = 1, kShadow, kSmear, kInfo, kData, kSynth, kClear, kAt, kPrev, kNtot, kReg,
-  kAload, kIload, kFlash, kRewind, kRegsav, kRegld, kIncr, kExit, kMap, kStop, kList,
-  kSave, kSort, kMaxima, kCaptio, kColour, kValues, kIcoul, kDotmod, kHelp, kDelete,
-  kDeltae, kShell, kComment, kFind, kMule, kTrans, kProfil, kPlot, kDump, kDiff
-};
 
 // 1e-5 as the single-precision literal it was.
 constexpr double kDotMin = 9.999999747378752e-6;
@@ -31,15 +25,6 @@ std::string argOf(const std::string& line) {
 }
 
 char upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
-
-// Fortran NINT, held inside the range of a 32-bit register.
-int nint(double v) {
-  if (std::isnan(v)) return 0;
-  double r = std::round(v);
-  if (r >= 2147483647.0) return std::numeric_limits<int>::max();
-  if (r <= -2147483648.0) return std::numeric_limits<int>::min();
-  return static_cast<int>(r);
-}
 
 int clampInt(long long v) {
   if (v > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
@@ -63,7 +48,7 @@ int digit(char c) { return c >= '0' && c <= '9' ? c - '0' : -1; }
 int askRegister(Kestrim& k, char qual) {
   if (qual != ' ') return digit(qual);
   std::string reply;
-  if (kqask(k, "Register number > ", reply, 40) != gx::kReadOk) return -1;
+  if (kqask(k, "Register number > ", reply, 40) != gx::Reply::Ok) return -1;
   std::string s = kqstrip(reply);
   return s.empty() ? -1 : digit(s[0]);
 }
@@ -83,7 +68,7 @@ void listRegisters(Kestrim& k) {
 char askEnable(Kestrim& k, char qual, const std::string& prompt) {
   if (qual == 'E' || qual == 'D') return qual;
   std::string reply;
-  if (kqask(k, prompt, reply, 40) != gx::kReadOk) return ' ';
+  if (kqask(k, prompt, reply, 40) != gx::Reply::Ok) return ' ';
   return upper(reply.empty() ? ' ' : reply[0]);
 }
 
@@ -122,9 +107,9 @@ void notBuilt(Kestrim& k, const char* word) {
 void cmdMenu(Kestrim& k) {
   kqsay(k, "KESTRIM commands: ");
   kqsay(k, "");
-  for (size_t i = 0; i < kComlib.size(); i += 8) {
+  for (size_t i = 0; i < 60; i += 8) {
     std::string rec;
-    for (size_t j = i; j < i + 8 && j < kComlib.size(); ++j) rec += gx::pad(kComlib[j], 6) + "  ";
+    for (size_t j = i; j < i + 8 && j < 60; ++j) rec += gx::pad(kCommands[j].word, 6) + "  ";
     kqsay(k, rec);
   }
   kqsay(k, "");
@@ -164,7 +149,7 @@ void cmdLoad(Kestrim& k, char qual, double value, bool integer) {
   int n = askRegister(k, qual);
   if (n < 0) return;
   if (integer)
-    k.ireg[n] = nint(value);
+    k.ireg[n] = gx::gxnint(value);
   else
     k.areg[n] = value;
 }
@@ -173,7 +158,7 @@ void cmdFlash(Kestrim& k, char qual, double value) {
   if (qual == 'D') {
     for (;;) {
       std::string reply;
-      if (kqask(k, "Delay in ms > ", reply, 80) != gx::kReadOk) break;
+      if (kqask(k, "Delay in ms > ", reply, 80) != gx::Reply::Ok) break;
       gx::ListScanner sc(1);
       long long v = 0;
       if (!sc.add(reply)) continue;
@@ -190,7 +175,7 @@ void cmdList(Kestrim& k, const std::string& line) {
   std::string name = kqstrip(argOf(line));
   if (name.empty()) {
     std::string reply;
-    if (kqask(k, "Filename to list > ", reply, 100) != gx::kReadOk) return;
+    if (kqask(k, "Filename to list > ", reply, 100) != gx::Reply::Ok) return;
     name = kqstrip(reply);
     if (name.empty()) return;
   }
@@ -209,7 +194,7 @@ void cmdList(Kestrim& k, const std::string& line) {
 void cmdCaptio(Kestrim& k) {
   kqsay(k, "Current caption : " + kqtrim(k.caption));
   std::string reply;
-  if (kqask(k, "    New caption > ", reply, 70) != gx::kReadOk) return;
+  if (kqask(k, "    New caption > ", reply, 70) != gx::Reply::Ok) return;
   if (!kqblank(reply.substr(0, 50))) k.caption = gx::pad(reply, 100);
 }
 
@@ -245,7 +230,7 @@ void cmdIcoul(Kestrim& k, double value) {
   if (n < 1) {
     for (;;) {
       std::string reply;
-      if (kqask(k, "Colour number > ", reply, 80) != gx::kReadOk) break;
+      if (kqask(k, "Colour number > ", reply, 80) != gx::Reply::Ok) break;
       double v = 0;
       if (!gx::readReal(kqstrip(reply), v)) continue;
       n = trunc(v + 0.5);
@@ -335,79 +320,11 @@ std::string rawArgOf(const std::string& line) {
   return b == std::string::npos ? std::string() : kqtrim(line.substr(b));
 }
 
-void runSlot(Kestrim& k, int slot, std::string& decoded, char qual, double value,
-             const std::string& rawArg) {
-  std::string line = decoded;
-  if (slot == kData || slot == kAt || slot == kList || slot == kSave || slot == kDelete ||
-      slot == kShell || slot == kMule || slot == kDump)
-    line = gx::pad(line.substr(0, 7) + gx::pad(rawArg, 33), 40);
-  switch (slot) {
-    case kMenu: cmdMenu(k); break;
-    case kShadow: notBuilt(k, "SHADOW"); break;
-    case kSmear: kqsay(k, "This command is not active."); break;
-    case kInfo: kqsay(k, "This command not active."); break;
-    case kData: cmdData(k, line); break;
-    case kSynth: kqsynth(k, line, qual, value); break;
-    case kClear: gx::gxcls(k.gx, k.io.out, qual); break;
-    case kAt: cmdAt(k, line); break;
-    case kPrev:
-      if (!kqblank(k.prevLine))
-        dispatch(k, k.prevLine, k.prevQual, k.prevValue, "", std::string(k.prevArg));
-      break;
-    case kNtot: kqsay(k, "Total number of ray vectors = " + gx::fI(k.ntot, 7)); break;
-    case kReg: cmdReg(k, qual, value); break;
-    case kAload: cmdLoad(k, qual, value, false); break;
-    case kIload: cmdLoad(k, qual, value, true); break;
-    case kFlash: cmdFlash(k, qual, value); break;
-    case kRewind:
-      if (k.io.macro == 1) k.gx.io.rewind(k.io.in);
-      break;
-    case kRegsav:
-      if (kqregsave(k) == 0) kqsay(k, "Registers saved.");
-      break;
-    case kRegld: kqregload(k); break;
-    case kIncr: {
-      int n = qual == ' ' ? 0 : digit(qual);
-      if (n >= 0) k.ireg[n] = clampInt(static_cast<long long>(k.ireg[n]) + nint(value));
-      break;
-    }
-    case kExit: shutdown(k); break;
-    case kMap: notBuilt(k, "MAP"); break;
-    case kStop: {
-      int n = qual == ' ' ? 0 : digit(qual);
-      if (n >= 0 && k.io.macro == 1 && k.ireg[n] > nint(value)) kqmacroend(k);
-      break;
-    }
-    case kList: cmdList(k, line); break;
-    case kSave: cmdSave(k, line); break;
-    case kSort: notBuilt(k, "SORT"); break;
-    case kMaxima: notBuilt(k, "MAXIMA"); break;
-    case kCaptio: cmdCaptio(k); break;
-    case kColour: cmdColour(k, qual); break;
-    case kValues: cmdValues(k, value); break;
-    case kIcoul: cmdIcoul(k, value); break;
-    case kDotmod: cmdDotmod(k, qual, value); break;
-    case kHelp: cmdHelp(k, qual, line); break;
-    case kDelete: cmdDelete(k, line); break;
-    case kDeltae: notBuilt(k, "DELTAE"); break;
-    case kShell: cmdShell(k, line); break;
-    case kComment: break;
-    case kFind: notBuilt(k, "FIND"); break;
-    case kMule:
-    case kDump: kqdump(k, line, qual, value); break;
-    case kTrans: notBuilt(k, "TRANS"); break;
-    case kProfil: notBuilt(k, "PROFIL"); break;
-    case kPlot: notBuilt(k, "PLOT"); break;
-    case kDiff: notBuilt(k, "DIFF"); break;
-    default: break;   // a blank slot
-  }
-}
-
 void dispatch(Kestrim& k, std::string line, char qual, double value, const std::string& typed,
               const std::string& rawArg) {
   line = gx::pad(line, 40);
   int slot = kqlookup(line);
-  if (slot != kPrev) {
+  if (slot == 0 || std::string_view(kCommands[slot - 1].word) != "PREV") {
     k.prevLine = line;
     k.prevQual = qual;
     k.prevValue = value;
@@ -415,7 +332,8 @@ void dispatch(Kestrim& k, std::string line, char qual, double value, const std::
   }
   int notFound = gx::gxparam(k.gx, k.io.in, k.io.out, k.io.macro, line, qual, value);
   if (slot > 0) {
-    runSlot(k, slot, line, qual, value, rawArg);
+    KqLine c{line, qual, value, rawArg};
+    if (kCommands[slot - 1].run) kCommands[slot - 1].run(k, c);
     return;
   }
   if (notFound == 0) return;
@@ -486,7 +404,88 @@ void step(Kestrim& k) {
   dispatch(k, line, qual, value, typed, rawArg);
 }
 
+// Commands whose argument is a file name take it as typed.
+std::string fileLine(const KqLine& c) {
+  return gx::pad(c.line.substr(0, 7) + gx::pad(c.rawArg, 33), 40);
+}
+
+int registerOf(char qual) { return qual == ' ' ? 0 : digit(qual); }
+
 }  // namespace
+
+const KqCommand kCommands[60] = {
+    {"MENU", [](Kestrim& k, KqLine&) { cmdMenu(k); }},
+    {"SHADOW", [](Kestrim& k, KqLine&) { notBuilt(k, "SHADOW"); }},
+    {"SMEAR", [](Kestrim& k, KqLine&) { kqsay(k, "This command is not active."); }},
+    {"INFO", [](Kestrim& k, KqLine&) { kqsay(k, "This command not active."); }},
+    {"DATA", [](Kestrim& k, KqLine& c) { cmdData(k, fileLine(c)); }},
+    {"SYNTH", [](Kestrim& k, KqLine& c) { kqsynth(k, c.line, c.qual, c.value); }},
+    {"CLEAR", [](Kestrim& k, KqLine& c) { gx::gxcls(k.gx, k.io.out, c.qual); }},
+    {"@", [](Kestrim& k, KqLine& c) { cmdAt(k, fileLine(c)); }},
+    {"PREV",
+     [](Kestrim& k, KqLine&) {
+       if (!kqblank(k.prevLine))
+         dispatch(k, k.prevLine, k.prevQual, k.prevValue, "", std::string(k.prevArg));
+     }},
+    {"NTOT",
+     [](Kestrim& k, KqLine&) { kqsay(k, "Total number of ray vectors = " + gx::fI(k.ntot, 7)); }},
+    {"REG", [](Kestrim& k, KqLine& c) { cmdReg(k, c.qual, c.value); }},
+    {"ALOAD", [](Kestrim& k, KqLine& c) { cmdLoad(k, c.qual, c.value, false); }},
+    {"ILOAD", [](Kestrim& k, KqLine& c) { cmdLoad(k, c.qual, c.value, true); }},
+    {"FLASH", [](Kestrim& k, KqLine& c) { cmdFlash(k, c.qual, c.value); }},
+    {"REWIND",
+     [](Kestrim& k, KqLine&) {
+       if (k.io.macro == 1) k.gx.io.rewind(k.io.in);
+     }},
+    {"REGSAV",
+     [](Kestrim& k, KqLine&) {
+       if (kqregsave(k) == 0) kqsay(k, "Registers saved.");
+     }},
+    {"REGLD", [](Kestrim& k, KqLine&) { kqregload(k); }},
+    {"INCR",
+     [](Kestrim& k, KqLine& c) {
+       int n = registerOf(c.qual);
+       if (n >= 0) k.ireg[n] = clampInt(static_cast<long long>(k.ireg[n]) + gx::gxnint(c.value));
+     }},
+    {"EXIT", [](Kestrim& k, KqLine&) { shutdown(k); }},
+    {"MAP", [](Kestrim& k, KqLine&) { notBuilt(k, "MAP"); }},
+    {"STOP",
+     [](Kestrim& k, KqLine& c) {
+       int n = registerOf(c.qual);
+       if (n >= 0 && k.io.macro == 1 && k.ireg[n] > gx::gxnint(c.value)) kqmacroend(k);
+     }},
+    {"LIST", [](Kestrim& k, KqLine& c) { cmdList(k, fileLine(c)); }},
+    {"SAVE", [](Kestrim& k, KqLine& c) { cmdSave(k, fileLine(c)); }},
+    {"SORT", [](Kestrim& k, KqLine&) { notBuilt(k, "SORT"); }},
+    {"MAXIMA", [](Kestrim& k, KqLine&) { notBuilt(k, "MAXIMA"); }},
+    {"CAPTIO", [](Kestrim& k, KqLine&) { cmdCaptio(k); }},
+    {"COLOUR", [](Kestrim& k, KqLine& c) { cmdColour(k, c.qual); }},
+    {"VALUES", [](Kestrim& k, KqLine& c) { cmdValues(k, c.value); }},
+    {"ICOUL", [](Kestrim& k, KqLine& c) { cmdIcoul(k, c.value); }},
+    {"DOTMOD", [](Kestrim& k, KqLine& c) { cmdDotmod(k, c.qual, c.value); }},
+    {"HELP", [](Kestrim& k, KqLine& c) { cmdHelp(k, c.qual, c.line); }},
+    {"DELETE", [](Kestrim& k, KqLine& c) { cmdDelete(k, fileLine(c)); }},
+    {"DELTAE", [](Kestrim& k, KqLine&) { notBuilt(k, "DELTAE"); }},
+    {"$", [](Kestrim& k, KqLine& c) { cmdShell(k, fileLine(c)); }},
+    {"!", [](Kestrim&, KqLine&) {}},
+    {"FIND", [](Kestrim& k, KqLine&) { notBuilt(k, "FIND"); }},
+    {"MULE",
+     [](Kestrim& k, KqLine& c) {
+       std::string l = fileLine(c);
+       kqdump(k, l, c.qual, c.value);
+     }},
+    {"TRANS", [](Kestrim& k, KqLine&) { notBuilt(k, "TRANS"); }},
+    {"PROFIL", [](Kestrim& k, KqLine&) { notBuilt(k, "PROFIL"); }},
+    {"PLOT", [](Kestrim& k, KqLine&) { notBuilt(k, "PLOT"); }},
+    {"DUMP",
+     [](Kestrim& k, KqLine& c) {
+       std::string l = fileLine(c);
+       kqdump(k, l, c.qual, c.value);
+     }},
+    {"DIFF", [](Kestrim& k, KqLine&) { notBuilt(k, "DIFF"); }},
+    {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr},
+    {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr},
+    {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}};
 
 int kqregload(Kestrim& k) {
   gx::Io& io = k.gx.io;
@@ -556,32 +555,14 @@ int kqregsave(Kestrim& k) {
 }
 
 bool kqmacro(Kestrim& k, const std::string& name) {
-  if (k.io.in >= 5 + 10 * kMaxMacroDepth) {
-    kqsay(k, "?KESTRIM- Macros nested deeper than " + std::to_string(kMaxMacroDepth) +
-                 " levels: " + name + " is not run.");
-    return false;
-  }
-  k.io.in += 10;
-  if (!k.gx.io.open(k.io.in, name, gx::OpenStatus::Old, gx::Access::Read)) {
-    kqsay(k, "Unable to open " + name);
-    kqsay(k, "");
-    k.io.in -= 10;
-    return false;
-  }
+  if (!gx::gxmacro(k.gx, k.io.in, k.io.out, name, "KESTRIM")) return false;
   k.io.macro = 1;
   return true;
 }
 
 void kqmacroend(Kestrim& k) {
-  if (k.io.in <= 5) {
-    k.io.in = 5;
-    k.io.macro = 0;
-    return;
-  }
-  k.gx.io.close(k.io.in);
-  if (k.io.in == 15) k.io.macro = 0;
-  k.io.in -= 10;
-  if (k.io.in <= 4) k.io.in = 5;
+  gx::gxmacroend(k.gx, k.io.in);
+  if (k.io.in == gx::Io::kIn) k.io.macro = 0;
 }
 
 int kqsession(Kestrim& k) {

@@ -5,24 +5,22 @@
 #include <array>
 #include <string>
 
+#include "gxlib/converse.h"
 #include "kestrim/state.h"
 
 namespace kestrim {
 
-// kqcomlib: 60 slots, the first 42 hold the command words in table order.
-constexpr std::array<const char*, 60> kComlib = {
-    "MENU",   "SHADOW", "SMEAR",  "INFO",   "DATA",   "SYNTH",  "CLEAR",  "@",
-    "PREV",   "NTOT",   "REG",    "ALOAD",  "ILOAD",  "FLASH",  "REWIND", "REGSAV",
-    "REGLD",  "INCR",   "EXIT",   "MAP",    "STOP",   "LIST",   "SAVE",   "SORT",
-    "MAXIMA", "CAPTIO", "COLOUR", "VALUES", "ICOUL",  "DOTMOD", "HELP",   "DELETE",
-    "DELTAE", "$",      "!",      "FIND",   "MULE",   "TRANS",  "PROFIL", "PLOT",
-    "DUMP",   "DIFF",   "",       "",       "",       "",       "",       "",
-    "",       "",       "",       "",       "",       "",       "",       "",
-    "",       "",       "",       ""};
+// A decoded command line as the command routines receive it.
+struct KqLine {
+  std::string line;    // the 40-character decoded line
+  char qual = ' ';     // qualifier letter
+  double value = 0.0;  // numeric value of the argument
+  std::string rawArg;  // the argument as typed (file names)
+};
+using KqCommand = gx::Command<Kestrim, KqLine>;
 
-// Deepest macro nesting allowed: far beyond any real macro, low enough that
-// a macro calling itself cannot use up the file handles.
-constexpr int kMaxMacroDepth = 64;
+// kqcomlib: 60 slots, the first 42 hold the command words in table order.
+extern const KqCommand kCommands[60];
 
 // Slot number (1..60) of the command that the decoded line selects, 0 when
 // none: the word length is the position of the first blank minus one
@@ -30,10 +28,10 @@ constexpr int kMaxMacroDepth = 64;
 int kqlookup(const std::string& line);
 
 // Writes a prompt and reads one answer of width characters from the current
-// input; an answer taken from a macro is echoed after its prompt. Returns
-// gx::kReadOk, or gx::kReadEnd when the macro file has ended (the caller
-// gives up). The end of the terminal input throws gx::EndOfInput.
-int kqask(Kestrim& k, const std::string& prompt, std::string& reply, size_t width);
+// input; an answer taken from a macro is echoed after its prompt. Ok, or
+// End when the macro file has ended (the caller gives up). The end of the
+// terminal input throws gx::EndOfInput.
+gx::Reply kqask(Kestrim& k, const std::string& prompt, std::string& reply, size_t width);
 
 // One terminal line with the usual blank carriage-control column.
 void kqsay(Kestrim& k, const std::string& text);

@@ -64,7 +64,7 @@ void kqio(Kestrim& k, char option, std::string& name, int& ierr) {
 
   if (kqblank(name)) {
     std::string reply;
-    if (kqask(k, std::string(11, ' ') + "Filename for rays file > ", reply, 30) != gx::kReadOk)
+    if (kqask(k, std::string(11, ' ') + "Filename for rays file > ", reply, 30) != gx::Reply::Ok)
       return;
     name = reply;
     if (kqblank(name)) return;
@@ -211,7 +211,7 @@ void kqdump(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
   std::string name = line.size() > 7 ? line.substr(7) : std::string();
   if (kqblank(name)) {
     std::string reply;
-    if (kqask(k, std::string(11, ' ') + "Filename for input > ", reply, 30) != gx::kReadOk) return;
+    if (kqask(k, std::string(11, ' ') + "Filename for input > ", reply, 30) != gx::Reply::Ok) return;
     name = reply;
     if (kqblank(name)) return;
   }

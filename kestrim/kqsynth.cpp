@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "gxlib/converse.h"
 #include "gxlib/fortio.h"
 #include "kestrim/kq.h"
 
@@ -77,7 +78,7 @@ int truncInt(double v) {
   return static_cast<int>(std::min(v, 1e6));
 }
 
-enum class Ask { Ok, End };
+using Ask = gx::Reply;
 
 class Synth {
  public:
@@ -92,8 +93,8 @@ class Synth {
   Ask readCount(const std::string& prompt, long long& n);
   Ask readValues(const std::string& prompt, double& a, double& b);
   Ask readValue(const std::string& prompt, double& a);
-  void say(const std::string& text) { io_.write(k_.io.out, " " + text); }
-  void blank() { io_.write(k_.io.out, " "); }
+  void say(const std::string& text) { gx::gxsay(k_.gx, k_.io.out, text); }
+  void blank() { say(""); }
 
   Pass pass(bool first);
   void startTime();
@@ -131,46 +132,35 @@ class Synth {
 };
 
 Ask Synth::readChar(const std::string& prompt, char& c) {
-  io_.prompt(rightAligned(prompt));
   std::string line;
-  if (io_.readLine(k_.io.in, line) != gx::RdStat::Ok) return Ask::End;
-  if (k_.io.macro == 1) io_.write(k_.io.out, std::string("+").append(gx::trimRight(line)));
+  if (gx::gxprompt(k_.gx, k_.io.in, k_.io.out, rightAligned(prompt), line) == Ask::End)
+    return Ask::End;
   size_t i = line.find_first_not_of(" \t");
   c = i == std::string::npos ? ' ' : line[i];
   return Ask::Ok;
 }
 
 Ask Synth::readCount(const std::string& prompt, long long& n) {
-  for (;;) {
-    io_.prompt(rightAligned(prompt));
-    std::string line;
-    if (io_.readLine(k_.io.in, line) != gx::RdStat::Ok) return Ask::End;
-    if (k_.io.macro == 1) io_.write(k_.io.out, std::string("+").append(gx::trimRight(line)));
-    gx::ListScanner sc(1);
-    if (!sc.add(line) || sc.items().empty() || sc.items()[0].null) continue;
-    long long v = 0;
-    if (!gx::listInt(sc.items()[0].text, v) || v > 2147483647LL || v < -2147483648LL) continue;
-    n = v;
-    return Ask::Ok;
-  }
+  std::string line;
+  return gx::gxask(k_.gx, k_.io.in, k_.io.out, rightAligned(prompt), line, 0,
+                   [&](const std::string& r) {
+                     gx::ListScanner sc(1);
+                     if (!sc.add(r) || sc.items().empty() || sc.items()[0].null) return false;
+                     long long v = 0;
+                     if (!gx::listInt(sc.items()[0].text, v) || v > 2147483647LL ||
+                         v < -2147483648LL)
+                       return false;
+                     n = v;
+                     return true;
+                   });
 }
 
 Ask Synth::readValues(const std::string& prompt, double& a, double& b) {
-  for (;;) {
-    io_.prompt(rightAligned(prompt));
-    int rc = gx::gxupdate(k_.gx, k_.io.in, k_.io.out, k_.io.macro, a, b);
-    if (rc == gx::kReadOk) return Ask::Ok;
-    if (rc == gx::kReadEnd) return Ask::End;
-  }
+  return gx::gxaskupdate(k_.gx, k_.io.in, k_.io.out, k_.io.macro, rightAligned(prompt), a, b);
 }
 
 Ask Synth::readValue(const std::string& prompt, double& a) {
-  for (;;) {
-    io_.prompt(rightAligned(prompt));
-    int rc = gx::gxupdate(k_.gx, k_.io.in, k_.io.out, k_.io.macro, a);
-    if (rc == gx::kReadOk) return Ask::Ok;
-    if (rc == gx::kReadEnd) return Ask::End;
-  }
+  return gx::gxaskupdate(k_.gx, k_.io.in, k_.io.out, k_.io.macro, rightAligned(prompt), a);
 }
 
 void Synth::startTime() {

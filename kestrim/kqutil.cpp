@@ -1,37 +1,19 @@
 // Prompts, terminal lines and the small text helpers of the command routines.
 #include <algorithm>
 
+#include "gxlib/converse.h"
 #include "gxlib/fortio.h"
 #include "kestrim/kqcmd.h"
 
 namespace kestrim {
 
-int kqlookup(const std::string& line) {
-  size_t b = line.find(' ');
-  int n = b == std::string::npos ? 0 : static_cast<int>(b);
-  if (n < 1 || n > 6) n = 6;
-  std::string head = gx::pad(line, 6).substr(0, static_cast<size_t>(n));
-  for (size_t i = 0; i < kComlib.size(); ++i) {
-    if (gx::pad(kComlib[i], 6).compare(0, static_cast<size_t>(n), head) == 0)
-      return static_cast<int>(i) + 1;
-  }
-  return 0;
+int kqlookup(const std::string& line) { return gx::gxlookup(line, kCommands); }
+
+gx::Reply kqask(Kestrim& k, const std::string& prompt, std::string& reply, size_t width) {
+  return gx::gxprompt(k.gx, k.io.in, k.io.out, prompt, reply, width);
 }
 
-int kqask(Kestrim& k, const std::string& prompt, std::string& reply, size_t width) {
-  k.gx.io.prompt(prompt);
-  gx::RdStat st = k.gx.io.readLine(k.io.in, reply, width);
-  // A macro file that cannot be read any further is at its end for every
-  // prompt: giving up here is what keeps the prompt loops finite.
-  if (st != gx::RdStat::Ok) {
-    reply = std::string(width, ' ');
-    return gx::kReadEnd;
-  }
-  if (k.io.macro == 1) k.gx.io.write(k.io.out, std::string("+").append(kqtrim(reply)));
-  return gx::kReadOk;
-}
-
-void kqsay(Kestrim& k, const std::string& text) { k.gx.io.write(k.io.out, " " + text); }
+void kqsay(Kestrim& k, const std::string& text) { gx::gxsay(k.gx, k.io.out, text); }
 
 std::string kqtrim(const std::string& s) { return std::string(gx::trimRight(s)); }
 

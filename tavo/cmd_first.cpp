@@ -12,8 +12,6 @@ namespace tavo {
 
 namespace {
 
-void say(Tavo& s, const std::string& text) { s.gx.io.write(s.inout.term, " " + text); }
-
 bool haveSystem(Tavo& s) {
   if (s.syspa >= 3) return true;
   say(s, "No lens system loaded: type DATA first.");
@@ -64,13 +62,13 @@ void cmdElementView(Tavo& s, Command& c) {
   int n = std::fabs(c.value) < 1e6 ? static_cast<int>(c.value) : 0;
   while (n <= 0 || n > 19) {
     std::string reply;
-    int st = ask(s, "Which?> ", reply, 2);
-    if (st == gx::kReadEnd) return;
     long long v = 0;
-    if (st == gx::kReadOk && gx::readInt(reply, v)) {
-      n = static_cast<int>(v);
-      break;
-    }
+    if (askUntil(s, "Which?> ", reply, 2, [&](const std::string& r) {
+          return gx::readInt(r, v);
+        }) == gx::Reply::End)
+      return;
+    n = static_cast<int>(v);
+    break;
   }
   std::string w = gx::pad(c.word, 2).substr(0, 2);
   int kind = 4, alt = -1;
@@ -196,12 +194,11 @@ void cmdChrom(Tavo& s, Command& c) {
   if (s.exciteUnit < 1 || s.exciteUnit > 5) s.exciteUnit = 1;
   double dp = c.value;
   if (c.letter == 'S') {
-    for (;;) {
-      std::string reply;
-      int st = ask(s, "Perturbation > ", reply, 0);
-      if (st == gx::kReadEnd) return;
-      if (st == gx::kReadOk && gx::readReal(reply, dp)) break;
-    }
+    std::string reply;
+    if (askUntil(s, "Perturbation > ", reply, 0, [&](const std::string& r) {
+          return gx::readReal(r, dp);
+        }) == gx::Reply::End)
+      return;
   }
   if (dp == 0.0) dp = 0.5;
   chroma(s, dp);
@@ -348,10 +345,8 @@ void cmdPtf(Tavo& s, Command& c) {
                          supraLabel(tc.superposed) + fieldLabel(tc.field) + " " +
                          kindName(tc.kind) + gx::fI(ord, 2) + " field = " + shown + " " +
                          kUnitNames[idx] + " > ";
-      s.gx.io.prompt(text);
-      int st = gx::gxupdate(s.gx, s.inout.cmd, s.inout.term, s.imacr, v);
-      if (st == gx::kReadEnd) return;
-      if (st == gx::kReadError) continue;
+      if (gx::gxaskupdate(s.gx, s.inout.cmd, s.inout.term, s.imacr, text, v) == gx::Reply::End)
+        return;
       double shownValue = s.bdata(row, 3) * f;
       if (root) shownValue = std::copysign(std::sqrt(std::fabs(shownValue)), shownValue);
       // An unchanged answer keeps the stored field exactly.

@@ -49,9 +49,7 @@ bool chooseName(Tavo& s, std::string name, std::string& chosen) {
   for (;;) {
     if (name.empty()) {
       std::string reply;
-      const int st = ask(s, "Filename for output > ", reply, 0);
-      if (st == gx::kReadError) continue;
-      if (st != gx::kReadOk) return false;
+      if (ask(s, "Filename for output > ", reply, 0) != gx::Reply::Ok) return false;
       name = trimBoth(reply);
       if (name.empty()) return false;
       limit = kPromptName;
@@ -114,9 +112,7 @@ void cofout(Tavo& s, const Mat4& a, const std::string& line) {
     char shape = 'C';
     for (;;) {
       std::string reply;
-      const int st = ask(s, "Square or Circular aperture collimator? > ", reply, 0);
-      if (st == gx::kReadError) continue;
-      if (st != gx::kReadOk) {
+      if (ask(s, "Square or Circular aperture collimator? > ", reply, 0) != gx::Reply::Ok) {
         io.close(kCofUnit, false);
         return;
       }

@@ -1,8 +1,12 @@
 // TAVO's command table and the command routines.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <string>
+#include <string_view>
+
+#include "gxlib/converse.h"
 
 #include "tavo/state.h"
 
@@ -30,14 +34,10 @@ struct Command {
   }
 };
 
-using CmdFn = void (*)(Tavo&, Command&);
+using TavoCommand = gx::Command<Tavo, Command>;
 
-// Deepest macro nesting: a macro that calls itself stops here with a
-// message instead of running out of file handles.
-constexpr int kMaxMacroDepth = 64;
-
-// The 60 slots of the command table.
-extern const char* const kCommandWords[60];
+// The 60 slots of the command table, in slot order; the last six are blank.
+extern const TavoCommand kCommands[60];
 // Slot (1..60) selected by a typed word of up to 6 characters: the first
 // slot that begins with it; 0 when none does.
 int commandSlot(const std::string& word);
@@ -45,13 +45,18 @@ int commandSlot(const std::string& word);
 // Runs one session; returns the exit status.
 int run(std::istream& in, std::ostream& out, bool interactive = false);
 
-// Prompt helper used by commands: writes the prompt after the
-// carriage-control blank (pass the prompt's own text, e.g. "Which?> "),
-// reads one record of width characters (0: the whole record) from the
-// command input and echoes it when it came from a macro. Returns kReadOk,
-// kReadError or kReadEnd (end of the macro file; gxlib codes). End of the
-// terminal input throws gx::EndOfInput, which run() catches.
-int ask(Tavo& s, const std::string& prompt, std::string& reply, size_t width);
+// A message on the terminal, behind the carriage-control blank.
+void say(Tavo& s, std::string_view text);
+
+// A prompt of the commands: the prompt's own text (e.g. "Which?> ") after
+// the carriage-control blank, one record of width characters (0: the whole
+// record) from the command input, echoed when it came from a macro. Ok, or
+// End when the macro file has no more (the command then gives up). The end
+// of the terminal input throws gx::EndOfInput, which run() catches.
+gx::Reply ask(Tavo& s, std::string_view prompt, std::string& reply, size_t width);
+// The same, asked again while accept() refuses the answer.
+gx::Reply askUntil(Tavo& s, std::string_view prompt, std::string& reply, size_t width,
+                   const std::function<bool(const std::string&)>& accept);
 
 // Foundation commands.
 void cmdP(Tavo&, Command&);

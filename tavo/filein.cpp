@@ -30,7 +30,7 @@ bool filein(Tavo& s, Command& c) {
   std::string name = trimBoth(c.typedArg());
   if (name.empty()) {
     std::string reply;
-    if (ask(s, "Filename for input > ", reply, 100) != gx::kReadOk) return false;
+    if (ask(s, "Filename for input > ", reply, 100) != gx::Reply::Ok) return false;
     name = trimBoth(reply);
     setArg(c, name);
   }
@@ -160,7 +160,7 @@ void cmdSave(Tavo& s, Command& c) {
   if (name.empty()) {
     std::string reply;
     if (ask(s, "Filename for output (CR for " + trimmed(s.file) + ") > ", reply, 100) !=
-        gx::kReadOk)
+        gx::Reply::Ok)
       return;
     name = trimBoth(reply);
     if (name.empty()) name = trimBoth(s.file);

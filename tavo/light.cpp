@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "gxlib/converse.h"
 #include "gxlib/fortio.h"
 #include "tavo/model.h"
 #include "tavo/optics.h"
@@ -11,9 +12,7 @@
 namespace tavo {
 
 int diagLevel(const Tavo& s) {
-  double v = s.bdata(1, 5);
-  if (!(std::fabs(v) < 1e6)) return 0;
-  return static_cast<int>(std::lround(v));
+  return gx::gxnint(s.bdata(1, 5));
 }
 
 double pengy(const Tavo& s, int i) {

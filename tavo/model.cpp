@@ -261,9 +261,7 @@ bool minput(Tavo& s, Mask& mask, int& n) {
     std::array<long long, 4> typed{};
     for (;;) {
       std::string reply;
-      const int rc = ask(s, prompt, reply, 80);
-      if (rc == gx::kReadEnd) return false;
-      if (rc != gx::kReadOk) continue;
+      if (ask(s, prompt, reply, 80) == gx::Reply::End) return false;
       gx::ListScanner sc(4);
       bool ok = sc.add(reply);
       typed.fill(0);

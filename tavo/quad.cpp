@@ -3,14 +3,13 @@
 #include <cmath>
 
 #include "gxlib/fortio.h"
+#include "tavo/commands.h"
 #include "tavo/model.h"
 #include "tavo/optics.h"
 
 namespace tavo {
 
 namespace {
-
-void say(Tavo& s, const std::string& text) { s.gx.io.write(s.inout.term, " " + text); }
 
 // Strength of a multipole row of order n (1 quadrupole, 2 sextupole):
 // magnetic k_m^2 = (Q e/p) B/a^n, electric k_e^2 = Q V/(a^(n+1) T), both

@@ -6,22 +6,13 @@
 #include <istream>
 #include <ostream>
 
+#include "gxlib/converse.h"
 #include "gxlib/fortio.h"
 #include "tavo/commands.h"
 #include "tavo/model.h"
 #include "tavo/optics.h"
 
 namespace tavo {
-
-const char* const kCommandWords[60] = {
-    "P",      "PTF",    "S",      "STIG",   "EXIT",   "SAVE",   "HELP",   "THIRD",
-    "DATA",   "ELEMEN", "FISHK",  "CRAM",   "AB3",    "SMAT",   "SYSTEM", "QUAD",
-    "OCTU",   "SOLEN",  "ACCEL",  "RUSS",   "EXCITE", "CHROM",  "VECTOR", "CAP",
-    "DIAG",   "COUPLE", "VELNA",  "ION",    "CORR",   "ROTN",   "MASK",   "SPEC",
-    "DIP",    "EINZ",   "VS",     "GAP",    "CYL",    "TRACE",  "SEXT",   "@",
-    "CLEAR",  "XSCTN",  "MENU",   "INSERT", "REMOVE", "AB2",    "COFOUT", "AGP",
-    "SQUEEZ", "EFFECT", "$",      "PARASI", "DISP",   "IDLOUT", "",       "",
-    "",       "",       "",       ""};
 
 namespace {
 
@@ -30,31 +21,33 @@ constexpr int kTerminal = gx::Io::kIn;
 void cmdMacro(Tavo& s, Command& c);
 void cmdNothing(Tavo&, Command&) {}
 
-// Handlers in slot order.
-constexpr CmdFn kHandlers[60] = {
-    cmdP,           cmdPtf,         cmdS,           cmdStig,        cmdExit,
-    cmdSave,        cmdHelp,        cmdThird,       cmdData,        cmdElemen,
-    cmdFishk,       cmdCram,        cmdAb3,         cmdSmat,        cmdSystem,
-    cmdElementView, cmdElementView, cmdElementView, cmdElementView, cmdRuss,
-    cmdExcite,      cmdChrom,       cmdVector,      cmdCap,         cmdDiag,
-    cmdCouple,      cmdVelna,       cmdIon,         cmdCorr,        cmdRotn,
-    cmdMask,        cmdSpec,        cmdElementView, cmdElementView, cmdElementView,
-    cmdElementView, cmdElementView, cmdTrace,       cmdElementView, cmdMacro,
-    cmdClear,       cmdNothing,     cmdMenu,        cmdInsert,      cmdRemove,
-    cmdAb2,         cmdCofout,      cmdAgp,         cmdSqueez,      cmdEffect,
-    cmdSystemShell, cmdParasi,      cmdDisp,        cmdNothing,     nullptr,
-    nullptr,        nullptr,        nullptr,        nullptr,        nullptr};
+}  // namespace
+
+const TavoCommand kCommands[60] = {
+    {"P", cmdP},          {"PTF", cmdPtf},         {"S", cmdS},
+    {"STIG", cmdStig},    {"EXIT", cmdExit},       {"SAVE", cmdSave},
+    {"HELP", cmdHelp},    {"THIRD", cmdThird},     {"DATA", cmdData},
+    {"ELEMEN", cmdElemen}, {"FISHK", cmdFishk},    {"CRAM", cmdCram},
+    {"AB3", cmdAb3},      {"SMAT", cmdSmat},       {"SYSTEM", cmdSystem},
+    {"QUAD", cmdElementView}, {"OCTU", cmdElementView}, {"SOLEN", cmdElementView},
+    {"ACCEL", cmdElementView}, {"RUSS", cmdRuss},  {"EXCITE", cmdExcite},
+    {"CHROM", cmdChrom},  {"VECTOR", cmdVector},   {"CAP", cmdCap},
+    {"DIAG", cmdDiag},    {"COUPLE", cmdCouple},   {"VELNA", cmdVelna},
+    {"ION", cmdIon},      {"CORR", cmdCorr},       {"ROTN", cmdRotn},
+    {"MASK", cmdMask},    {"SPEC", cmdSpec},       {"DIP", cmdElementView},
+    {"EINZ", cmdElementView}, {"VS", cmdElementView}, {"GAP", cmdElementView},
+    {"CYL", cmdElementView}, {"TRACE", cmdTrace},  {"SEXT", cmdElementView},
+    {"@", cmdMacro},      {"CLEAR", cmdClear},     {"XSCTN", cmdNothing},
+    {"MENU", cmdMenu},    {"INSERT", cmdInsert},   {"REMOVE", cmdRemove},
+    {"AB2", cmdAb2},      {"COFOUT", cmdCofout},   {"AGP", cmdAgp},
+    {"SQUEEZ", cmdSqueez}, {"EFFECT", cmdEffect},  {"$", cmdSystemShell},
+    {"PARASI", cmdParasi}, {"DISP", cmdDisp},      {"IDLOUT", cmdNothing},
+    {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}};
+
+namespace {
 
 constexpr double kUnitFactors[14] = {0.0,  1.0, 1e4, 10.0, 1398.0766, 22797.41, 0.001,
                                      1.0,  1.0, 1.0, 0.0,  1.0,       1.0,      1.0};
-
-// Nearest integer, ties away from zero; absurd values are held in range.
-int nint(double v) {
-  if (std::isnan(v)) return 0;
-  if (v > 1e9) return 1000000000;
-  if (v < -1e9) return -1000000000;
-  return static_cast<int>(std::lround(v));
-}
 
 char upcase(char ch) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
@@ -79,45 +72,17 @@ std::string trim(std::string_view t) {
 
 bool blank(std::string_view t) { return trim(t).empty(); }
 
-// One terminal record; a message text without its own leading blank gets
-// the carriage-control blank.
-void say(Tavo& s, const std::string& text) {
-  if (!text.empty() && text[0] == ' ') {
-    s.gx.io.write(s.inout.term, text);
-  } else {
-    s.gx.io.write(s.inout.term, " " + text);
-  }
-}
-
-void blankLine(Tavo& s) { s.gx.io.write(s.inout.term, " "); }
-
-
-int macroDepth(const Tavo& s) { return (s.inout.cmd - kTerminal) / 10; }
+void blankLine(Tavo& s) { say(s, ""); }
 
 bool openMacro(Tavo& s, const std::string& name) {
-  if (macroDepth(s) >= kMaxMacroDepth) {
-    say(s, "?TAVO- Macros nested deeper than " + std::to_string(kMaxMacroDepth) +
-               " levels; not opened: " + name);
-    blankLine(s);
-    return false;
-  }
-  const int unit = s.inout.cmd + 10;
-  if (!s.gx.io.open(unit, name, gx::OpenStatus::Old, gx::Access::Read)) {
-    say(s, "Unable to open " + name);
-    blankLine(s);
-    return false;
-  }
-  s.inout.cmd = unit;
+  if (!gx::gxmacro(s.gx, s.inout.cmd, s.inout.term, name, "TAVO")) return false;
   s.imacr = 1;
   return true;
 }
 
 // End of a macro level (end of file, or "@" alone inside the macro).
 void endMacro(Tavo& s) {
-  if (s.inout.cmd != kTerminal) {
-    s.gx.io.close(s.inout.cmd);
-    s.inout.cmd -= 10;
-  }
+  gx::gxmacroend(s.gx, s.inout.cmd);
   if (s.inout.cmd == kTerminal) s.imacr = 0;
   s.bdata(1, 5) = -2.0;
 }
@@ -128,20 +93,17 @@ bool readCommand(Tavo& s, std::string& line) {
   std::string text = "tav>";
   text += s.inout.cmd == kTerminal ? ' ' : '_';
   if (s.syspa >= 1) {
-    s.idiag = nint(s.bdata(1, 5));
+    s.idiag = gx::gxnint(s.bdata(1, 5));
     if (s.idiag == -6) text.replace(0, 4, "apr>");
     // Levels below -1: the stigmation work tests the combined astigmatism
     // here (stgtest) and shows "sti>" while it exceeds 1e-4.
   }
   if (s.inout.cmd == kTerminal) s.imacr = 0;
-  s.gx.io.prompt(text);
-  const gx::RdStat st = s.gx.io.readLine(s.inout.cmd, line, 40);
-  if (st != gx::RdStat::Ok) {
+  if (gx::gxprompt(s.gx, s.inout.cmd, s.inout.term, text, line, 40) != gx::Reply::Ok) {
     // A macro file that ends, or cannot be read any further, closes its level.
     endMacro(s);
     return false;
   }
-  if (s.inout.cmd != kTerminal) s.gx.io.write(s.inout.term, "+" + std::string(gx::trimRight(line)));
   return true;
 }
 
@@ -181,10 +143,10 @@ void oneCommand(Tavo& s) {
 
   size_t blankAt = line.substr(0, 7).find(' ');
   const int k = blankAt == std::string::npos ? 6 : static_cast<int>(blankAt);
-  const int slot = commandSlot(line.substr(0, k));
-  if (slot > 0 && kHandlers[slot - 1] != nullptr) {
-    c.word = kCommandWords[slot - 1];
-    kHandlers[slot - 1](s, c);
+  const int slot = gx::gxlookup(line, kCommands);
+  if (slot > 0 && kCommands[slot - 1].run != nullptr) {
+    c.word = kCommands[slot - 1].word;
+    kCommands[slot - 1].run(s, c);
     return;
   }
   if (k > 0) {
@@ -222,44 +184,29 @@ void cmdMacro(Tavo& s, Command& c) {
       return;
     }
     std::string reply;
-    if (ask(s, "Macro file name > ", reply, 100) != gx::kReadOk) return;
+    if (ask(s, "Macro file name > ", reply, 100) != gx::Reply::Ok) return;
     name = trim(reply);
     if (name.empty()) return;
   }
   openMacro(s, name + ".tcm");
 }
 
-// Reads a reply, asking again while it cannot be read; false when the input
-// of a macro ended.
-bool askUntilRead(Tavo& s, const std::string& prompt, std::string& reply, size_t width) {
-  for (;;) {
-    const int rc = ask(s, prompt, reply, width);
-    if (rc == gx::kReadOk) return true;
-    if (rc == gx::kReadEnd) return false;
-  }
-}
-
 }  // namespace
 
 int commandSlot(const std::string& word) {
-  const size_t k = std::min<size_t>(std::min(word.find(' '), word.size()), 6);
-  if (k == 0) return 0;  // blank slots are never matched
-  for (int i = 0; i < 60; ++i) {
-    const std::string slot = gx::pad(kCommandWords[i], 6);
-    if (slot.compare(0, k, word, 0, k) == 0) return i + 1;
-  }
-  return 0;
+  return gx::gxlookup(gx::pad(word.substr(0, std::min<size_t>(word.size(), 6)), 7), kCommands);
 }
 
-int ask(Tavo& s, const std::string& prompt, std::string& reply, size_t width) {
-  s.gx.io.prompt(" " + prompt);
-  const gx::RdStat st = s.gx.io.readLine(s.inout.cmd, reply, width);
-  // A file that cannot be read any further is as good as ended.
-  if (st != gx::RdStat::Ok) return gx::kReadEnd;
-  if (s.inout.cmd != kTerminal) {
-    s.gx.io.write(s.inout.term, "+" + std::string(gx::trimRight(reply)));
-  }
-  return gx::kReadOk;
+void say(Tavo& s, std::string_view text) { gx::gxsay(s.gx, s.inout.term, text); }
+
+gx::Reply ask(Tavo& s, std::string_view prompt, std::string& reply, size_t width) {
+  return gx::gxprompt(s.gx, s.inout.cmd, s.inout.term, " " + std::string(prompt), reply, width);
+}
+
+gx::Reply askUntil(Tavo& s, std::string_view prompt, std::string& reply, size_t width,
+                   const std::function<bool(const std::string&)>& accept) {
+  return gx::gxask(s.gx, s.inout.cmd, s.inout.term, " " + std::string(prompt), reply, width,
+                   accept);
 }
 
 int run(std::istream& in, std::ostream& out, bool interactive) {
@@ -286,24 +233,22 @@ void cmdP(Tavo& s, Command&) {
     return;
   }
   for (int n = 1; n <= s.blk1.nv; ++n) {
-    for (;;) {
-      s.gx.io.prompt(" Lenses with coupling code " + gx::fI(n, 2) + " have fields " +
-                     gx::fG(s.blk1.x[n], 12, 5, 1) + " new > ");
-      const int rc = gx::gxupdate(s.gx, s.inout.cmd, s.inout.term, s.imacr, s.blk1.x[n]);
-      if (rc == gx::kReadOk) break;
-      if (rc == gx::kReadEnd) return;  // abandoned: the table is not touched
-    }
+    const std::string text = " Lenses with coupling code " + gx::fI(n, 2) + " have fields " +
+                             gx::fG(s.blk1.x[n], 12, 5, 1) + " new > ";
+    if (gx::gxaskupdate(s.gx, s.inout.cmd, s.inout.term, s.imacr, text, s.blk1.x[n]) ==
+        gx::Reply::End)
+      return;  // abandoned: the table is not touched
   }
   reload(s);
 }
 
 void cmdExit(Tavo& s, Command& c) {
   gx::gxquit(s.gx, '*');
-  int level = nint(c.value);
+  int level = gx::gxnint(c.value);
   s.bdata(1, 5) = level;
   if (level >= 10) {
     std::string reply;
-    if (ask(s, "IDIAG for final run  > ", reply, 80) != gx::kReadOk) return;
+    if (ask(s, "IDIAG for final run  > ", reply, 80) != gx::Reply::Ok) return;
     long long d = 0;
     if (!gx::readInt(std::string_view(gx::pad(reply, 1)), d)) return;
     level = static_cast<int>(d);
@@ -328,22 +273,20 @@ void cmdHelp(Tavo& s, Command& c) {
 }
 
 void cmdDiag(Tavo& s, Command& c) {
-  int n = nint(c.value);
+  int n = gx::gxnint(c.value);
   if (n != 0) {
     s.bdata(1, 5) = n;
     s.idiag = n;
     say(s, "Diagnostic set to " + gx::fI(n, 3));
   } else {
-    for (;;) {
-      std::string reply;
-      const int rc = ask(s, "Current diagnostic is " + gx::fI(s.idiag, 3) + " > ", reply, 80);
-      if (rc == gx::kReadEnd) return;
-      long long v = 0;
-      if (rc == gx::kReadOk && gx::readInt(std::string_view(gx::pad(reply, 3)), v)) {
-        n = static_cast<int>(v);
-        break;
-      }
-    }
+    std::string reply;
+    long long v = 0;
+    if (askUntil(s, "Current diagnostic is " + gx::fI(s.idiag, 3) + " > ", reply, 80,
+                 [&](const std::string& r) {
+                   return gx::readInt(std::string_view(gx::pad(r, 3)), v);
+                 }) == gx::Reply::End)
+      return;
+    n = static_cast<int>(v);
     if (n != 0) {
       s.bdata(1, 5) = n;
       s.idiag = n;
@@ -360,7 +303,7 @@ void cmdDiag(Tavo& s, Command& c) {
 void cmdCap(Tavo& s, Command&) {
   say(s, "Title: " + std::string(gx::trimRight(s.title)));
   std::string reply;
-  if (ask(s, "New> ", reply, 50) != gx::kReadOk) return;
+  if (ask(s, "New> ", reply, 50) != gx::Reply::Ok) return;
   if (!blank(reply)) s.title = gx::pad(reply, 50);
 }
 
@@ -370,7 +313,7 @@ void cmdMenu(Tavo& s, Command&) {
   blankLine(s);
   for (int i = 0; i < 60; i += 8) {
     std::string row = " ";
-    for (int j = i; j < i + 8 && j < 60; ++j) row += gx::pad(kCommandWords[j], 6) + "  ";
+    for (int j = i; j < i + 8 && j < 60; ++j) row += gx::pad(kCommands[j].word, 6) + "  ";
     s.gx.io.write(s.inout.term, row);
   }
 }
@@ -394,19 +337,19 @@ void cmdVelna(Tavo& s, Command& c) {
   std::string name = c.typedArg();
   if (name.empty()) {
     std::string reply;
-    if (!askUntilRead(s, "VELNA filename for output> ", reply, 100)) return;
+    if (ask(s, "VELNA filename for output> ", reply, 100) != gx::Reply::Ok) return;
     name = trim(reply);
     if (name.empty()) name = s.corrName;
   }
   couple(s);
-  say(s, " KQOUT not implemented");
+  say(s, "KQOUT not implemented");
 }
 
 void cmdIon(Tavo& s, Command& c) {
   std::string name = c.typedArg();
   if (name.empty()) {
     std::string reply;
-    if (!askUntilRead(s, "TIRVEX filename for output> ", reply, 100)) return;
+    if (ask(s, "TIRVEX filename for output> ", reply, 100) != gx::Reply::Ok) return;
     name = trim(reply);
     if (name.empty()) name = s.file;
   }

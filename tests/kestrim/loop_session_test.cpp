@@ -57,7 +57,7 @@ TEST(LoopLookup, AbbreviationsTakeTheFirstCommandInTableOrder) {
     std::string line = w;
     line.resize(40, ' ');
     int s = kestrim::kqlookup(line);
-    return s > 0 ? std::string(kestrim::kComlib[static_cast<size_t>(s - 1)]) : std::string("?");
+    return s > 0 ? std::string(kestrim::kCommands[s - 1].word) : std::string("?");
   };
   EXPECT_EQ(slot("S"), "SHADOW");
   EXPECT_EQ(slot("SY"), "SYNTH");
@@ -198,7 +198,7 @@ TEST_F(LoopDir, SelfCallingMacroOpensFurtherLevels) {
 TEST_F(LoopDir, EndlessSelfCallIsCappedAndUnwinds) {
   file("deep.kcm", "incr/1 1\n@deep\n");
   Live s("@deep\nilo/2 5\n");
-  EXPECT_EQ(s.k.ireg[1], kestrim::kMaxMacroDepth);
+  EXPECT_EQ(s.k.ireg[1], gx::kMacroDepth);
   EXPECT_EQ(s.count("Macros nested deeper than 64 levels"), 1u);
   EXPECT_EQ(s.k.ireg[2], 5);   // back at the terminal afterwards
   EXPECT_EQ(s.k.io.in, 5);
@@ -388,7 +388,7 @@ TEST_F(LoopDir, CaptionBecomesTheCaptionRecordOfASavedSet) {
 
 TEST_F(LoopDir, EveryCommandHasAHelpEntry) {
   std::string input;
-  for (int i = 0; i < 42; ++i) input += std::string("help ") + kestrim::kComlib[static_cast<size_t>(i)] + "\n";
+  for (int i = 0; i < 42; ++i) input += std::string("help ") + kestrim::kCommands[i].word + "\n";
   Live s(input);
   EXPECT_FALSE(s.has("No help information available"));
   EXPECT_TRUE(s.has("Example:"));

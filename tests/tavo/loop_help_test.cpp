@@ -51,7 +51,7 @@ TEST(LoopHelpFile, EveryCommandHasAnEntryWithAnExample) {
     byName[e.keywords.front()] = &e;
   }
   for (int i = 0; i < 60; ++i) {
-    const std::string w = tavo::kCommandWords[i];
+    const std::string w = tavo::kCommands[i].word;
     if (w.empty()) continue;
     auto it = byName.find(w);
     ASSERT_NE(it, byName.end()) << "no help entry for " << w;

@@ -127,7 +127,7 @@ TEST(LoopMatch, PrefixSelectsTheEarliestSlot) {
   // All 54 words, each reachable by its full name.
   int words = 0;
   for (int i = 0; i < 60; ++i) {
-    const std::string w = tavo::kCommandWords[i];
+    const std::string w = tavo::kCommands[i].word;
     if (w.empty()) continue;
     ++words;
     EXPECT_EQ(tavo::commandSlot(w), i + 1) << w;
@@ -301,9 +301,9 @@ TEST(LoopMacro, AMacroCallingItselfStopsAtTheNestingLimit) {
   Session s("@self\nDIAG 2\n");
   EXPECT_EQ(s.status, 0);
   EXPECT_EQ(s.count("?TAVO- Macros nested deeper than 64 levels; not opened: self.tcm\n"), 1) << s.out;
-  EXPECT_EQ(s.count("tav>_@self\n"), tavo::kMaxMacroDepth);
+  EXPECT_EQ(s.count("tav>_@self\n"), gx::kMacroDepth);
   // Every level then finishes its remaining line and closes.
-  EXPECT_EQ(s.count("tav>_X\n"), tavo::kMaxMacroDepth);
+  EXPECT_EQ(s.count("tav>_X\n"), gx::kMacroDepth);
   EXPECT_TRUE(s.has("tav> \n Diagnostic set to   2\n")) << "back at the terminal";
 }
 

@@ -1,0 +1,88 @@
+// The conversation layer of both programs: messages, prompts and their
+// answers, macro levels and command tables. Every program routine that talks
+// to the user goes through these, so the carriage-control column, the echo
+// of macro answers and the end of input behave the same everywhere.
+#pragma once
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "gxlib/gxlib.h"
+
+namespace gx {
+
+// A message: one record, the carriage-control blank in front of the text.
+// Records that carry their own control character ("+" overprints) are
+// written with Io::write.
+void gxsay(Lib& g, int out, std::string_view text);
+
+// Writes a prompt and leaves the cursor after it on the terminal; on any
+// other output unit the prompt is a record of its own. The text is written
+// as given (an indented prompt brings its own leading blanks).
+void gxprompttext(Lib& g, int out, std::string_view text);
+
+// Prompt and one answer: writes the prompt, reads one record of width
+// characters (0: the whole record) from unit in, and echoes the answer as
+// "+answer" on the prompt's line when it came from a macro (any unit but the
+// terminal). Ok, or End when the unit has no more to give (reply is then
+// width blanks). The end of the terminal input throws EndOfInput, which the
+// programs' run() catches: a prompt can never wait for ever.
+Reply gxprompt(Lib& g, int in, int out, std::string_view text, std::string& reply,
+               size_t width = 0);
+
+// Asks until the answer is accepted: the prompt is repeated while accept()
+// refuses it. Ok, or End when the input ended first.
+Reply gxask(Lib& g, int in, int out, std::string_view text, std::string& reply, size_t width,
+            const std::function<bool(const std::string&)>& accept);
+
+// Prompted update of one or two values (gxupdate), repeated while the
+// answer cannot be read. An empty answer keeps the values. Ok or End.
+Reply gxaskupdate(Lib& g, int in, int out, int echo, std::string_view text, double& a,
+                  double& b);
+Reply gxaskupdate(Lib& g, int in, int out, int echo, std::string_view text, double& a);
+
+// Nearest integer, halves away from zero (Fortran NINT). Values beyond the
+// int range saturate at INT_MAX or INT_MIN; NaN gives 0.
+int gxnint(double v);
+
+// Macro levels. The current input unit is 5 at the terminal and 15, 25, ...
+// for the nested macro levels; the programs keep it in their own records
+// and pass it here by reference.
+constexpr int kMacroDepth = 64;  // a macro that calls itself stops here
+
+inline int gxmacrodepth(int unit) { return unit <= Io::kIn ? 0 : (unit - Io::kIn) / 10; }
+
+// Opens name read-only as the next level (unit += 10). On failure the unit
+// is unchanged and a message is printed: past the depth bound
+// "?PROGRAM- Macros nested deeper than 64 levels; not opened: name", for a
+// file that cannot be opened "Unable to open name"; each followed by a
+// blank line.
+bool gxmacro(Lib& g, int& unit, int out, const std::string& name, std::string_view program);
+// Ends the current level (end of file, or "@" alone): closes its unit and
+// returns to the enclosing level; at the terminal it does nothing.
+void gxmacroend(Lib& g, int& unit);
+
+// Command tables: an array of {word, handler} entries in slot order; blank
+// words are slots that are never matched.
+template <class State, class Cmd>
+struct Command {
+  const char* word;
+  void (*run)(State&, Cmd&);
+};
+
+// Slot (1-based) selected by a decoded command line: the typed word runs to
+// the first blank within 7 columns (6 characters without one), and the
+// first slot whose first characters equal it wins, so a prefix selects the
+// earliest command that begins with it. 0 when none matches.
+int gxlookup(std::string_view line, const char* const* words, size_t n);
+
+template <class Entry, size_t N>
+int gxlookup(std::string_view line, const Entry (&table)[N]) {
+  const char* words[N];
+  for (size_t i = 0; i < N; ++i) words[i] = table[i].word;
+  return gxlookup(line, words, N);
+}
+
+}  // namespace gx
