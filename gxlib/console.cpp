@@ -322,20 +322,20 @@ void gxcls(Lib& g, int unit, char mode) {
     case 'G':
       // The Tektronix erase. The terminal driver will take this over
       // (entering and leaving graphics mode around it).
-      g.io.write(unit, esc + "\x0c");
+      g.io.control(unit, esc + "\x0c");
       break;
     case 'F':
-      g.io.write(unit, esc + "1" + esc + "\x0c" + esc + "2");
+      g.io.control(unit, esc + "1" + esc + "\x0c" + esc + "2");
       break;
     case 'H':
-      g.io.write(unit, esc + "[2J");
-      g.io.write(unit, esc + "[1;1H");
+      g.io.control(unit, esc + "[2J");
+      g.io.control(unit, esc + "[1;1H");
       break;
     case 'V':
-      g.io.write(unit, esc + "[2J");
+      g.io.control(unit, esc + "[2J");
       break;
     case 'A':
-      g.io.write(unit, "\x0c");
+      g.io.control(unit, "\x0c");
       break;
     case 'C':
       g.clsMode = ' ';

@@ -28,12 +28,38 @@ bool directKind(const std::string& name) {
 }
 }  // namespace
 
+std::string gxprintable(std::string_view text) {
+  std::string t(text);
+  for (char& ch : t) {
+    const unsigned char u = static_cast<unsigned char>(ch);
+    if (u < 0x20 || u == 0x7f) ch = ch == '\t' ? ' ' : '?';
+  }
+  return t;
+}
+
+namespace {
+bool hasControl(std::string_view t) {
+  for (unsigned char u : t)
+    if (u < 0x20 || u == 0x7f) return true;
+  return false;
+}
+}  // namespace
+
 Io::Io(std::istream& in, std::ostream& out, bool interactive)
     : in_(in), out_(out), interactive_(interactive) {}
 
 Io::~Io() { closeAll(); }
 
 void Io::write(int unit, std::string_view rec) {
+  if ((unit == kOut || unit <= 0) && hasControl(rec)) {
+    // Records reach the terminal as text; control sequences go through control().
+    control(unit, gxprintable(rec));
+    return;
+  }
+  control(unit, rec);
+}
+
+void Io::control(int unit, std::string_view rec) {
   if (unit == kOut || unit <= 0) {
     if (!rec.empty() && rec[0] == '+') {
       out_ << rec.substr(1) << '\n';
@@ -51,7 +77,7 @@ void Io::write(int unit, std::string_view rec) {
 
 void Io::prompt(std::string_view text) {
   if (midLine_) out_ << '\n';
-  out_ << text;
+  out_ << (hasControl(text) ? gxprintable(text) : std::string(text));
   out_.flush();
   midLine_ = true;
 }

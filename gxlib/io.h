@@ -27,6 +27,11 @@
 namespace gx {
 
 enum class RdStat { Ok, Eof, Err };
+
+// Text from files as the terminal may show it: a tab becomes a blank and
+// every other control character "?", so a stray escape sequence in a
+// caption, a title, a help file or a macro never reaches the terminal.
+std::string gxprintable(std::string_view text);
 enum class OpenStatus { Old, New, Unknown, Replace };
 enum class Access { Read, Write };
 
@@ -50,7 +55,10 @@ class Io {
 
   // One output record. Unit 6 is the terminal (carriage control applied);
   // any other unit must be an open file, which receives the record as is.
+  // On the terminal, control characters in it are shown as "?".
   void write(int unit, std::string_view record);
+  // A record of terminal control sequences (screen clearing), sent as is.
+  void control(int unit, std::string_view record);
   // Terminal prompt: starts on a fresh line, leaves the cursor after it.
   void prompt(std::string_view text);
   // Bytes to the terminal with no carriage control (escape sequences).

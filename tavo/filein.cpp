@@ -85,11 +85,7 @@ int readin(Tavo& s) {
   std::string line;
   if (io.readLine(unit, line, 50) != gx::RdStat::Ok) return done(1);
   // A binary file must not send control characters to the terminal.
-  for (char& ch : line) {
-    unsigned char u = static_cast<unsigned char>(ch);
-    if (u < 32 || u == 127) ch = (ch == '\t') ? ' ' : '?';
-  }
-  s.title = line;
+  s.title = gx::gxprintable(line);
   if (trimBoth(line).rfind("SENT", 0) == 0) return done(0);
   if (!readRow(s, 1, 5)) return done(1);
   s.bdata(1, 12) = s.bdata(1, 4);

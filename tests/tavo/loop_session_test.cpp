@@ -414,3 +414,19 @@ TEST(LoopSystem, ThinLensLevelShowsTheAprPrompt) {
 }
 
 }  // namespace
+
+namespace {
+
+// Text from files never sends control sequences to the terminal.
+TEST(LoopFiles, ControlCharactersFromFilesShowAsQuestionMarks) {
+  WorkDir w;
+  w.file("esc.tcm", "DIAG 3 \x1b[2J\nCAP\n\x1b]0;owned\x07\n");
+  w.file("tavo.hlp", "#HELP\n Plain help\x1b[31m red\tand tab\n");
+  Session s("@esc\nHELP\n");
+  EXPECT_EQ(s.out.find('\x1b'), std::string::npos);
+  EXPECT_EQ(s.out.find('\x07'), std::string::npos);
+  EXPECT_TRUE(s.has("tav>_DIAG 3 ?[2J")) << s.out;
+  EXPECT_TRUE(s.has(" Plain help?[31m red and tab")) << s.out;
+}
+
+}  // namespace
