@@ -28,6 +28,9 @@ constexpr int kPromptColumn = 70;      // the SYNTH prompts all end here
 // ray limit; the cap keeps a huge request from looping for ever.
 constexpr double kMaxGridCount = 1e12;
 constexpr long kMaxRejections = 10000000;
+// Rejected draws one SYNTH may spend in all: an elongated object with flux
+// peaking can need 1e5 tries a ray, and a minute is all a user should wait.
+constexpr long long kMaxTotalRejections = 20000000;
 
 std::string rightAligned(const std::string& s) {
   return s.size() >= kPromptColumn ? s : std::string(kPromptColumn - s.size(), ' ') + s;
@@ -97,6 +100,7 @@ class Synth {
   void blank() { say(""); }
 
   Pass pass(bool first);
+  Pass again();  // the question that ends every pass
   void startTime();
   double draw() {
     s_ = gxrandom(s_);
@@ -119,6 +123,7 @@ class Synth {
   bool open_ = false;
   bool spreadUsed_ = false;
   bool writeFailed_ = false;
+  long long rejectedTotal_ = 0;
   std::string rayName_;
 
   // Per pass.
@@ -351,7 +356,12 @@ Synth::Pass Synth::pass(bool first) {
   if (first) {
     int ierr = 1;
     kqio(k_, channel_, rayName_, ierr);
-    if (ierr != 0) return Pass::Abort;
+    if (ierr != 0) {
+      // The dialog still ends with its last question, so the answers that
+      // follow in a macro are not taken as commands.
+      say("?KQSYNTH- No ray set written.");
+      return again();
+    }
     open_ = true;
   }
 
@@ -405,6 +415,14 @@ Synth::Pass Synth::pass(bool first) {
       long rejected = 0;
       for (;;) {
         if (point(po, hx, hy, ro, x, y) && point(pa, hax, hay, ra, u, v)) break;
+        if (++rejectedTotal_ > kMaxTotalRejections) {
+          say("?KQSYNTH- More than " + std::to_string(kMaxTotalRejections) +
+              " random rays fell outside the object or aperture; stopped at " +
+              std::to_string(count_) + " rays.");
+          say("          Use fewer rays, a rounder object or aperture, or square apertures.");
+          stopped = true;
+          break;
+        }
         if (++rejected >= kMaxRejections) {
           say("?KQSYNTH- No ray passes the object and aperture in " + std::to_string(kMaxRejections) +
               " tries.");
@@ -496,6 +514,11 @@ Synth::Pass Synth::pass(bool first) {
   // 16. End of pass.
   say(gx::fI(count_, 8) + " rays generated total.");
   blank();
+  return again();
+}
+
+Synth::Pass Synth::again() {
+  char c = ' ';
   if (readChar("Return to top of this routine, or quit? (R/Q) > ", c) == Ask::End) return Pass::Quit;
   c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return (c == 'R' || c == 'Y') ? Pass::Again : Pass::Quit;
@@ -538,6 +561,8 @@ void Synth::finish() {
 
 void Synth::run(const std::string& line, char qual) {
   hist_.fill(0);
+  // NTOT counts the current ray set: a SYNTH that writes none leaves it.
+  const int ntotBefore = k_.ntot;
   startTime();
 
   std::string arg = gx::pad(line, 40).substr(7, 33);
@@ -571,7 +596,10 @@ void Synth::run(const std::string& line, char qual) {
     if (p == Pass::Again) continue;
     break;
   }
-  if (open_) finish();
+  if (open_)
+    finish();
+  else
+    k_.ntot = ntotBefore;
 }
 
 }  // namespace

@@ -131,3 +131,37 @@ TEST_F(SynthSession, AHugeEnergySpreadIsHistogrammedWithoutOverflow) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SynthSession, AnOutputThatCannotBeOpenedLeavesTheSetAndTheDialogInStep) {
+  const std::string input =
+      "SYNTH/N identity\n1\n50\n\n10\n\n0.2\n\n0.5\n0.5 0.5\nq\n"
+      "SYNTH nodir/rays\nidentity\nn\n1\n77\n\n10\n\n0.2\n\n0.5\n0.5 0.5\nq\nNTOT\nEXIT\n";
+  std::istringstream in(input);
+  std::ostringstream out;
+  EXPECT_EQ(kestrim::run(in, out), 0);
+  const std::string t = out.str();
+  EXPECT_NE(t.find("Unable to open nodir/rays.bin"), std::string::npos) << t;
+  EXPECT_NE(t.find("?KQSYNTH- No ray set written."), std::string::npos);
+  // The current set is still the 50 + 2 rays of the first SYNTH.
+  EXPECT_NE(t.find("Total number of ray vectors =      52"), std::string::npos);
+  // The last answer went to its question, not to the command prompt.
+  EXPECT_EQ(t.find("?Q"), std::string::npos);
+  EXPECT_FALSE(fs::exists("nodir"));
+}
+
+TEST_F(SynthSession, RandomRaysThatKeepMissingAreBoundedInAll) {
+  // An object 1000 x 0.001 micron, flux-peaked: about 1e5 draws fall
+  // outside the thin ellipse for every ray that passes.
+  const std::string input =
+      "SYNTH/N identity\n1\n199000\n\n1000 0.001\n\n0.2\n\n\n1 0\nq\nNTOT\nEXIT\n";
+  std::istringstream in(input);
+  std::ostringstream out;
+  EXPECT_EQ(kestrim::run(in, out), 0);
+  const std::string t = out.str();
+  EXPECT_NE(t.find("random rays fell outside the object or aperture; stopped at"), std::string::npos) << t;
+  EXPECT_NE(t.find("Use fewer rays, a rounder object or aperture, or square apertures."), std::string::npos);
+}
+
+}  // namespace
