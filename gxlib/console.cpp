@@ -9,6 +9,7 @@
 
 #include "gxlib/fortio.h"
 #include "gxlib/gxlib.h"
+#include "gxlib/plot.h"
 
 namespace gx {
 
@@ -35,15 +36,6 @@ void promptOn(Lib& g, int out, const std::string& text) {
     g.io.prompt(text);
   else
     g.io.write(out, text);
-}
-
-// Nearest integer, halves away from zero (NINT), kept inside int.
-int nint(double v) {
-  if (!(v == v)) return 0;
-  double r = std::round(v);
-  if (r > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
-  if (r < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
-  return static_cast<int>(r);
 }
 
 // Parses the number at the start of arg (from position q). On success sets
@@ -337,9 +329,7 @@ void gxcls(Lib& g, int unit, char mode) {
   const std::string esc = "\x1b";
   switch (m) {
     case 'G':
-      // The Tektronix erase. The terminal driver will take this over
-      // (entering and leaving graphics mode around it).
-      g.io.write(unit, esc + "\x0c");
+      crclear(g);  // the Tektronix erase, through the terminal driver
       break;
     case 'F':
       g.io.write(unit, esc + "1" + esc + "\x0c" + esc + "2");
@@ -385,226 +375,6 @@ std::string gxtime(Lib& g) {
 }
 
 void gxdelay(float) {}
-
-void gxquit(Lib&, char) {
-  // Closes the PostScript and HP-GL plot files. No plot file driver exists
-  // yet, so there is nothing open to close.
-}
-
-namespace {
-
-constexpr const char* kParamWords[] = {"CLEAR", "FONT", "TERM",  "MENU",  "DEFINE",
-                                       "LINE",  "DEST", "CLOSE", "CFLAG", "MARKS"};
-
-const char* const kTermTypes[] = {"Tektronix 4010/4",
-                                  "GRAPHON GO235 or SELANAR/VT100",
-                                  "FALCO 550 window 1 is alpha",
-                                  "FALCO 550 window 3 is alpha",
-                                  "PERICOM at CERN",
-                                  "PERICOM at Kelmor",
-                                  "V500 at Harrowgap",
-                                  "xterm in Farrin laboratory",
-                                  "as 8 but without open/close",
-                                  "MAC NSCA 4014 emulation (not recommended)"};
-
-// Short decimal form of a real for the settings messages.
-std::string num(double v) {
-  std::string s = fG(v, 13, 5, 1);
-  size_t i = s.find_first_not_of(' ');
-  return i == std::string::npos ? std::string() : std::string(trimRight(s.substr(i)));
-}
-
-// Terminal type selection: a type outside 1..10 shows the menu and asks.
-void termType(Lib& g, int in, int out, int echo, int t) {
-  if (t >= 1 && t <= 10) {
-    g.settings.termType = t;
-    return;
-  }
-  g.io.write(out, " Select the TEK4010/4 terminal emulation:");
-  for (int i = 0; i < 10; ++i) g.io.write(out, " " + fI(i + 1, 3) + "  " + kTermTypes[i]);
-  double v = 0.0;
-  int rc;
-  do {
-    promptOn(g, out, "> ");
-    v = 0.0;
-    rc = gxupdate(g, in, out, echo, v);
-  } while (rc == kReadError);
-  if (rc == kReadEnd) return;  // input ended: the type stays as it was
-  int n = nint(v);
-  if (n < 1 || n > 10) n = 1;
-  g.settings.termType = n;
-  g.io.write(out, " Terminal type " + std::to_string(n) + " selected.");
-}
-
-// Scale and offsets of the next plot, or the plot file names.
-void gxscale(Lib& g, int in, int out, int echo, char device, const std::string& name) {
-  char d = upper(device);
-  std::string nm(name.substr(0, gxlen(name)));
-  size_t lead = nm.find_first_not_of(" \t");
-  nm = lead == std::string::npos ? std::string() : nm.substr(lead);
-  Lib::Settings& st = g.settings;
-  if (!nm.empty()) {
-    // "*" forgets a defined name, so numbered default files are used again.
-    if (d == 'Q' || d == '*') st.psName = nm == "*" ? std::string() : nm;
-    if (d == 'P' || d == 'H' || d == '*') st.hpName = nm == "*" ? std::string() : nm;
-    return;
-  }
-  double scale = 1.0, dummy = 0.0;
-  int rc;
-  do {
-    promptOn(g, out, "Scale factor for next plot > ");
-    scale = 1.0;
-    rc = gxupdate(g, in, out, echo, scale, dummy);
-  } while (rc == kReadError);
-  if (rc == kReadEnd) return;
-  double xo = 0.0, yo = 0.0;
-  do {
-    promptOn(g, out, "X and Y plot offsets (mm) > ");
-    xo = yo = 0.0;
-    rc = gxupdate(g, in, out, echo, xo, yo);
-  } while (rc == kReadError);
-  if (rc == kReadEnd) return;
-  if (d == '*' || d == 'S' || d == ' ') {
-    st.crScale = scale;
-    st.crXoff = xo;
-    st.crYoff = yo;
-  }
-  if (d == '*' || d == 'Q') {
-    st.psScale = scale;
-    st.psXoff = xo;
-    st.psYoff = yo;
-  }
-  if (d == '*' || d == 'P' || d == 'H') {
-    st.hpScale = scale;
-    st.hpXoff = xo;
-    st.hpYoff = yo;
-  }
-}
-
-}  // namespace
-
-int gxparam(Lib& g, int in, int out, int echo, const std::string& line,
-            char option, double value) {
-  std::string l = pad(line, 40);
-  if (trimRight(l).empty()) return 1;
-  size_t kl = 0;
-  while (kl < 7 && !isSep(l[kl])) ++kl;
-  if (kl == 0) return 1;
-  std::string key = l.substr(0, kl);
-  gxupcase(key);
-  int which = -1;
-  for (int i = 0; i < 10 && which < 0; ++i)
-    if (pad(kParamWords[i], 7).compare(0, kl, key) == 0) which = i;
-  if (which < 0) return 1;
-
-  Lib::Settings& st = g.settings;
-  const char opt = upper(option);
-  const std::string arg = l.substr(7, 33);
-  switch (which) {
-    case 0:  // CLEAR
-      gxcls(g, out, opt == ' ' || opt == '\0' ? 'A' : opt);
-      break;
-    case 1: {  // FONT
-      int n = nint(value);
-      if (n >= 0 && n <= 8) {
-        st.font = n;
-        g.io.write(out, " Default font set to " + std::to_string(n) + ".");
-      } else {
-        g.io.write(out, " %GXPARAM- No font " + std::to_string(n) +
-                            " (fonts 0 to 8); default font unchanged.");
-      }
-      break;
-    }
-    case 2: {  // TERM
-      int t = opt == 'R' ? st.prevTermType : nint(value);
-      int before = st.termType;
-      termType(g, in, out, echo, t);
-      st.prevTermType = before == 0 ? st.termType : before;
-      break;
-    }
-    case 3: {  // MENU
-      g.io.write(out, " GXLIBRARY commands:");
-      std::string row;
-      for (int i = 0; i < 10; ++i) {
-        row += pad(kParamWords[i], 6) + "  ";
-        if (i % 8 == 7 || i == 9) {
-          g.io.write(out, " " + row);
-          row.clear();
-        }
-      }
-      g.io.write(out, " ");
-      break;
-    }
-    case 4:  // DEFINE
-      gxscale(g, in, out, echo, opt, arg);
-      break;
-    case 5:  // LINE
-      if (value >= -0.0001) {
-        int p = nint(value);
-        if (p < 1) {
-          g.io.write(out, " Current pen " + std::to_string(st.pen));
-        } else {
-          st.pen = p;
-          g.io.write(out, " Pen set to " + std::to_string(p));
-        }
-      } else {
-        st.psWidth = -value;
-        // The HP-GL driver reads a negative pen as a width in 0.15 mm steps.
-        double hp = std::trunc(value - 0.5);
-        st.hpWidth = std::fabs(hp * 0.15);
-        g.io.write(out, " Line width set to " + num(st.psWidth));
-      }
-      break;
-    case 6: {  // DEST
-      std::string name = arg;
-      if (trimRight(name).empty()) {
-        promptOn(g, out, "Destination for TEK4010/4 plot > ");
-        // A macro that ends here leaves the destination as it was.
-        if (g.io.readLine(in, name, 50) != RdStat::Ok) name.clear();
-        else if (echo == 1) g.io.write(out, "+" + std::string(trimRight(name)));
-      }
-      name = std::string(trimRight(name));
-      size_t lead = name.find_first_not_of(" \t");
-      name = lead == std::string::npos ? std::string() : name.substr(lead);
-      if (name.empty()) {
-        g.io.write(out, " TEK4010/4 destination unchanged.");
-      } else {
-        // "*" reopens the current destination. The terminal driver opens
-        // the destination when it is built; here it is only recorded.
-        if (name != "*") st.dest = name;
-        g.io.write(out, " TEK4010/4 destination set to " + st.dest);
-      }
-      break;
-    }
-    case 7:  // CLOSE
-      gxquit(g, '*');
-      break;
-    case 8: {  // CFLAG
-      char f = opt;
-      if (f == ' ' || f == '\0') f = upper(l[7]);
-      if (f == 'E') {
-        st.autoClear = 1;
-        g.io.write(out, " Auto clear before a plot enabled.");
-      } else if (f == 'D') {
-        st.autoClear = 0;
-        g.io.write(out, " Auto clear before a plot disabled.");
-      } else {
-        g.io.write(out, " No action on clear flag taken (use E or D).");
-      }
-      break;
-    }
-    case 9:  // MARKS
-      if (opt == 'E') {
-        st.marks = 1;
-        g.io.write(out, " Axis marks enabled.");
-      } else if (opt == 'D') {
-        st.marks = 0;
-        g.io.write(out, " Axis marks disabled.");
-      }
-      break;
-  }
-  return 0;
-}
 
 std::string helpPath(const std::string& file) {
   std::string installed = std::string(TK_SHARE_INSTALL) + "/" + file;
