@@ -3,7 +3,10 @@
 // mapping of the plot layer. Streams go to a string, never a terminal.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <iterator>
 #include <sstream>
+#include <vector>
 
 #include "gxlib/plot.h"
 #include "test_support.h"
@@ -168,4 +171,61 @@ TEST(Tektronix, UnusableDestinationKeepsThePrevious) {
   gx::crplot_abs(s.g, 0, 0, 3);
   gx::crreset(s.g);
   EXPECT_EQ(d.read("plot.tek"), std::string("\x1d\x1f\x1d\x20\x60\x20\x40\x1f"));
+}
+
+TEST(Tektronix, Tek2plotDrawsTheFrameAndText) {
+  if (std::system("command -v tek2plot >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "tek2plot (plotutils) not installed";
+  gxtest::TempDir d;
+  {
+    Session s;
+    std::string dest = d.file("plot.tek");
+    gx::crdest(s.g, dest);
+    gx::crtype(s.g, 5, 6, 0, 1);
+    int ierr;
+    gx::gxstart(s.g, 5, 6, 0, 1.4142135f, 'S', 0, 10, 0, 10, ierr);
+    gx::gxbox(s.g, 'S', 0, 10, 0, 10);
+    gx::gxsymbol(s.g, 'S', 2, 5, 4, 0, "^1HHHHHHHH", -1);
+    gx::gxend(s.g, 'S');
+  }
+  std::string cmd = "tek2plot -T pnm --bitmap-size 1024x1024 " + d.file("plot.tek") + " > " +
+                    d.file("plot.pnm") + " 2>" + d.file("err");
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << d.read("err");
+  std::istringstream in(d.read("plot.pnm"));
+  std::string tok;
+  std::vector<std::string> head;
+  while (head.size() < 3 && in >> tok) {
+    if (tok[0] == '#') {
+      std::getline(in, tok);
+      continue;
+    }
+    head.push_back(tok);
+  }
+  in.get();
+  ASSERT_EQ(head[0], "P4");
+  const int w = std::stoi(head[1]), h = std::stoi(head[2]);
+  ASSERT_EQ(w, 1024);
+  std::string bits((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const int rowBytes = (w + 7) / 8;
+  ASSERT_GE(static_cast<int>(bits.size()), rowBytes * h);
+  // The 4014 screen sits in the middle of the square: column x, row 901 - y.
+  auto dark = [&](int x, int y) {
+    for (int dr = -1; dr <= 1; ++dr)
+      for (int dc = -1; dc <= 1; ++dc) {
+        int r = 901 - y + dr, c = x + dc;
+        if (r < 0 || r >= h || c < 0 || c >= w) continue;
+        if ((static_cast<unsigned char>(bits[r * rowBytes + c / 8]) >> (7 - c % 8)) & 1) return true;
+      }
+    return false;
+  };
+  // The frame: screen 36..990 by 0..674 (see the mapping test above).
+  EXPECT_TRUE(dark(36, 337));
+  EXPECT_TRUE(dark(990, 337));
+  EXPECT_TRUE(dark(500, 674));
+  EXPECT_FALSE(dark(500, 200));
+  // Eight H's from data (2, 5), 4 text units high: about x 227..700, y 337..420.
+  int inText = 0;
+  for (int x = 230; x < 600; x += 3)
+    for (int y = 340; y < 400; y += 3) inText += dark(x, y);
+  EXPECT_GT(inText, 20);
 }
