@@ -295,3 +295,29 @@ TEST(HpGl, Hp2xxReadsTheFile) {
   EXPECT_EQ(std::system("hp2xx -q -m png -f out.png H1.hgl >hp.log 2>&1"), 0) << t.d.read("hp.log");
   EXPECT_TRUE(std::filesystem::exists("out.png"));
 }
+
+TEST(PlotFiles, BadCountersAndZeroRanges) {
+  InDir t;
+  std::filesystem::create_directory("num.ps");  // counters that cannot be kept
+  std::filesystem::create_directory("hpnum.hgl");
+  Session s;
+  int ierr;
+  gx::gxstart(s.g, 5, 6, 0, 1.4142135f, 'Q', 0, 0, 0, 1, ierr);  // zero x range
+  EXPECT_EQ(s.text(), " X or Y range is zero!\n Plot written to: plt01.ps\n");
+  gx::gxplot(s.g, 'Q', 0, 0, 3);
+  gx::gxplot(s.g, 'Q', 1, 1, 2);  // drawn with zero scale, at the margin
+  gx::gxmark(s.g, 'Q', 5, 5, 1);
+  gx::gxsymbol(s.g, 'Q', 0, 0, 1, 0, "zero", -1);
+  s.out.str("");
+  gx::gxstart(s.g, 5, 6, 0, 0.0f, 'H', 0, 1, 0, 1, ierr);
+  EXPECT_EQ(s.text(),
+            " Starting the generation of a HP-GL file: option H\n"
+            " Error updating run number in hprun.hgl\n"
+            " Opening HP-GL plot file: H1.hgl\n"
+            " Making a plot with the x-axis vertical.\n");
+  gx::gxquit(s.g, '*');
+  std::string f = t.d.read("plt01.ps");
+  EXPECT_NE(f.find("  312    1 il   312    1 vl"), std::string::npos) << f;
+  EXPECT_EQ(f.substr(f.size() - 13), " showpage \n\x04\n");
+  EXPECT_TRUE(std::filesystem::exists("H1.hgl"));
+}
