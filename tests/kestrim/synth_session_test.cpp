@@ -160,8 +160,15 @@ TEST_F(SynthSession, RandomRaysThatKeepMissingAreBoundedInAll) {
   std::ostringstream out;
   EXPECT_EQ(kestrim::run(in, out), 0);
   const std::string t = out.str();
-  EXPECT_NE(t.find("random rays fell outside the object or aperture; stopped at"), std::string::npos) << t;
-  EXPECT_NE(t.find("Use fewer rays, a rounder object or aperture, or square apertures."), std::string::npos);
+  // The whole run is bounded; with an unlucky seed one ray alone may reach
+  // the per-ray bound first.
+  const bool total = t.find("random rays fell outside the object or aperture; stopped at") != std::string::npos;
+  const bool one = t.find("?KQSYNTH- No ray passes the object and aperture in") != std::string::npos;
+  EXPECT_TRUE(total || one) << t;
+  if (total) {
+    EXPECT_NE(t.find("Use fewer rays, a rounder object or aperture, or square apertures."), std::string::npos);
+  }
+  EXPECT_EQ(t.find("199002 rays generated total."), std::string::npos);
 }
 
 }  // namespace
