@@ -87,6 +87,8 @@ class Io {
   // Why the last open or close of a file failed, when the system said so
   // ("" otherwise): for the messages that follow "Unable to open".
   const std::string& lastError() const { return error_; }
+  // The same as " (why)" to follow a message, "" when nothing is known.
+  std::string reason() const { return error_.empty() ? std::string() : " (" + error_ + ")"; }
   // Direct access to a file unit's stream (binary records).
   std::fstream* stream(int unit);
 

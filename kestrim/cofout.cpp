@@ -63,7 +63,7 @@ void cofout(Kestrim& k, std::string name) {
   // The records go to a file beside the target that replaces it only when
   // complete: a failed write leaves the user's old file as it was.
   if (!io.open(unit, name, gx::OpenStatus::Replace, gx::Access::Write)) {
-    io.write(k.cofio.u[5], " Unable to open " + name);
+    io.write(k.cofio.u[5], " Unable to open " + name + io.reason());
     return;
   }
   const cofbmat& b = k.bmat;
@@ -95,7 +95,7 @@ void cofout(Kestrim& k, std::string name) {
   io.write(unit, listRecord(k.chrm.data(), 4));
 
   if (!io.close(unit)) {
-    io.write(k.cofio.u[5], " Unable to open " + name);
+    io.write(k.cofio.u[5], " Unable to open " + name + io.reason());
     return;
   }
   for (int r = 1; r <= 4; ++r)

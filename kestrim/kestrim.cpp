@@ -537,7 +537,7 @@ int kqregsave(Kestrim& k) {
   gx::Io& io = k.gx.io;
   int u = k.io.file;
   if (!io.open(u, "kqsort.reg", gx::OpenStatus::New, gx::Access::Write)) {
-    kqsay(k, "Unable to open kqsort.reg");
+    kqsay(k, "Unable to open kqsort.reg" + io.reason());
     return 1;
   }
   // List-directed records; 17 significant digits bring every value back

@@ -117,7 +117,7 @@ void kqio(Kestrim& k, char option, std::string& name, int& ierr) {
   }
 
   if (!io.open(unit, file, gx::OpenStatus::Unknown, gx::Access::Write, true)) {
-    kqsay(k, "Unable to open " + file);
+    kqsay(k, "Unable to open " + file + io.reason());
     return;
   }
   kqsay(k, std::string(1, op) + ": Rays file opened: " + file);

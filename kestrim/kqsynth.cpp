@@ -541,7 +541,7 @@ void Synth::finish() {
   if (!spreadUsed_) return;
   const int fu = k_.io.file;
   if (!io_.open(fu, "dist.fit", gx::OpenStatus::Replace, gx::Access::Write)) {
-    say("Unable to open dist.fit");
+    say("Unable to open dist.fit" + io_.reason());
     return;
   }
   for (const char* h : {" DE distribution", " DE", " Number", " 12,0", " 0", " 0", " 0"}) io_.write(fu, h);

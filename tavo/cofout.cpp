@@ -64,8 +64,7 @@ bool chooseName(Tavo& s, std::string name, std::string& chosen) {
       if (gx::Io::exists(name)) {
         msg = " " + name + " already exists.";
       } else if (!io.open(kCofUnit, name, gx::OpenStatus::New, gx::Access::Write)) {
-        const std::string why = io.lastError();
-        msg = "?COFOUT- Unable to open " + name + (why.empty() ? "" : " (" + why + ")");
+        msg = "?COFOUT- Unable to open " + name + io.reason();
       }
     }
     if (msg.empty()) {
@@ -165,8 +164,7 @@ void cofout(Tavo& s, const Mat4& a, const std::string& line) {
 
     for (const auto& r : rec) io.write(kCofUnit, r);
     if (!io.close(kCofUnit)) {
-      const std::string why = io.lastError();
-      io.write(out, "?COFOUT- Unable to write " + name + (why.empty() ? "" : " (" + why + ")"));
+      io.write(out, "?COFOUT- Unable to write " + name + io.reason());
     }
   } catch (...) {
     // End of input in the dialog: nothing is left under the user's name.

@@ -177,7 +177,7 @@ void cmdSave(Tavo& s, Command& c) {
   io.close(unit);
   // The file is written beside the old one and renamed over it on close.
   if (!io.open(unit, name, gx::OpenStatus::Unknown, gx::Access::Write)) {
-    io.write(term, " Unable to open " + name);
+    io.write(term, " Unable to open " + name + io.reason());
     io.write(term, " ");
     return;
   }
