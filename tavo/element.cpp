@@ -136,7 +136,8 @@ bool element(Tavo& s, int row) {
       }
       if (j == 1) {
         if (x == 0.0) break;   // keeps the old code
-        TypeCode nc = gxpack(s, x);
+        TypeCode nc;
+        if (x > 0.0) nc = gxpack(s, x);
         if (nc.kind == 9) return true;   // the edit ends, the row unchanged
         if (x < 0.0 || !elementKind(nc.kind)) {
           say(s, "%ELEM- " + gx::fF(x, 10, 2) + " Illegal type code");

@@ -45,15 +45,16 @@ int quadrupoleRows(Tavo& s, std::array<int, 41>& rows) {
 }
 
 void parasite(Tavo& s, char option, double value) {
+  const TableCopy saved(s);
   Mat4 a;
   stigmat(s, 3, a);
   const int end = s.syspa;
   if (end >= kRows) {
     say(s, "?PARASI- The system fills all " + std::to_string(kRows) +
                " rows: there is no row left for the parasitic lens.");
+    saved.restore(s);
     return;
   }
-  const TableCopy saved(s);
   // Quadrupoles of the system: kind 4, not superimposed.
   std::array<int, 41> quads{};
   const int nq = quadrupoleRows(s, quads);

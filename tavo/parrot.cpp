@@ -17,9 +17,9 @@ constexpr double kDegree = static_cast<double>(0.0175f);
 void parrot(Tavo& s, char option, double value) {
   const double u = option == 'D' ? kDegree : 1.0;
   const double a = value > 1e-10 ? value * kDegree : kDegree;
+  const TableCopy saved(s);
   Mat4 m;
   stigmat(s, 1, m);
-  const TableCopy saved(s);
   s.rotat.fill(0.0);
   std::array<int, 41> quads{};
   const int nq = quadrupoleRows(s, quads);
