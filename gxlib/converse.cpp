@@ -73,6 +73,20 @@ bool gxmacro(Lib& g, int& unit, int out, const std::string& name, std::string_vi
     gxsay(g, out, "");
     return false;
   }
+  if (g.macroMark != g.io.terminalLines()) {
+    g.macroMark = g.io.terminalLines();
+    g.macroCalls = 0;
+  }
+  if (g.macroCalls >= kMacroCalls) {
+    // Said once: the levels still open then refuse their calls quietly.
+    if (g.macroCalls++ == kMacroCalls) {
+      gxsay(g, out, "?" + std::string(program) + "- More than " + std::to_string(kMacroCalls) +
+                        " macro calls from one command; not opened: " + name);
+      gxsay(g, out, "");
+    }
+    return false;
+  }
+  ++g.macroCalls;
   const int next = (unit < Io::kIn ? Io::kIn : unit) + 10;
   if (!g.io.open(next, name, OpenStatus::Old, Access::Read)) {
     gxsay(g, out, "Unable to open " + name);

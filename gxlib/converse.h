@@ -51,6 +51,9 @@ int gxnint(double v);
 // for the nested macro levels; the programs keep it in their own records
 // and pass it here by reference.
 constexpr int kMacroDepth = 64;  // a macro that calls itself stops here
+// Macro calls one terminal command may start: macros that call themselves
+// twice stay inside the depth bound yet would run for ever.
+constexpr long long kMacroCalls = 100000;
 
 inline int gxmacrodepth(int unit) { return unit <= Io::kIn ? 0 : (unit - Io::kIn) / 10; }
 
@@ -58,7 +61,8 @@ inline int gxmacrodepth(int unit) { return unit <= Io::kIn ? 0 : (unit - Io::kIn
 // is unchanged and a message is printed: past the depth bound
 // "?PROGRAM- Macros nested deeper than 64 levels; not opened: name", for a
 // file that cannot be opened "Unable to open name"; each followed by a
-// blank line.
+// blank line. Past kMacroCalls calls since the last terminal line:
+// "?PROGRAM- More than 100000 macro calls from one command; not opened: name".
 bool gxmacro(Lib& g, int& unit, int out, const std::string& name, std::string_view program);
 // Ends the current level (end of file, or "@" alone): closes its unit and
 // returns to the enclosing level; at the terminal it does nothing.

@@ -19,6 +19,8 @@ struct Lib {
   Io io;
   bool becho = false;     // gx_becho: decoded lines are echoed while on
   char clsMode = ' ';     // remembered clear-screen mode
+  // Macro calls started since the terminal line numbered macroMark.
+  long long macroCalls = 0, macroMark = -1;
   // Time of day as "HH:MM:SS"; replaceable so that tests are repeatable.
   std::function<std::string()> clock;
   // Plot state arrives with the plotting library.

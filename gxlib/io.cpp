@@ -10,6 +10,7 @@
 #include <ostream>
 
 #include "gxlib/fortio.h"
+#include "gxlib/tmpfile.h"
 
 namespace gx {
 
@@ -71,6 +72,7 @@ RdStat Io::readLine(int unit, std::string& line, size_t width) {
       throw EndOfInput();
     }
     if (interactive_) midLine_ = false;
+    ++termLines_;
   } else {
     auto it = units_.find(unit);
     if (it == units_.end() || it->second->acc != Access::Read) return RdStat::Err;
@@ -143,6 +145,7 @@ bool Io::exists(const std::string& name) {
 
 bool Io::open(int unit, const std::string& name, OpenStatus st, Access acc, bool binary) {
   close(unit);
+  error_.clear();
   if (!plainName(name)) return false;
   auto u = std::make_unique<Unit>();
   u->name = name;
@@ -180,13 +183,20 @@ bool Io::open(int unit, const std::string& name, OpenStatus st, Access acc, bool
       if (!ec) target = real.string();
     }
     u->target = target;
-    // Unique per session and unit, beside the target so that the rename
-    // at close stays on one file system.
-    u->tmp = target + ".tmp" + std::to_string(::getpid()) + "_" +
-             std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "_" + std::to_string(unit);
-    u->fs.open(u->tmp, mode | std::ios::out | std::ios::trunc);
+    u->exclusive = st == OpenStatus::New;
+    tempClearStale(target);
+    // Unique per session and unit, beside the target so that naming it at
+    // close stays on one file system.
+    const std::string tag =
+        std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "_" + std::to_string(unit);
+    if (!tempCreate(target, tag, u->tmp)) {
+      error_ = u->tmp.error;
+      return false;
+    }
+    u->fs.open(u->tmp.path, mode | std::ios::out | std::ios::trunc);
     if (!u->fs) {
-      std::remove(u->tmp.c_str());
+      error_ = "the temporary file cannot be written";
+      tempDiscard(u->tmp);
       return false;
     }
   }
@@ -209,13 +219,13 @@ bool Io::close(int unit, bool keep) {
     u.fs.close();
     if (keep && ok) {
       // A replaced file keeps its permissions.
-      std::error_code ec;
-      auto perms = std::filesystem::status(u.target, ec).permissions();
-      if (!ec && std::filesystem::exists(u.target, ec))
-        std::filesystem::permissions(u.tmp, perms, ec);
-      if (std::rename(u.tmp.c_str(), u.target.c_str()) != 0) ok = false;
+      struct stat old {};
+      const int perms = ::stat(u.target.c_str(), &old) == 0 ? static_cast<int>(old.st_mode & 07777) : -1;
+      ok = tempCommit(u.tmp, u.target, u.exclusive, perms);
+      if (!ok) error_ = u.tmp.error;
+    } else {
+      tempDiscard(u.tmp);
     }
-    if (!keep || !ok) std::remove(u.tmp.c_str());
   } else {
     u.fs.close();
   }
@@ -244,7 +254,7 @@ bool Io::rewind(int unit) {
   } else {
     // Rewinding a file being written starts it again.
     u.fs.close();
-    u.fs.open(u.tmp, std::ios::out | std::ios::trunc | std::ios::binary);
+    u.fs.open(u.tmp.path, std::ios::out | std::ios::trunc | std::ios::binary);
   }
   return static_cast<bool>(u.fs);
 }

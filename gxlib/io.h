@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+#include "gxlib/tmpfile.h"
+
 namespace gx {
 
 enum class RdStat { Ok, Eof, Err };
@@ -74,16 +76,22 @@ class Io {
   bool isOpen(int unit) const;
   std::string nameOf(int unit) const;
   static bool exists(const std::string& name);
+  // Why the last open or close of a file failed, when the system said so
+  // ("" otherwise): for the messages that follow "Unable to open".
+  const std::string& lastError() const { return error_; }
   // Direct access to a file unit's stream (binary records).
   std::fstream* stream(int unit);
 
   std::ostream& terminal() { return out_; }
+  // Lines read from the terminal so far.
+  long long terminalLines() const { return termLines_; }
 
  private:
   struct Unit {
     std::string name;    // the user's name
     std::string target;  // the file the user's name leads to (links followed)
-    std::string tmp;     // temporary file being written, if any
+    TempFile tmp;        // temporary file being written, if any
+    bool exclusive = false;  // opened as new: created at close, never replacing
     std::vector<char> buf;  // stream buffer of a binary unit (outlives fs)
     std::fstream fs;
     Access acc = Access::Read;
@@ -95,6 +103,8 @@ class Io {
   bool interactive_;
   bool midLine_ = false;
   int termEof_ = 0;
+  std::string error_;
+  long long termLines_ = 0;
   std::map<int, std::unique_ptr<Unit>> units_;
 };
 

@@ -198,8 +198,9 @@ bool Synth::emit(double x, double th, double y, double ph, bool limitAfterMap) {
   double de = 0.0;
   if (spread_) {
     de = demax_ * (1.0 - 2.0 * draw());
-    const int bin = static_cast<int>(50.0 * de / demax_ + 51.5);
-    if (bin >= 1 && bin <= 101) ++hist_[static_cast<size_t>(bin)];
+    // Checked as a real first: an infinite or undefined ratio has no bin.
+    const double at = 50.0 * de / demax_ + 51.5;
+    if (at >= 1.0 && at < 102.0) ++hist_[static_cast<size_t>(at)];
   }
   double xo, tho, yo, pho;
   if (solenoid_)

@@ -64,7 +64,8 @@ bool chooseName(Tavo& s, std::string name, std::string& chosen) {
       if (gx::Io::exists(name)) {
         msg = " " + name + " already exists.";
       } else if (!io.open(kCofUnit, name, gx::OpenStatus::New, gx::Access::Write)) {
-        msg = "?COFOUT- Unable to open " + name;
+        const std::string why = io.lastError();
+        msg = "?COFOUT- Unable to open " + name + (why.empty() ? "" : " (" + why + ")");
       }
     }
     if (msg.empty()) {
@@ -72,6 +73,9 @@ bool chooseName(Tavo& s, std::string name, std::string& chosen) {
       return true;
     }
     io.write(out, msg);
+    // In a macro the lines that follow are its own commands, not a second
+    // try at the name: the command ends here and the macro stays in step.
+    if (s.inout.cmd != gx::Io::kIn) return false;
     name.clear();
   }
 }
@@ -161,7 +165,8 @@ void cofout(Tavo& s, const Mat4& a, const std::string& line) {
 
     for (const auto& r : rec) io.write(kCofUnit, r);
     if (!io.close(kCofUnit)) {
-      io.write(out, "?COFOUT- Unable to write " + name);
+      const std::string why = io.lastError();
+      io.write(out, "?COFOUT- Unable to write " + name + (why.empty() ? "" : " (" + why + ")"));
     }
   } catch (...) {
     // End of input in the dialog: nothing is left under the user's name.

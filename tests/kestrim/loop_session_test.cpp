@@ -195,6 +195,15 @@ TEST_F(LoopDir, SelfCallingMacroOpensFurtherLevels) {
   EXPECT_TRUE(s.has(" Total number of ray vectors ="));
 }
 
+TEST_F(LoopDir, ADoubleSelfCallIsBoundedInCalls) {
+  file("two.kcm", "incr/1 1\n@two\n@two\n");
+  Live s("@two\nilo/2 5\n");
+  EXPECT_EQ(s.k.ireg[1], 100000);  // one increment per macro run
+  EXPECT_EQ(s.count("?KESTRIM- More than 100000 macro calls from one command"), 1u);
+  EXPECT_EQ(s.k.ireg[2], 5);
+  EXPECT_EQ(s.k.io.in, 5);
+}
+
 TEST_F(LoopDir, EndlessSelfCallIsCappedAndUnwinds) {
   file("deep.kcm", "incr/1 1\n@deep\n");
   Live s("@deep\nilo/2 5\n");

@@ -116,3 +116,18 @@ TEST_F(SynthSession, ExampleFilesHoldPhysicalSystems) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SynthSession, AHugeEnergySpreadIsHistogrammedWithoutOverflow) {
+  // 1e308 % spread: every deviation has a finite bin, none overflows an int.
+  const std::string input = "SYNTH/N identity\n1\n20\n\n10\n\n0.2\n\n1e308\n0.5 0.5\nq\nNTOT\nEXIT\n";
+  std::istringstream in(input);
+  std::ostringstream out;
+  EXPECT_EQ(kestrim::run(in, out), 0);
+  const std::string t = out.str();
+  EXPECT_NE(t.find("      22 rays generated total."), std::string::npos) << t;
+  EXPECT_NE(t.find("Total number of ray vectors =      22"), std::string::npos);
+}
+
+}  // namespace

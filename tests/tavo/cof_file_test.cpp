@@ -258,6 +258,18 @@ TEST_F(CofFile, ExistingFileIsNeverOverwritten) {
   EXPECT_EQ(lines("second.cof").size(), 22u);
 }
 
+TEST_F(CofFile, InAMacroAnExistingNameEndsTheCommand) {
+  { std::ofstream("trip.cof") << "keep me\n"; }
+  { std::ofstream("twice.tcm") << "COFOUT trip\nDIAG 3\n"; }
+  const std::string out = run("DATA triplet\n@twice\nCOFOUT\nfresh\nS\n");
+  EXPECT_NE(out.find(" trip.cof already exists."), std::string::npos) << out;
+  // The next macro line is a command again, not a second name.
+  EXPECT_NE(out.find("Diagnostic set to   3"), std::string::npos) << out;
+  EXPECT_FALSE(fs::exists("DIAG 3.cof"));
+  EXPECT_EQ(lines("trip.cof"), std::vector<std::string>{"keep me"});
+  EXPECT_TRUE(fs::exists("fresh.cof"));
+}
+
 TEST_F(CofFile, BadNamesGiveAMessageAndNoFile) {
   const std::string longName(100, 'a');
   const std::string out = run("DATA triplet\nCOFOUT\nmy file\n" + longName + "\nnodir/x.cof\n\n" +

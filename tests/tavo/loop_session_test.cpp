@@ -307,6 +307,15 @@ TEST(LoopMacro, AMacroCallingItselfStopsAtTheNestingLimit) {
   EXPECT_TRUE(s.has("tav> \n Diagnostic set to   2\n")) << "back at the terminal";
 }
 
+TEST(LoopMacro, AMacroCallingItselfTwiceIsBoundedInCalls) {
+  WorkDir w;
+  w.file("twice.tcm", "@twice\n@twice\n");
+  Session s("@twice\nDIAG 2\n");
+  EXPECT_EQ(s.status, 0);
+  EXPECT_EQ(s.count("?TAVO- More than 100000 macro calls from one command; not opened: twice.tcm\n"), 1);
+  EXPECT_TRUE(s.has("tav> \n Diagnostic set to   2\n")) << "back at the terminal";
+}
+
 TEST(LoopMacro, JunkInAMacroIsReadAsFixedWidthLines) {
   WorkDir w;
   std::string junk;
