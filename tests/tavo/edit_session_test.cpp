@@ -240,6 +240,11 @@ TEST_F(Edit, ListingThatCannotBeCreatedGoesToTheConsole) {
   EXPECT_NE(o.find("TOTAL LENGTH =    3.48000"), std::string::npos);
   EXPECT_NE(o.find("Geometric Parameters"), std::string::npos);   // level 4
   EXPECT_TRUE(fs::is_directory("triplet.lpt"));
+  // An earlier listing is never overwritten.
+  { std::ofstream("doublet.lpt") << "earlier\n"; }
+  o = run("DATA doublet\nEXIT 1\n");
+  EXPECT_NE(o.find("Output data in file CONSOLE"), std::string::npos);
+  EXPECT_EQ(lines("doublet.lpt"), std::vector<std::string>{"earlier"});
 }
 
 TEST_F(Edit, ExitTenAsksForTheLevel) {
