@@ -9,6 +9,7 @@ namespace tavo {
 
 void eleprint(Tavo& s, int row, int ncol, int unit) {
   auto& io = s.gx.io;
+  if (unit <= 0) unit = s.inout.term;
   io.write(unit, " ");
   int raw = rawCode(s, row);
   if (row == 2) {

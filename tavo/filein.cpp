@@ -4,6 +4,7 @@
 
 #include "gxlib/fortio.h"
 #include "tavo/commands.h"
+#include "tavo/edit.h"
 #include "tavo/model.h"
 #include "tavo/optics.h"
 
@@ -117,8 +118,11 @@ void cmdData(Tavo& s, Command& c) {
   s.bdata.clear();
   s.aber3 = tavo_aber3{};
   int status = readin(s);
-  if (s.idiag > 0) {
-    io.write(term, " The final listing is not built yet; the program ends.");
+  // A positive level set before the load asks for the final listing of the
+  // loaded system at that level; a file that did not load has none.
+  if (s.idiag > 0 && status == 10) {
+    s.bdata(1, 5) = s.idiag;
+    finalListing(s);
     s.running = false;
     return;
   }

@@ -42,8 +42,9 @@ void focal(Tavo& s, int iz, double& fx, double& fy, bool warn = true);
 void geom(Tavo& s, int i, const Mat4& m);
 void chroma(Tavo& s, double& dp);
 void matprint(Tavo& s, int mode, const Mat4& m);
-// Element printer: row, column count (10, 4 or 0; the beam row with 5).
-void eleprint(Tavo& s, int row, int ncol, int unit = 6);
+// Element printer: row, column count (10, 4 or 0; the beam row with 5),
+// on the given unit (0: the terminal unit of the moment).
+void eleprint(Tavo& s, int row, int ncol, int unit = 0);
 
 // Particle kinematics at the entrance of row i (energy from pengy).
 struct Kinematics {

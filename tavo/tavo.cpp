@@ -9,6 +9,7 @@
 #include "gxlib/converse.h"
 #include "gxlib/fortio.h"
 #include "tavo/commands.h"
+#include "tavo/edit.h"
 #include "tavo/model.h"
 #include "tavo/optics.h"
 
@@ -255,7 +256,11 @@ void cmdExit(Tavo& s, Command& c) {
     s.bdata(1, 5) = level;
   }
   if (level >= 1) {
-    say(s, "The final listing is not built yet in this version; no listing written.");
+    s.idiag = level;
+    if (s.syspa >= 3)
+      finalListing(s);
+    else
+      say(s, "No lens system loaded: no final listing.");
   }
   s.running = false;
 }

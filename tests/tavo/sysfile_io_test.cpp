@@ -224,7 +224,7 @@ TEST_F(SysFile, SaveDefaultsAndFailures) {
 
 TEST_F(SysFile, DataWithAPositiveLevelEndsTheRun) {
   std::string o = session("DATA triplet\nDIAG 2\nSMAT\nDATA doublet\nSMAT\n");
-  EXPECT_NE(o.find("final listing is not built yet"), std::string::npos);
+  EXPECT_NE(o.find("Output data in file doublet.lpt"), std::string::npos);
   EXPECT_EQ(o.find("Title:  Quadrupole doublet"), std::string::npos);
 }
 
