@@ -7,6 +7,7 @@
 #include "gxlib/fortio.h"
 #include "tavo/aber.h"
 #include "tavo/commands.h"
+#include "tavo/model.h"
 #include "tavo/optics.h"
 
 namespace tavo {
@@ -99,6 +100,13 @@ void cofout(Tavo& s, const Mat4& a, const std::string& line) {
 
   try {
     std::vector<std::string> rec;
+    // KESTRIM cannot read a value that is not a finite number: such a file
+    // is never written.
+    bool finite = true;
+    auto joinG = [&finite](const double* v, int n, int w, int d) {
+      for (int k = 0; k < n; ++k) finite = finite && std::isfinite(v[k]);
+      return tavo::joinG(v, n, w, d);
+    };
     rec.push_back(" " + gx::pad(s.title, 50));
 
     // Object and aperture half-widths; the collimator is taken to stand at
@@ -162,6 +170,19 @@ void cofout(Tavo& s, const Mat4& a, const std::string& line) {
     rec.push_back(joinG(ch2, 2, 12, 5));
     rec.push_back(" Coefficients from TAVO");
 
+    finite = finite && std::isfinite(s.syspb.totlen);
+    if (!finite) {
+      io.close(kCofUnit, false);
+      io.write(out, "?COFOUT- Coefficients that are not finite numbers: " + name + " not written.");
+      for (int row = 3; row <= s.syspa && row <= kRows; ++row) {
+        const int kind = gxpack(s, s.bdata(row, 1)).kind;
+        const bool multipole = kind == 4 || kind == 6 || kind == 8;
+        if (multipole && s.bdata(row, 3) != 0.0 && s.bdata(row, 4) == 0.0)
+          io.write(out, " Element " + gx::fI(row, 2) + " (" + trimBoth(kindName(kind)) +
+                            ") has a zero bore radius.");
+      }
+      return;
+    }
     for (const auto& r : rec) io.write(kCofUnit, r);
     if (!io.close(kCofUnit)) {
       io.write(out, "?COFOUT- Unable to write " + name + io.reason());
