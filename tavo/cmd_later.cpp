@@ -9,18 +9,10 @@ void notBuilt(Tavo& s, const char* word) {
 }
 }  // namespace
 
-void cmdStig(Tavo& s, Command&) { notBuilt(s, "STIG"); }
 void cmdElemen(Tavo& s, Command&) { notBuilt(s, "ELEMEN"); }
-void cmdFishk(Tavo& s, Command&) { notBuilt(s, "FISHK"); }
-void cmdCram(Tavo& s, Command&) { notBuilt(s, "CRAM"); }
-void cmdExcite(Tavo& s, Command&) { notBuilt(s, "EXCITE"); }
 void cmdRotn(Tavo& s, Command&) { notBuilt(s, "ROTN"); }
-void cmdMask(Tavo& s, Command&) { notBuilt(s, "MASK"); }
-void cmdSpec(Tavo& s, Command&) { notBuilt(s, "SPEC"); }
-void cmdTrace(Tavo& s, Command&) { notBuilt(s, "TRACE"); }
 void cmdInsert(Tavo& s, Command&) { notBuilt(s, "INSERT"); }
 void cmdRemove(Tavo& s, Command&) { notBuilt(s, "REMOVE"); }
-void cmdAgp(Tavo& s, Command&) { notBuilt(s, "AGP"); }
 void cmdSqueez(Tavo& s, Command&) { notBuilt(s, "SQUEEZ"); }
 void cmdEffect(Tavo& s, Command&) { notBuilt(s, "EFFECT"); }
 void cmdParasi(Tavo& s, Command&) { notBuilt(s, "PARASI"); }
