@@ -26,8 +26,8 @@ int main(int argc, char** argv) {
   if (ierr) return 1;
   gx::gxbox(g, dev, 0.0f, 10.0f, -1.2f, 1.2f);
   float margin = gx::gxmark(g, dev, 5, 6, 1.0f);
-  gx::gxsymbol(g, dev, margin - 0.3f, -0.9f, 1.0f, 90.0f, "Amplitude ^GA^C (mm)", -1);
-  gx::gxsymbol(g, dev, 3.0f, -1.45f, 1.0f, 0.0f, "Time t^D0^C + ^Gt^C (^Gm^Cs)", -1);
+  gx::gxsymbol(g, dev, margin, -0.9f, 1.0f, 90.0f, "Amplitude ^GA^C (mm)", -1);
+  gx::gxsymbol(g, dev, 3.0f, -1.45f, 1.0f, 0.0f, "Time t^D0^R + ^Gt^C (^Gm^Cs)", -1);
   for (int i = 0; i <= 200; ++i) {
     float t = 0.05f * i;
     float y = std::exp(-0.25f * t) * std::cos(3.0f * t);
@@ -43,8 +43,8 @@ int main(int argc, char** argv) {
   gx::gxline(g, 0);
   const char* lines[] = {"^1Font 1: simplex roman 0123",  "^2Font 2: sans serif",
                          "^3Font 3: complex roman",       "^4Font 4: complex italic",
-                         "^5Font 5: script",              "^0Font 0: E = mc^U2^S^S ^GabgdD^C",
-                         "^1x^U2^C + y^D0^C ^VP^C1.5^VO^C", "^1^EBoxed^E ^ZBold^Z ^TSlanted"};
+                         "^5Font 5: script",              "^0Font 0: E = mc^U2^R ^GabgdlmpwWD^C",
+                         "^1x^U2^R + y^D0^R ^VP^C1.5^VO^C ^VI ^VL ^VT", "^1^EBoxed^E ^ZBold^Z ^TSlanted"};
   for (int i = 0; i < 8; ++i)
     gx::gxsymbol(g, dev, 5.2f, 1.05f - 0.14f * i, 0.8f, 0.0f, lines[i], -1);
   gx::gxend(g, dev);

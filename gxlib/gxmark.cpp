@@ -211,6 +211,20 @@ float gxmark_log(Lib& g, char device, int nx, int ny, float size) {
   return markAxes(g, device, nx, ny, size, true);
 }
 
+double gxmark_step(double span, int n, bool& five) {
+  if (n <= 0 || !std::isfinite(span) || span == 0) {
+    five = false;
+    return 0;
+  }
+  Step s = tickStep(span, n);
+  five = s.five;
+  return s.step;
+}
+
+std::string gxmark_label(Lib& g, double value, int decimals, bool decade) {
+  return label(value, decimals, decade, g.plot.font);
+}
+
 void gxmark_setup(Lib& g, char key, int ivalue, float value) {
   MarkSettings& m = g.plot.mark;
   switch (plotUpper(key)) {

@@ -44,6 +44,29 @@ def read_jhf(name):
     return glyphs
 
 
+# The Hershey Greek fonts hold alpha to omega in the order of the Latin
+# letters a to x. Letters are given their sounds instead (m is mu, h theta,
+# c xi, q psi, y eta, x chi, w omega); j and v stay blank.
+PHONETIC = "abgdezyhiklmncoprstufxqw"
+GREEK = {"greeks", "greekc"}
+
+
+def phonetic(glyphs):
+    out = list(glyphs)
+    blank = glyphs[0]
+    for base in (ord("A"), ord("a")):
+        for k in range(26):
+            letter = chr(ord("a") + k)
+            i = PHONETIC.find(letter)
+            out[base - 32 + k] = glyphs[base - 32 + i] if i >= 0 else blank
+    return out
+
+
+def read_font(name):
+    g = read_jhf(name)[:96]
+    return phonetic(g) if name in GREEK else g
+
+
 def pack(glyph):
     _, adv, strokes = glyph
     words = [max(0, min(62, adv))]
@@ -62,7 +85,7 @@ def pack(glyph):
 def font_table():
     table, where, index = [], {}, []
     for name in FONTS:
-        glyphs = read_jhf(name)[:96]
+        glyphs = read_font(name)
         idx = []
         for g in glyphs:
             w = pack(g)
@@ -113,7 +136,7 @@ def font0():
     latin = read_jhf("rowmans")
     for code in range(32, 127):
         chars[code] = cell(latin[code - 32])
-    greek = read_jhf("greeks")
+    greek = read_font("greeks")
     for code in list(range(65, 91)) + list(range(97, 123)):
         chars[code + 129] = cell(greek[code - 32])
     # Special symbols, reached by the letter 64 above them.
