@@ -54,6 +54,19 @@ TEST_F(CramSession, CancelsTheSphericalAberrationOfTheExample) {
   EXPECT_EQ(out.find("Partial correction"), std::string::npos);
 }
 
+TEST_F(CramSession, TypedCoefficientsAreCancelled) {
+  // CRAM S: the octupoles then carry minus the typed P and PB, and minus
+  // the mean of the typed S and SB in both of their mixed terms.
+  const std::string out = run("DATA triplet_oct\nCRAM S\n1000\n300\n100\n2000\nTHIRD\n");
+  EXPECT_NE(out.find("(X/TH3)   = "), std::string::npos);
+  EXPECT_NE(out.find("(Y/PH3)   = "), std::string::npos);
+  const auto oct = numbersAfter(out, " Octupoles  ", 4);
+  EXPECT_NEAR(oct[0], -1000.0, 1e-3) << out;
+  EXPECT_NEAR(oct[1], -200.0, 1e-2);
+  EXPECT_NEAR(oct[2], -2000.0, 1e-3);
+  EXPECT_NEAR(oct[3], -200.0, 1e-2);
+}
+
 TEST_F(CramSession, FieldsGiveBackTheStrengthsForAnyCharge) {
   // Doubly charged ions of the same rigidity: the pole-tip fields follow
   // from p/(Q e), so the corrected system is as well corrected as for protons.
