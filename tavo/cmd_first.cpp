@@ -228,8 +228,10 @@ void cmdVector(Tavo& s, Command& c) {
   double v[4] = {v0[0], v0[1], v0[2], v0[3]};
   if (n == -4) {
     // The spherical terms of the quadrupoles by the thin-lens formulae.
-    double p, sx, pb, sb;
-    if (!fishk(s, p, sx, pb, sb)) return;
+    // Without quadrupoles their coefficients are zero; five or more are
+    // beyond the formulae.
+    double p = 0, sx = 0, pb = 0, sb = 0;
+    if (!fishk(s, p, sx, pb, sb) && s.nlens.nquad != 0) return;
     const tavo_aber3 kept = s.aber3;
     s.aber3.total[0] = p;
     s.aber3.total[2] = sx;

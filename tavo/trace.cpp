@@ -256,7 +256,7 @@ void trace(Tavo& s, const std::string& line, char option, double value) {
     say(s, "%TRACE- No earlier trace to repeat.");
     return;
   }
-  // 1. The trajectory file.
+  // The trajectory file.
   bool saving = false;
   if (t.save) {
     if (io.isOpen(s.inout.sysout)) io.close(s.inout.sysout);
@@ -268,7 +268,7 @@ void trace(Tavo& s, const std::string& line, char option, double value) {
       say(s, "Unable to open trace.dat; the trajectories are not saved.");
     }
   }
-  // 2. The initial ray.
+  // The initial ray.
   t.copy = s.bdata;
   for (int k = 0; k < 4; ++k) {
     t.ray[k] = s.bdata(2, k + 2);
@@ -303,7 +303,7 @@ void trace(Tavo& s, const std::string& line, char option, double value) {
       zs = 0.0;
       ze = static_cast<double>(1.05f) * zlen;
     }
-    // 7. Steps.
+    // Steps.
     n = value >= 1.0 && value < 1e9 ? static_cast<int>(value + 0.5) : 250;
     if (n < 1) n = 250;
     dz = (ze - zs) / n;
@@ -316,7 +316,7 @@ void trace(Tavo& s, const std::string& line, char option, double value) {
     // At most 100000 steps: the step count follows the range.
     const double steps = std::floor((ze - zs) / dz + 0.5);
     n = static_cast<int>(std::min(std::max(steps, 1.0), 100000.0));
-    // 8. Extents from the ends and the middle and end of every element.
+    // Extents from the ends and the middle and end of every element.
     int iz0, iz1;
     Mat4 a;
     double r0[4], r1[4];
@@ -341,7 +341,7 @@ void trace(Tavo& s, const std::string& line, char option, double value) {
         ymax = std::max(ymax, rr[2]);
       }
     }
-    // 9. Plot extent.
+    // Plot extent.
     const double e = std::max(std::fabs(std::min(xmin, ymin)), std::fabs(std::max(xmax, ymax))) * 1000.0;
     double lo = -1.25 * e, hi = 1.25 * e;
     if (!(hi > lo)) {
@@ -368,13 +368,13 @@ void trace(Tavo& s, const std::string& line, char option, double value) {
     t.hi = fl(hi);
     t.nsteps = n;
     t.plotted = true;
-    // 10., 11. The plot with the system drawn on it.
+    // The plot with the system drawn on it.
     if (!drawSystem(s, dev, zlen)) {
       if (saving) io.close(s.inout.sysout, false);
       return;
     }
   }
-  // 12. The trajectories.
+  // The trajectories.
   const double zs = t.zstart, ze = t.zend, lo = t.lo, hi = t.hi;
   dz = (ze - zs) / n;
   std::vector<Point> pts;
@@ -419,7 +419,7 @@ void trace(Tavo& s, const std::string& line, char option, double value) {
     if (m <= std::min(sx, sy))
       gx::gxplot(s.gx, dev, fl(z), clampf(q.x * 1000.0, lo, hi), m == 1 ? 3 : 2);
   }
-  // 13. The y trajectory over the same points.
+  // The y trajectory over the same points.
   for (size_t k = 0; k < pts.size(); ++k) {
     const int m = static_cast<int>(k) + 1;
     if (saving) savePoint(s, pts[k]);

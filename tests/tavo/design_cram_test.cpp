@@ -151,6 +151,10 @@ TEST_F(CramSession, FishkHandsObjectSideValuesToTheCorrection) {
   const std::string e = run("DATA empty\nFISHK\nVECTOR -4\n");
   EXPECT_NE(e.find("%FISHK- No quadrupoles in the system; their coefficients are zero."),
             std::string::npos);
+  // VECTOR -4 then shows the first-order image: 10 um + 1 m x 0.2 mrad.
+  const auto x = numbersAfter(e, "X         ", 3);
+  EXPECT_NEAR(x[1], 210.0, 1e-9) << e;
+  EXPECT_NE(e.find("First order and Fishk spherical aberraions only."), std::string::npos);
 }
 
 }  // namespace
