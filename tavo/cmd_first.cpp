@@ -5,6 +5,7 @@
 
 #include "gxlib/fortio.h"
 #include "tavo/commands.h"
+#include "tavo/design.h"
 #include "tavo/model.h"
 #include "tavo/optics.h"
 
@@ -213,12 +214,8 @@ void cmdVector(Tavo& s, Command& c) {
   if (!haveSystem(s)) return;
   int n = std::fabs(c.value) < 100 ? static_cast<int>(std::lround(c.value)) : 1;
   if (n == 0) n = 1;
-  if (n == -4) {
-    say(s, "VECTOR -4 needs the Fishkova coefficients of FISHK, not built yet.");
-    return;
-  }
   if (n > 3) n = 3;
-  if (n < -3) n = -3;
+  if (n < -4) n = -3;
   double v0[4];
   for (int k = 0; k < 4; ++k) v0[k] = s.bdata(2, k + 2);
   if (std::abs(n) >= 2) {
@@ -229,7 +226,22 @@ void cmdVector(Tavo& s, Command& c) {
   Mat4 a;
   stigmat(s, std::abs(n), a);
   double v[4] = {v0[0], v0[1], v0[2], v0[3]};
-  vecmul(s, n, v, a);
+  if (n == -4) {
+    // The spherical terms of the quadrupoles by the thin-lens formulae.
+    // Without quadrupoles their coefficients are zero; five or more are
+    // beyond the formulae.
+    double p = 0, sx = 0, pb = 0, sb = 0;
+    if (!fishk(s, p, sx, pb, sb) && s.nlens.nquad != 0) return;
+    const tavo_aber3 kept = s.aber3;
+    s.aber3.total[0] = p;
+    s.aber3.total[2] = sx;
+    s.aber3.total[1] = pb;
+    s.aber3.total[3] = sb;
+    vecmul(s, n, v, a);
+    s.aber3 = kept;
+  } else {
+    vecmul(s, n, v, a);
+  }
   say(s, "Beam Vectors");
   say(s, "                    Order = " + gx::fI(n, 2));
   say(s, "              Initial value  Final central   Final actual");
@@ -242,6 +254,7 @@ void cmdVector(Tavo& s, Command& c) {
   }
   switch (n) {
     case -3: say(s, "First order and Spherical aberrations only."); break;
+    case -4: say(s, "First order and Fishk spherical aberraions only."); break;
     case 3: say(s, "First, Chromatic and all third order aberrations."); break;
     case -2: say(s, "First order and angle Chromatic aberrations only."); break;
     case 2: say(s, "First order and all Chromatic aberrations."); break;

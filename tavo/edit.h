@@ -56,8 +56,5 @@ void pardis(Tavo& s, double value);                  // displacements
 // listing file named after the system file (or onto the terminal).
 void finalListing(Tavo& s);
 
-// Thin-lens spherical coefficients of the quadrupoles (Fishkova's formulae):
-// prints its report on the terminal unit and returns P, S, PB, SB.
-void fishk(Tavo& s, double& p, double& sc, double& pb, double& sb);
 
 }  // namespace tavo

@@ -2,6 +2,7 @@
 // level in effect, written to the listing file named after the system file.
 #include "gxlib/fortio.h"
 #include "tavo/commands.h"
+#include "tavo/design.h"
 #include "tavo/edit.h"
 #include "tavo/model.h"
 #include "tavo/optics.h"

@@ -104,12 +104,33 @@ struct stepit_blk1 {
   std::array<int, 21> mask{};
   int ntrac = 0, matrx = 0, nflat = 0, mosque = 0, maxit = 0;
   double ratio = 0.0;
+  // Giant-step directions: dirs[i][k] is component i of stored direction k
+  // (k = 1..15 used).
+  std::array<std::array<double, 21>, 21> dirs{};
 };
 struct stepit_blk2 {
   double chisq = 0.0;
 };
 struct stepit_mon {
   int ncall = 0;
+};
+
+// Edge-ray trace settings and state, kept between TRACE commands.
+struct tavtrace {
+  // tavtrace2 / tavtrace1: settings
+  int save = 0;          // 1: traced points go to trace.dat
+  int collimate = 1;     // 1: stop the trajectories at a missed slit or aperture
+  int order = 1;         // evaluation order
+  float wait = 0.0f;     // seconds to wait after opening the plot
+  int font = 0;
+  // tavtrace: the table copy and the last plot window
+  tavo_bdata copy;
+  float zend = 0.0f, zstart = 0.0f, hi = 0.0f, lo = 0.0f;
+  int nsteps = 0;
+  char device = ' ';     // tavtrace3: device of the last plot
+  bool plotted = false;  // a plot window is stored (TRACE R may repeat it)
+  std::array<double, 4> ray{};  // tavtraceb: initial ray (x, theta, y, phi)
+  std::array<double, 4> point{};  // the beam vector traced to the last z
 };
 
 // Decoded type code.
@@ -158,6 +179,8 @@ struct Tavo {
   stepit_blk1 blk1;
   stepit_blk2 blk2;
   stepit_mon mon;
+
+  tavtrace trace;                // TRACE settings, window and table copy
 
   bool running = true;           // cleared by EXIT
 };

@@ -10,6 +10,7 @@
 #include "gxlib/fortio.h"
 #include "tavo/commands.h"
 #include "tavo/edit.h"
+#include "tavo/design.h"
 #include "tavo/model.h"
 #include "tavo/optics.h"
 
@@ -96,8 +97,12 @@ bool readCommand(Tavo& s, std::string& line) {
   if (s.syspa >= 1) {
     s.idiag = gx::gxnint(s.bdata(1, 5));
     if (s.idiag == -6) text.replace(0, 4, "apr>");
-    // Levels below -1: the stigmation work tests the combined astigmatism
-    // here (stgtest) and shows "sti>" while it exceeds 1e-4.
+    // Levels below -1: "sti>" while the combined astigmatism exceeds 1e-4.
+    if (s.idiag < -1 && s.syspa >= 3) {
+      double v = 0.0;
+      stgtest(s, v);
+      if (v > 1e-4) text.replace(0, 4, "sti>");
+    }
   }
   if (s.inout.cmd == kTerminal) s.imacr = 0;
   if (gx::gxprompt(s.gx, s.inout.cmd, s.inout.term, text, line, 40) != gx::Reply::Ok) {

@@ -1,0 +1,49 @@
+// Design tools: the minimiser, stigmation, excitation and coefficient fits,
+// octupole correction and the edge-ray trace.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "tavo/state.h"
+
+namespace tavo {
+
+// The minimiser. The objective reads X(1..NV) from s.blk1 and stores the
+// objective value in s.blk2.chisq. Returns the number of objective calls.
+using Objective = std::function<void(Tavo&)>;
+int stepit(Tavo& s, const Objective& objective);
+// Prepares the minimiser storage for NV variables with one precision.
+void setup(Tavo& s, double precision);
+
+// Squared astigmatism measure of the whole system (both planes).
+void stgtest(Tavo& s, double& v);
+// Objective of the astigmatism fit.
+void fstig(Tavo& s);
+// SPEC: astigmatism along the system into a file.
+void special(Tavo& s, const std::string& line);
+
+// Excitation coefficients for a perturbation of dp percent (0: 0.5);
+// on return dp holds dp/100.
+void excite(Tavo& s, double& dp);
+// Objective of the coefficient fit.
+void coeff(Tavo& s);
+
+// Thin-lens spherical coefficients of the quadrupoles (object side, m/rad^3).
+// False when the system cannot be treated (the outputs are then not set).
+bool fishk(Tavo& s, double& p, double& sx, double& pb, double& sb, bool report = true);
+// Octupole fields that cancel P, (S + SB)/2 and PB; S receives the mean.
+// False when no correction was written.
+bool cramer(Tavo& s, double p, double& sx, double pb, double sb);
+
+struct Command;
+// The list of required octupole fields after a correction, in the unit of
+// the command's letter.
+void correctionList(Tavo& s, const Command& c);
+
+// The ray at z through the system truncated there.
+void bupdate(Tavo& s, int order, double z, double dz, int& iz, Mat4& a, double ray[4]);
+// TRACE.
+void trace(Tavo& s, const std::string& line, char option, double value);
+
+}  // namespace tavo
