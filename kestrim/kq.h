@@ -66,6 +66,8 @@ void kqmapcmd(Kestrim& k, std::string& line, char qual, double value);
 void kqmap(Kestrim& k, char device, const std::string& argument, double w, double z);
 void kqpoint(Kestrim& k, char device, float x, float y);
 void kqscale(Kestrim& k, char device, int n, double w);
+// The same bar with its left end at (x0, y0).
+void kqscaleat(Kestrim& k, char device, int n, double w, double x0, double y0);
 void kqmaxima(Kestrim& k, std::string& line, char qual, double value);
 void kqtran(Kestrim& k, std::string& line, char qual, double value);
 // The plane of analysis of MAP and PLOT (X, Y, F, G or Other); false when

@@ -89,9 +89,14 @@ void kqpoint(Kestrim& k, char device, float x, float y) {
 }
 
 void kqscale(Kestrim& k, char device, int n, double w) {
+  kqscaleat(k, device, n, w, -0.95 * w, -0.95 * w);
+}
+
+void kqscaleat(Kestrim& k, char device, int n, double w, double x0d, double y0d) {
   gx::Lib& g = k.gx;
   const float len = static_cast<float>(n / 1e6);
-  const float x0 = static_cast<float>(-0.95 * w), y0 = x0, t = static_cast<float>(0.025 * w);
+  const float x0 = static_cast<float>(x0d), y0 = static_cast<float>(y0d);
+  const float t = static_cast<float>(0.025 * w);
   gx::gxplot(g, device, x0, y0 + t, 3);
   gx::gxplot(g, device, x0, y0 - t, 2);
   gx::gxplot(g, device, x0, y0, 3);
