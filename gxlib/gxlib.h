@@ -9,6 +9,7 @@
 #include <string>
 
 #include "gxlib/io.h"
+#include "gxlib/plotstate.h"
 
 namespace gx {
 
@@ -21,28 +22,9 @@ struct Lib {
   char clsMode = ' ';     // remembered clear-screen mode
   // Time of day as "HH:MM:SS"; replaceable so that tests are repeatable.
   std::function<std::string()> clock;
-  // Plot state arrives with the plotting library.
+  PlotState plot;        // plot layer, drivers, axis and text settings
 
-  // Settings made through the library's settings command (gxparam). The
-  // plot drivers read them when they are built; until then they are only
-  // stored and reported.
-  struct Settings {
-    int font = 0;              // default text font, 0..8
-    int autoClear = 1;         // gx_clear: new screen/page/file before a plot
-    int marks = 1;             // axis marks on (MARKS E) or off (MARKS D)
-    std::string dest = "/dev/tty";  // Tektronix destination
-    int termType = 0;          // Tektronix emulation 1..10, 0 until chosen
-    int prevTermType = 0;      // the type before the last TERM (TERM/R)
-    int pen = 1;               // HP-GL pen number and PostScript colour
-    double psWidth = 1.0;      // PostScript line width
-    double hpWidth = 0.15;     // HP-GL pen width, mm
-    // Scale factor and offsets (mm) of the next plot, per driver.
-    double crScale = 1.0, crXoff = 0.0, crYoff = 0.0;
-    double psScale = 1.0, psXoff = 0.0, psYoff = 0.0;
-    double hpScale = 1.0, hpXoff = 0.0, hpYoff = 0.0;
-    std::string psName;        // user-defined PostScript file name
-    std::string hpName;        // user-defined HP-GL file name
-  } settings;
+  ~Lib();  // closes the plot files so that they end well-formed
 };
 
 // The result of every prompt of the programs: the answer was read (Ok),

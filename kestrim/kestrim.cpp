@@ -100,10 +100,6 @@ void shutdown(Kestrim& k) {
   k.running = false;
 }
 
-void notBuilt(Kestrim& k, const char* word) {
-  kqsay(k, "%KESTRIM- " + std::string(word) + " is not built yet in this version.");
-}
-
 void cmdMenu(Kestrim& k) {
   kqsay(k, "KESTRIM commands: ");
   kqsay(k, "");
@@ -409,23 +405,6 @@ std::string fileLine(const KqLine& c) {
   return gx::pad(c.line.substr(0, 7) + gx::pad(c.rawArg, 33), 40);
 }
 
-// The drawing commands need the plotting library.
-void mapCommand(Kestrim& k, KqLine& c) {
-#if __has_include("gxlib/plot.h")
-  kqmapcmd(k, c.line, c.qual, c.value);
-#else
-  notBuilt(k, "MAP");
-#endif
-}
-
-void plotCommand(Kestrim& k, KqLine& c) {
-#if __has_include("gxlib/plot.h")
-  kqplot(k, c.line, c.qual, c.value);
-#else
-  notBuilt(k, "PLOT");
-#endif
-}
-
 int registerOf(char qual) { return qual == ' ' ? 0 : digit(qual); }
 
 }  // namespace
@@ -465,7 +444,7 @@ const KqCommand kCommands[60] = {
        if (n >= 0) k.ireg[n] = clampInt(static_cast<long long>(k.ireg[n]) + gx::gxnint(c.value));
      }},
     {"EXIT", [](Kestrim& k, KqLine&) { shutdown(k); }},
-    {"MAP", [](Kestrim& k, KqLine& c) { mapCommand(k, c); }},
+    {"MAP", [](Kestrim& k, KqLine& c) { kqmapcmd(k, c.line, c.qual, c.value); }},
     {"STOP",
      [](Kestrim& k, KqLine& c) {
        int n = registerOf(c.qual);
@@ -493,7 +472,7 @@ const KqCommand kCommands[60] = {
      }},
     {"TRANS", [](Kestrim& k, KqLine& c) { std::string l = fileLine(c); kqtran(k, l, c.qual, c.value); }},
     {"PROFIL", [](Kestrim& k, KqLine& c) { std::string l = fileLine(c); kqprofile(k, l, c.qual, c.value); }},
-    {"PLOT", [](Kestrim& k, KqLine& c) { plotCommand(k, c); }},
+    {"PLOT", [](Kestrim& k, KqLine& c) { kqplot(k, c.line, c.qual, c.value); }},
     {"DUMP",
      [](Kestrim& k, KqLine& c) {
        std::string l = fileLine(c);

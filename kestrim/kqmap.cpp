@@ -1,8 +1,5 @@
 // MAP: the beam spot at a chosen plane, drawn ray by ray inside a square
-// window; MAXIMA: the beam's largest excursion in a plane.
-#if __has_include("gxlib/plot.h")
-#include "gxlib/plot.h"
-
+// window, with its captions and scale bar.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -10,6 +7,7 @@
 
 #include "gxlib/converse.h"
 #include "gxlib/fortio.h"
+#include "gxlib/plot.h"
 #include "kestrim/kq.h"
 #include "kestrim/kqcmd.h"
 
@@ -323,4 +321,3 @@ void kqmapcmd(Kestrim& k, std::string& line, char qual, double value) {
 
 }  // namespace kestrim
 
-#endif

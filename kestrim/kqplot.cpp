@@ -1,9 +1,6 @@
 // PLOT: any two ray quantities against each other at a plane: positions X
 // and Y at the plane, angles T and P, energy deviation E. Spot, phase-space
 // (emittance) and chromatic plots of the current ray set.
-#if __has_include("gxlib/plot.h")
-#include "gxlib/plot.h"
-
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -12,6 +9,7 @@
 
 #include "gxlib/converse.h"
 #include "gxlib/fortio.h"
+#include "gxlib/plot.h"
 #include "kestrim/kq.h"
 #include "kestrim/kqcmd.h"
 
@@ -39,7 +37,7 @@ double quantity(char q, double z, double x, double th, double y, double ph, doub
 struct Ranges {
   // X, T, Y, P, E in the order of kLetters.
   std::array<double, 5> lo{}, hi{};
-  size_t index(char q) const { return kLetters.find(q); }
+  size_t index(char q) const { return std::min<size_t>(kLetters.find(q), 4); }
 };
 
 void summary(Kestrim& k, const Ranges& r) {
@@ -224,4 +222,3 @@ void kqplot(Kestrim& k, std::string& line, char qual, double /*value*/) {
 
 }  // namespace kestrim
 
-#endif

@@ -4,6 +4,7 @@
 
 #include <ctime>
 
+#include "gxlib/plot.h"
 #include "test_support.h"
 
 using gxtest::Session;
@@ -56,8 +57,11 @@ TEST(ClearScreen, ModesAndRememberedMode) {
   gx::gxcls(s.g, 6, 'V');
   gx::gxcls(s.g, 6, 'A');
   gx::gxcls(s.g, 6, 'F');
-  gx::gxcls(s.g, 6, 'G');
-  EXPECT_EQ(s.text(), "\x1b[2J\n\f\n\x1b" "1\x1b\f\x1b" "2\n\x1b\f\n");
+  std::ostringstream tek;
+  gx::crdest_stream(s.g, &tek);
+  gx::gxcls(s.g, 6, 'G');  // through the graphics terminal: GS, ESC FF, US
+  EXPECT_EQ(s.text(), "\x1b[2J\n\f\n\x1b" "1\x1b\f\x1b" "2\n");
+  EXPECT_EQ(tek.str(), "\x1d\x1b\f\x1f");
   EXPECT_EQ(s.g.clsMode, 'G');
   s.out.str("");
   gx::gxcls(s.g, 6, 'c');

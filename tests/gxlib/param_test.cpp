@@ -62,16 +62,16 @@ TEST(Settings, ClearPassesTheOption) {
 TEST(Settings, FontRange) {
   Session s;
   param(s, "FONT 3");
-  EXPECT_EQ(s.g.settings.font, 3);
+  EXPECT_EQ(s.g.plot.font, 3);
   EXPECT_EQ(s.text(), " Default font set to 3.\n");
   s.out.str("");
   param(s, "FONT 7.6");
-  EXPECT_EQ(s.g.settings.font, 8);
+  EXPECT_EQ(s.g.plot.font, 8);
   s.out.str("");
   param(s, "FONT 9");
-  EXPECT_EQ(s.g.settings.font, 8);
+  EXPECT_EQ(s.g.plot.font, 8);
   param(s, "FONT -1");
-  EXPECT_EQ(s.g.settings.font, 8);
+  EXPECT_EQ(s.g.plot.font, 8);
   EXPECT_EQ(s.text(),
             " %GXPARAM- No font 9 (fonts 0 to 8); default font unchanged.\n"
             " %GXPARAM- No font -1 (fonts 0 to 8); default font unchanged.\n");
@@ -80,13 +80,13 @@ TEST(Settings, FontRange) {
 TEST(Settings, ClearFlagFromOptionOrArgument) {
   Session s;
   param(s, "CFLAG/D");
-  EXPECT_EQ(s.g.settings.autoClear, 0);
+  EXPECT_EQ(s.g.plot.autoClear, 0);
   param(s, "CFLAG e");
-  EXPECT_EQ(s.g.settings.autoClear, 1);
+  EXPECT_EQ(s.g.plot.autoClear, 1);
   param(s, "CFLAG d");
-  EXPECT_EQ(s.g.settings.autoClear, 0);
+  EXPECT_EQ(s.g.plot.autoClear, 0);
   param(s, "CFLAG");
-  EXPECT_EQ(s.g.settings.autoClear, 0);
+  EXPECT_EQ(s.g.plot.autoClear, 0);
   EXPECT_EQ(s.text(),
             " Auto clear before a plot disabled.\n Auto clear before a plot enabled.\n"
             " Auto clear before a plot disabled.\n No action on clear flag taken (use E or D).\n");
@@ -95,54 +95,66 @@ TEST(Settings, ClearFlagFromOptionOrArgument) {
 TEST(Settings, MarksAndLine) {
   Session s;
   param(s, "MARKS/D");
-  EXPECT_EQ(s.g.settings.marks, 0);
+  EXPECT_EQ(s.g.plot.mark.marks, 0);
   param(s, "MARKS/E");
-  EXPECT_EQ(s.g.settings.marks, 1);
+  EXPECT_EQ(s.g.plot.mark.marks, 1);
   s.out.str("");
   param(s, "LINE 3");
-  EXPECT_EQ(s.g.settings.pen, 3);
+  EXPECT_EQ(s.g.plot.hp.pen, 3);
   param(s, "LINE 0");
   param(s, "LINE -2");
-  EXPECT_EQ(s.g.settings.pen, 3);
-  EXPECT_EQ(s.g.settings.psWidth, 2.0);
+  EXPECT_EQ(s.g.plot.hp.pen, 3);
+  EXPECT_EQ(s.g.plot.ps.width, 2.0);
   // The HP-GL pen is trunc(-2 - 0.5) = -2, i.e. 2 x 0.15 mm.
-  EXPECT_NEAR(s.g.settings.hpWidth, 0.3, 1e-12);
+  EXPECT_NEAR(s.g.plot.hp.width, 0.3, 1e-6);
   EXPECT_EQ(s.text(), " Pen set to 3\n Current pen 3\n Line width set to 2.0000\n");
 }
 
 TEST(Settings, Destination) {
-  Session s("\n/tmp/plot.tek\n");
-  param(s, "DEST /dev/pts/3");
-  EXPECT_EQ(s.g.settings.dest, "/dev/pts/3");
+  gxtest::TempDir t;
+  const std::string first = t.file("first.tek"), second = t.file("second.tek");
+  Session s("\n" + second + "\n");
+  param(s, "DEST " + first);
+  EXPECT_EQ(s.g.plot.cr.dest, first);
+  EXPECT_TRUE(s.g.plot.cr.open);
   param(s, "DEST");  // blank answer
-  EXPECT_EQ(s.g.settings.dest, "/dev/pts/3");
+  EXPECT_EQ(s.g.plot.cr.dest, first);
   param(s, "DEST", 1);
-  EXPECT_EQ(s.g.settings.dest, "/tmp/plot.tek");
+  EXPECT_EQ(s.g.plot.cr.dest, second);
+  EXPECT_TRUE(std::filesystem::exists(second));
   EXPECT_EQ(s.text(),
-            " TEK4010/4 destination set to /dev/pts/3\n"
+            " TEK4010/4 destination set to " + first + "\n"
             "Destination for TEK4010/4 plot > \n TEK4010/4 destination unchanged.\n"
-            "Destination for TEK4010/4 plot > /tmp/plot.tek\n"
-            " TEK4010/4 destination set to /tmp/plot.tek\n");
+            "Destination for TEK4010/4 plot > " + second + "\n"
+            " TEK4010/4 destination set to " + second + "\n");
+  s.out.str("");
+  // A directory cannot take the stream: the previous destination stays.
+  param(s, "DEST " + t.path());
+  EXPECT_EQ(s.g.plot.cr.dest, second);
+  EXPECT_TRUE(s.g.plot.cr.open);
+  EXPECT_EQ(s.text(), " Unable to open output to " + t.path() + ".\n"
+                      " TEK4010/4 destination set to " + second + "\n");
 }
 
 TEST(Settings, DefineScaleAndNames) {
   Session s("x\n2\n3,4\n");
   param(s, "DEFINE/Q my.ps");
-  EXPECT_EQ(s.g.settings.psName, "my.ps");
-  EXPECT_EQ(s.g.settings.hpName, "");
+  EXPECT_EQ(s.g.plot.ps.defined, "my.ps");
+  EXPECT_EQ(s.g.plot.hp.defined, "");
   param(s, "DEF/* both");
-  EXPECT_EQ(s.g.settings.psName, "both");
-  EXPECT_EQ(s.g.settings.hpName, "both");
+  EXPECT_EQ(s.g.plot.ps.defined, "both");
+  EXPECT_EQ(s.g.plot.hp.defined, "both");
   param(s, "DEF/H *");
-  EXPECT_EQ(s.g.settings.hpName, "");
-  EXPECT_EQ(s.g.settings.psName, "both");
+  EXPECT_EQ(s.g.plot.hp.defined, "");
+  EXPECT_EQ(s.g.plot.ps.defined, "both");
   EXPECT_EQ(s.text(), "");
 
   param(s, "DEFINE");  // blank device: the terminal
-  EXPECT_EQ(s.g.settings.crScale, 2.0);
-  EXPECT_EQ(s.g.settings.crXoff, 3.0);
-  EXPECT_EQ(s.g.settings.crYoff, 4.0);
-  EXPECT_EQ(s.g.settings.psScale, 1.0);
+  EXPECT_EQ(s.g.plot.cr.factor, 2.0);
+  // Offsets in screen units at 4.72 per millimetre.
+  EXPECT_FLOAT_EQ(s.g.plot.cr.xoff, 3.0f * 4.72f);
+  EXPECT_FLOAT_EQ(s.g.plot.cr.yoff, 4.0f * 4.72f);
+  EXPECT_EQ(s.g.plot.ps.scale, 1.0);
   EXPECT_EQ(s.text(),
             "Scale factor for next plot > \nScale factor for next plot > \n"
             "X and Y plot offsets (mm) > ");
@@ -158,18 +170,18 @@ TEST(Settings, DefineAbandonedAtEndOfMacro) {
   double v;
   gx::gxdecode(s.g, line, q, v);
   EXPECT_EQ(gx::gxparam(s.g, 15, 6, 1, line, q, v), 0);
-  EXPECT_EQ(s.g.settings.psScale, 1.0);  // the offsets never came: nothing applied
+  EXPECT_EQ(s.g.plot.ps.scale, 1.0);  // the offsets never came: nothing applied
 }
 
 TEST(Settings, TerminalType) {
   Session s("12\n");
   param(s, "TERM 8");
-  EXPECT_EQ(s.g.settings.termType, 8);
-  EXPECT_EQ(s.g.settings.prevTermType, 8);
+  EXPECT_EQ(s.g.plot.cr.type, 8);
+  EXPECT_EQ(s.g.plot.cr.prevType, 8);
   EXPECT_EQ(s.text(), "");
   param(s, "TERM 11");  // outside 1-10: the menu; 12 selects type 1
-  EXPECT_EQ(s.g.settings.termType, 1);
-  EXPECT_EQ(s.g.settings.prevTermType, 8);
+  EXPECT_EQ(s.g.plot.cr.type, 1);
+  EXPECT_EQ(s.g.plot.cr.prevType, 8);
   EXPECT_EQ(s.text(),
             " Select the TEK4010/4 terminal emulation:\n"
             "   1  Tektronix 4010/4\n"
@@ -184,13 +196,13 @@ TEST(Settings, TerminalType) {
             "  10  MAC NSCA 4014 emulation (not recommended)\n"
             "> \n Terminal type 1 selected.\n");
   param(s, "TERM/R");  // back to the previous type
-  EXPECT_EQ(s.g.settings.termType, 8);
-  EXPECT_EQ(s.g.settings.prevTermType, 1);
+  EXPECT_EQ(s.g.plot.cr.type, 8);
+  EXPECT_EQ(s.g.plot.cr.prevType, 1);
 }
 
 TEST(Settings, SessionsAreIndependent) {
   Session a, b;
   param(a, "FONT 5");
-  EXPECT_EQ(a.g.settings.font, 5);
-  EXPECT_EQ(b.g.settings.font, 0);
+  EXPECT_EQ(a.g.plot.font, 5);
+  EXPECT_EQ(b.g.plot.font, 0);
 }

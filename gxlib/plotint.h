@@ -1,0 +1,59 @@
+// Internals of the plot layer shared by its source files: the driver
+// interface and small helpers. Not for the programs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "gxlib/gxlib.h"
+
+namespace gx {
+
+constexpr float kRoot2 = 1.4142135f;
+
+// I/O units of the plot files and their run counters.
+constexpr int kPsUnit = 73;
+constexpr int kHpUnit = 74;
+constexpr int kCounterUnit = 75;
+
+// One device: every operation of the plot layer that reaches a device.
+struct Driver {
+  virtual ~Driver() = default;
+  virtual void start(Lib& g, float aspect, float xmin, float xmax, float ymin, float ymax,
+                     int& ierr) const = 0;
+  virtual void point(Lib& g, float x, float y, int pen) const = 0;
+  virtual void end(Lib& g) const = 0;
+  virtual void quit(Lib& g) const = 0;
+  virtual void scale(Lib& g, float s, float xoff, float yoff) const = 0;
+  virtual void clear(Lib& g) const = 0;
+  virtual void pen(Lib& g, int p) const = 0;
+};
+
+// The device letter as dispatched: upper case, blank meaning the terminal.
+char deviceCode(char device);
+const Driver& driverFor(char device);
+
+char plotUpper(char c);
+std::string trimmedName(const std::string& s);
+int plotNint(double v);
+// Truncates toward zero inside lo..hi (NaN gives lo).
+int truncClamp(double v, int lo, int hi);
+void promptOnUnit(Lib& g, int out, const std::string& text);
+// Prompts until the reply reads; false when the input ended.
+bool promptValues(Lib& g, int in, int out, int echo, const std::string& prompt, double& a,
+                  double& b);
+
+// Closes the terminal destination.
+void crclose(Lib& g);
+
+// Stroke fonts 1-8: the stroke table and the indexes of character codes
+// 32-127 (fonts 1-7, then font 8).
+constexpr int kStrokeWords = 10575;
+extern const std::uint16_t kStrokes[kStrokeWords];
+extern const std::int16_t kFontIndex[7][96];
+extern const std::int16_t kFont8Index[96];
+
+// Builds font 0 (256 characters of up to 30 points).
+void gxletters(PlotState& p);
+
+}  // namespace gx
