@@ -97,6 +97,9 @@ void shutdown(Kestrim& k) {
   int ierr = 0;
   kqio(k, 'E', none, ierr);
   gx::gxquit(k.gx, '*');
+  // A write that a command had not finished (the terminal ended in its
+  // dialogue) is discarded, so no half-written file remains.
+  k.gx.io.closeAll();
   k.running = false;
 }
 
@@ -453,7 +456,7 @@ const KqCommand kCommands[60] = {
     {"LIST", [](Kestrim& k, KqLine& c) { cmdList(k, fileLine(c)); }},
     {"SAVE", [](Kestrim& k, KqLine& c) { cmdSave(k, fileLine(c)); }},
     {"SORT", [](Kestrim& k, KqLine& c) { std::string l = fileLine(c); kqsort(k, l, c.qual, c.value); }},
-    {"MAXIMA", [](Kestrim& k, KqLine& c) { kqmaxima(k, c.line, c.qual, c.value); }},
+    {"MAXIMA", [](Kestrim& k, KqLine& c) { std::string l = fileLine(c); kqmaxima(k, l, c.qual, c.value); }},
     {"CAPTIO", [](Kestrim& k, KqLine&) { cmdCaptio(k); }},
     {"COLOUR", [](Kestrim& k, KqLine& c) { cmdColour(k, c.qual); }},
     {"VALUES", [](Kestrim& k, KqLine& c) { cmdValues(k, c.value); }},
