@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -222,6 +223,37 @@ TEST_F(Map, SpotOfTheTripletIsItsDemagnifiedObjectPlusTheAberrationDisc) {
   EXPECT_GE(both[0], -0.25e-6 - bound - 1e-12);
   // and the aberrations widen the spot by more than a tenth of a percent.
   EXPECT_GT(both[1] - both[0], 0.5e-6 * 1.001);
+}
+
+}  // namespace
+
+namespace {
+
+bool have(const char* tool) {
+  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The plot files of MAP and PLOT are read by the viewers users have: the
+// PostScript interpreter and the Tektronix stream converter. Both must run
+// through the files without a complaint.
+TEST_F(Map, MapAndPlotFilesRenderInTheirViewers) {
+  if (!have("gs") || !have("tek2plot")) GTEST_SKIP() << "ghostscript or plotutils not installed";
+  fs::copy_file(fs::path(TK_SOURCE_DIR) / "examples" / "triplet.cof", "triplet.cof");
+  Session s("SYNTH/N triplet\n1\n500\nC\n10 10\n0 0\n0.3 0.3\n0 0\n0\n0 0\nQ\n"
+            "TERM 1\nDEST tek.out\nMAP/E S\nMAP/Q\nX\n\nPLOT/Q\nX\nT\nX\n\n\nMAP\nY\n1\nEXIT\n");
+  ASSERT_TRUE(fs::exists("plt01.ps")) << s.text();
+  ASSERT_TRUE(fs::exists("plt02.ps"));
+  ASSERT_GT(fs::file_size("tek.out"), 1000u);
+  for (const char* f : {"plt01.ps", "plt02.ps"}) {
+    const std::string cmd = std::string("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -r20 "
+                                        "-sOutputFile=") + f + ".png " + f + " >gs.err 2>&1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << kqtest::slurp("gs.err");
+    EXPECT_TRUE(kqtest::slurp("gs.err").empty()) << kqtest::slurp("gs.err");
+    EXPECT_GT(fs::file_size(std::string(f) + ".png"), 100u);
+  }
+  EXPECT_EQ(std::system("tek2plot -T png tek.out >tek.png 2>tek.err"), 0);
+  EXPECT_TRUE(kqtest::slurp("tek.err").empty()) << kqtest::slurp("tek.err");
+  EXPECT_GT(fs::file_size("tek.png"), 100u);
 }
 
 }  // namespace
