@@ -9,6 +9,9 @@ command -v gfortran >/dev/null || need+=(gfortran)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+# Viewers of the plot files: the PNG of the README and the render tests.
+command -v gs >/dev/null || need+=(ghostscript)
+command -v tek2plot >/dev/null || need+=(plotutils)
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"
   if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
