@@ -116,7 +116,7 @@ void kqmap(Kestrim& k, char device, const std::string& argument, double w, doubl
   }
   if (d == 'R') {
     // The rays again, on the window of the previous map.
-    const Kestrim::kqlastplot& p = k.last;
+    const Kestrim::kqlastplot& p = k.lastMap;
     gx::gxbox_load(g, p.xmin, p.xmax, p.ymin, p.ymax);
     k.pointWx = k.pointWy = static_cast<float>(w);
     drawRays(k, p.device, z, p.xmin, p.xmax, p.ymin, p.ymax);
@@ -165,15 +165,14 @@ void kqmap(Kestrim& k, char device, const std::string& argument, double w, doubl
   drawRays(k, dev, z, xmin, xmax, ymin, ymax);
   scaleBar(k, dev, w);
   gx::gxend(g, dev);
-  k.last.valid = true;
-  k.last.isPlot = false;
-  k.last.device = dev;
-  k.last.w = w;
-  k.last.z = z;
-  k.last.xmin = xmin;
-  k.last.xmax = xmax;
-  k.last.ymin = ymin;
-  k.last.ymax = ymax;
+  k.lastMap.valid = true;
+  k.lastMap.device = dev;
+  k.lastMap.w = w;
+  k.lastMap.z = z;
+  k.lastMap.xmin = xmin;
+  k.lastMap.xmax = xmax;
+  k.lastMap.ymin = ymin;
+  k.lastMap.ymax = ymax;
 }
 
 bool kqplane(Kestrim& k, double ximg, double yimg, double& z) {
@@ -235,11 +234,11 @@ void kqmapcmd(Kestrim& k, std::string& line, char qual, double value) {
     return;
   }
   if (qual == 'R') {
-    if (!k.last.valid || k.last.isPlot) {
+    if (!k.lastMap.valid) {
       kqsay(k, "?MAP- No previous map to draw again.");
       return;
     }
-    kqmap(k, 'R', arg, k.last.w, k.last.z);
+    kqmap(k, 'R', arg, k.lastMap.w, k.lastMap.z);
     return;
   }
   if (k.ntot == 0) {

@@ -96,11 +96,11 @@ void kqplot(Kestrim& k, std::string& line, char qual, double /*value*/) {
     return;
   }
   if (qual == 'R') {
-    if (!k.last.valid || !k.last.isPlot) {
+    if (!k.lastPlot.valid) {
       kqsay(k, "?PLOT- No previous plot to draw again.");
       return;
     }
-    const Kestrim::kqlastplot p = k.last;
+    const Kestrim::kqlastplot p = k.lastPlot;
     gx::gxbox_load(g, p.xmin, p.xmax, p.ymin, p.ymax);
     k.pointWx = p.xmax - p.xmin;
     k.pointWy = p.ymax - p.ymin;
@@ -214,10 +214,9 @@ void kqplot(Kestrim& k, std::string& line, char qual, double /*value*/) {
   scaleBar(k, dev, p);
   gx::gxend(g, dev);
   p.valid = true;
-  p.isPlot = true;
   p.device = dev;
   p.w = dh / 2.0;
-  k.last = p;
+  k.lastPlot = p;
 }
 
 }  // namespace kestrim

@@ -88,15 +88,14 @@ struct Kestrim {
   double extXmin = 0, extXmax = 0, extYmin = 0, extYmax = 0;
   // Half-sizes of the point squares (m, or the plot's units).
   float pointWx = 0, pointWy = 0;
-  // The last map or plot, for the redraw qualifier R.
+  // The last map and the last plot, for the redraw qualifier R.
   struct kqlastplot {
     bool valid = false;
-    bool isPlot = false;          // PLOT (true) or MAP (false)
     char device = 'S';
     double w = 0, z = 0;          // half-width and plane
     float xmin = 0, xmax = 0, ymin = 0, ymax = 0;  // clip window
     char h = 'X', v = 'Y';        // PLOT's axes
-  } last;
+  } lastMap, lastPlot;
   double mapHalfWidth = 0.0;         // remembered map (MAP/R)
   double mapPlane = 0.0;
   int ndel = 1000, nper = 1000;

@@ -112,7 +112,7 @@ TEST_F(Map, RaysOnTheWindowEdgeAreDrawnAndTheMapIsRedrawn) {
   const std::string ps = kqtest::slurp("plt01.ps");
   // The box and two squares, then the same two squares again.
   EXPECT_EQ(moves(ps), 1u + 2u + 2u);
-  EXPECT_DOUBLE_EQ(s.k.last.w, 2e-6);
+  EXPECT_DOUBLE_EQ(s.k.lastMap.w, 2e-6);
 }
 
 TEST_F(Map, MaximaStoresTheExtentForMapFromARegister) {
@@ -134,8 +134,8 @@ TEST_F(Map, MaximaStoresTheExtentForMapFromARegister) {
   EXPECT_DOUBLE_EQ(k.areg[1], e1);
   // MAP/I draws on the terminal with the run number in its control sequence.
   EXPECT_NE(t.find("\x1b\x10Q   1\x1b\x08"), std::string::npos);
-  EXPECT_DOUBLE_EQ(k.last.w, e0 / 1e6);
-  EXPECT_DOUBLE_EQ(k.last.z, 5e-6);
+  EXPECT_DOUBLE_EQ(k.lastMap.w, e0 / 1e6);
+  EXPECT_DOUBLE_EQ(k.lastMap.z, 5e-6);
   EXPECT_FALSE(tek.str().empty());
 }
 
@@ -151,10 +151,10 @@ TEST_F(Map, PlotAsksAgainAfterAZeroRangeAndDrawsPointsOnItsLimits) {
   const std::string ps = kqtest::slurp("plt01.ps");
   // Box, both points on the corners of the limits, then both again.
   EXPECT_EQ(moves(ps), 1u + 2u + 2u);
-  EXPECT_EQ(s.k.last.h, 'T');
-  EXPECT_EQ(s.k.last.v, 'X');
-  EXPECT_FLOAT_EQ(s.k.last.xmax, 1e-3f);
-  EXPECT_FLOAT_EQ(s.k.last.ymin, -1e-6f);
+  EXPECT_EQ(s.k.lastPlot.h, 'T');
+  EXPECT_EQ(s.k.lastPlot.v, 'X');
+  EXPECT_FLOAT_EQ(s.k.lastPlot.xmax, 1e-3f);
+  EXPECT_FLOAT_EQ(s.k.lastPlot.ymin, -1e-6f);
 }
 
 TEST_F(Map, TransPassesTheRaysThatClearTheAperture) {
