@@ -272,6 +272,11 @@ void crgmode(Lib& g, int mode) {
 void crreset(Lib& g) { crgmode(g, 0); }
 
 void crclear(Lib& g) {
+  CrState& c = g.plot.cr;
+  if (!c.open && !c.sink) {
+    std::string star = "*";
+    crdest(g, star);  // the erase has to reach the terminal
+  }
   crgmode(g, 1);
   if (g.plot.cr.type == 7) crsend(g, US);
   sendAll(g, {ESC, FF});

@@ -1,7 +1,3 @@
-// Still missing while the plotting library is built: tick marks and labels
-// (gxmark, gxmark_log, gxmark_setup only return the margin or store
-// nothing) and stroke text (gxsymbol draws nothing, gxsymlen returns 0).
-//
 // The device-independent plot layer: the data window, the remembered move,
 // fat lines, line styles and the text unit, and the dispatch of every
 // operation to one device driver chosen by the device letter.

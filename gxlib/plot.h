@@ -60,6 +60,10 @@ float gxmark(Lib& g, char device, int nx, int ny, float size);
 float gxmark_log(Lib& g, char device, int nx, int ny, float size);  // log y axis
 // One axis setting: K G I J X U R 5 L V W (integers from ivalue, reals from value).
 void gxmark_setup(Lib& g, char key, int ivalue, float value);
+// The major tick step for a span and a wanted number of divisions (five
+// is set for a 5 x 10^n step), and the label text of a tick value.
+double gxmark_step(double span, int n, bool& five);
+std::string gxmark_label(Lib& g, double value, int decimals, bool decade);
 // Stroke text, lower-left corner at (x, y), height in text units, angle in
 // degrees; length characters of text (the whole text when length < 0).
 void gxsymbol(Lib& g, char device, float x, float y, float height, float angle,

@@ -53,6 +53,15 @@ extern const std::uint16_t kStrokes[kStrokeWords];
 extern const std::int16_t kFontIndex[7][96];
 extern const std::int16_t kFont8Index[96];
 
+// Font 0 as generated: a character code and its points.
+struct Font0Char {
+  int code;
+  int n;
+  Font0Point pts[29];
+};
+extern const Font0Char kFont0[];
+extern const int kFont0Count;
+
 // Builds font 0 (256 characters of up to 30 points).
 void gxletters(PlotState& p);
 

@@ -47,6 +47,7 @@ struct PsState {
   float scale = 1.0f, xoff = 0, yoff = 0;  // offsets in page units
   float ax = 0, bx = 0, ay = 0, by = 0;
   bool drawing = false;
+  float moveX = 0, moveY = 0;  // the last point, page units
   int autoClear = 1;
 };
 

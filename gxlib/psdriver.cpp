@@ -194,14 +194,20 @@ void psplot(Lib& g, float x, float y, int pen) {
   if (!s.open) return;
   float X = s.ax * x + s.bx;
   float Y = s.ay * y + s.by;
+  auto takeIn = [&s](float u, float v) {
+    if (!std::isfinite(u) || !std::isfinite(v)) return;
+    s.exXmin = std::min(s.exXmin, u);
+    s.exXmax = std::max(s.exXmax, u);
+    s.exYmin = std::min(s.exYmin, v);
+    s.exYmax = std::max(s.exYmax, v);
+  };
+  // The extent covers what is drawn: a line's start as well as its points.
+  if (pen == 2 && !s.drawing) takeIn(s.moveX, s.moveY);
   if (pen == 2) s.drawing = true;
   if (pen == 3) s.drawing = false;
-  if (s.drawing && std::isfinite(X) && std::isfinite(Y)) {
-    s.exXmin = std::min(s.exXmin, X);
-    s.exXmax = std::max(s.exXmax, X);
-    s.exYmin = std::min(s.exYmin, Y);
-    s.exYmax = std::max(s.exYmax, Y);
-  }
+  if (s.drawing) takeIn(X, Y);
+  s.moveX = X;
+  s.moveY = Y;
   // Beyond the page the point is pinned at the limit; y keeps to its
   // four-column field.
   int ix = truncClamp(X, 1, 11500);

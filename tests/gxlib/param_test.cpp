@@ -1,6 +1,7 @@
 // The library's settings command: keyword matching and the settings kept.
 #include <gtest/gtest.h>
 
+#include "gxlib/plot.h"
 #include "test_support.h"
 
 using gxtest::Session;
@@ -205,4 +206,37 @@ TEST(Settings, SessionsAreIndependent) {
   param(a, "FONT 5");
   EXPECT_EQ(a.g.plot.font, 5);
   EXPECT_EQ(b.g.plot.font, 0);
+}
+
+TEST(Settings, WordsActOnTheDrivers) {
+  gxtest::TempDir t;
+  t.enter();
+  Session s;
+  param(s, "DEFINE/Q spot.ps");
+  param(s, "LINE 3");
+  EXPECT_FLOAT_EQ(s.g.plot.ps.colour, 3.0f);
+  param(s, "CFLAG/D");
+  EXPECT_EQ(s.g.plot.ps.autoClear, 0);
+  EXPECT_EQ(s.g.plot.hp.autoClear, 0);
+  int ierr;
+  gx::gxstart(s.g, 5, 6, 0, 1.4142135f, 'Q', 0, 1, 0, 1, ierr);
+  gx::gxplot(s.g, 'Q', 0, 0, 3);
+  gx::gxplot(s.g, 'Q', 1, 1, 2);  // green from the first point on
+  gx::gxend(s.g, 'Q');
+  gx::gxstart(s.g, 5, 6, 0, 0.0f, 'H', 0, 1, 0, 1, ierr);
+  s.out.str("");
+  param(s, "LINE -2.5");  // width 2.5; the HP-GL pen trunc(-3.0) = 3 x 0.15 mm
+  EXPECT_EQ(s.text(), " Line width set to 2.5000\n Setting pen width= 0.45 colour= 3\n");
+  s.out.str("");
+  param(s, "CLOSE");
+  EXPECT_EQ(s.text().substr(0, 34), " Plot output file spot.ps closed.\n");
+  EXPECT_NE(s.text().find(" HP-GL plot file closed: H1.hgl\n"), std::string::npos);
+  const std::string ps = t.read("spot.ps");
+  EXPECT_NE(ps.find(" 0.00 1.00 0.00 setrgbcolor\n"), std::string::npos);
+  EXPECT_EQ(ps.substr(ps.size() - 13), " showpage \n\x04\n");
+  const std::string hp = t.read("H1.hgl");
+  EXPECT_NE(hp.find(" PW 0.45;\n SP 3;\n"), std::string::npos);
+  s.out.str("");
+  param(s, "CLOSE");  // nothing open: nothing to say
+  EXPECT_EQ(s.text(), "");
 }
