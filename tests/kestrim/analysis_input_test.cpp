@@ -139,3 +139,28 @@ TEST_F(Input, UnwritableOutputsAreReportedAndNothingIsWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every analysis reads the set through the read channel in increasing ray
+// order, a pass or two: no command reads a ray set some other way or steps
+// back ray by ray.
+TEST_F(Input, AnalysesReadTheSetInAFewForwardPasses) {
+  auto v = kqtest::imagePair();
+  for (int i = 0; i < 500; ++i) v.push_back({i * 1e-9, 1e-5, -i * 2e-9, 0, 0.001 * i});
+  kqtest::writeSet("big.bin", v);
+  const int n = static_cast<int>(v.size());
+  for (const auto& d : kDialogs) {
+    if (d[0].rfind("FIND", 0) == 0) continue;   // reads no rays
+    std::istringstream in("DATA big\n" + join(d, d.size()));
+    std::ostringstream out;
+    kestrim::Kestrim k(in, out);
+    kestrim::kqsession(k);
+    // The count at DATA, then at most two passes and the pair.
+    EXPECT_LE(k.rays.reads, 3LL * (n + 1) + 4) << d[0];
+    EXPECT_LE(k.rays.rewinds, 4LL) << d[0];
+    EXPECT_GE(k.rays.reads, 2LL * n) << d[0];
+  }
+}
+
+}  // namespace
