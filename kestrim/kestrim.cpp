@@ -97,11 +97,10 @@ void shutdown(Kestrim& k) {
   int ierr = 0;
   kqio(k, 'E', none, ierr);
   gx::gxquit(k.gx, '*');
+  // A write that a command had not finished (the terminal ended in its
+  // dialogue) is discarded, so no half-written file remains.
+  k.gx.io.closeAll();
   k.running = false;
-}
-
-void notBuilt(Kestrim& k, const char* word) {
-  kqsay(k, "%KESTRIM- " + std::string(word) + " is not built yet in this version.");
 }
 
 void cmdMenu(Kestrim& k) {
@@ -415,7 +414,7 @@ int registerOf(char qual) { return qual == ' ' ? 0 : digit(qual); }
 
 const KqCommand kCommands[60] = {
     {"MENU", [](Kestrim& k, KqLine&) { cmdMenu(k); }},
-    {"SHADOW", [](Kestrim& k, KqLine&) { notBuilt(k, "SHADOW"); }},
+    {"SHADOW", [](Kestrim& k, KqLine& c) { std::string l = fileLine(c); kqgrid(k, l, c.qual, c.value); }},
     {"SMEAR", [](Kestrim& k, KqLine&) { kqsay(k, "This command is not active."); }},
     {"INFO", [](Kestrim& k, KqLine&) { kqsay(k, "This command not active."); }},
     {"DATA", [](Kestrim& k, KqLine& c) { cmdData(k, fileLine(c)); }},
@@ -448,7 +447,7 @@ const KqCommand kCommands[60] = {
        if (n >= 0) k.ireg[n] = clampInt(static_cast<long long>(k.ireg[n]) + gx::gxnint(c.value));
      }},
     {"EXIT", [](Kestrim& k, KqLine&) { shutdown(k); }},
-    {"MAP", [](Kestrim& k, KqLine&) { notBuilt(k, "MAP"); }},
+    {"MAP", [](Kestrim& k, KqLine& c) { kqmapcmd(k, c.line, c.qual, c.value); }},
     {"STOP",
      [](Kestrim& k, KqLine& c) {
        int n = registerOf(c.qual);
@@ -456,8 +455,8 @@ const KqCommand kCommands[60] = {
      }},
     {"LIST", [](Kestrim& k, KqLine& c) { cmdList(k, fileLine(c)); }},
     {"SAVE", [](Kestrim& k, KqLine& c) { cmdSave(k, fileLine(c)); }},
-    {"SORT", [](Kestrim& k, KqLine&) { notBuilt(k, "SORT"); }},
-    {"MAXIMA", [](Kestrim& k, KqLine&) { notBuilt(k, "MAXIMA"); }},
+    {"SORT", [](Kestrim& k, KqLine& c) { std::string l = fileLine(c); kqsort(k, l, c.qual, c.value); }},
+    {"MAXIMA", [](Kestrim& k, KqLine& c) { std::string l = fileLine(c); kqmaxima(k, l, c.qual, c.value); }},
     {"CAPTIO", [](Kestrim& k, KqLine&) { cmdCaptio(k); }},
     {"COLOUR", [](Kestrim& k, KqLine& c) { cmdColour(k, c.qual); }},
     {"VALUES", [](Kestrim& k, KqLine& c) { cmdValues(k, c.value); }},
@@ -465,24 +464,24 @@ const KqCommand kCommands[60] = {
     {"DOTMOD", [](Kestrim& k, KqLine& c) { cmdDotmod(k, c.qual, c.value); }},
     {"HELP", [](Kestrim& k, KqLine& c) { cmdHelp(k, c.qual, c.line); }},
     {"DELETE", [](Kestrim& k, KqLine& c) { cmdDelete(k, fileLine(c)); }},
-    {"DELTAE", [](Kestrim& k, KqLine&) { notBuilt(k, "DELTAE"); }},
+    {"DELTAE", [](Kestrim& k, KqLine& c) { std::string l = fileLine(c); kqdeltae(k, l, c.qual, c.value); }},
     {"$", [](Kestrim& k, KqLine& c) { cmdShell(k, fileLine(c)); }},
     {"!", [](Kestrim&, KqLine&) {}},
-    {"FIND", [](Kestrim& k, KqLine&) { notBuilt(k, "FIND"); }},
+    {"FIND", [](Kestrim& k, KqLine& c) { std::string l = fileLine(c); kqfind(k, l, c.qual, c.value); }},
     {"MULE",
      [](Kestrim& k, KqLine& c) {
        std::string l = fileLine(c);
        kqdump(k, l, c.qual, c.value);
      }},
-    {"TRANS", [](Kestrim& k, KqLine&) { notBuilt(k, "TRANS"); }},
-    {"PROFIL", [](Kestrim& k, KqLine&) { notBuilt(k, "PROFIL"); }},
-    {"PLOT", [](Kestrim& k, KqLine&) { notBuilt(k, "PLOT"); }},
+    {"TRANS", [](Kestrim& k, KqLine& c) { std::string l = fileLine(c); kqtran(k, l, c.qual, c.value); }},
+    {"PROFIL", [](Kestrim& k, KqLine& c) { std::string l = fileLine(c); kqprofile(k, l, c.qual, c.value); }},
+    {"PLOT", [](Kestrim& k, KqLine& c) { kqplot(k, c.line, c.qual, c.value); }},
     {"DUMP",
      [](Kestrim& k, KqLine& c) {
        std::string l = fileLine(c);
        kqdump(k, l, c.qual, c.value);
      }},
-    {"DIFF", [](Kestrim& k, KqLine&) { notBuilt(k, "DIFF"); }},
+    {"DIFF", [](Kestrim& k, KqLine& c) { std::string l = fileLine(c); kqdiff(k, l, c.qual, c.value); }},
     {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr},
     {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr},
     {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}};

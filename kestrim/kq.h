@@ -37,4 +37,62 @@ double gxrandom(double r);
 double gxfrac(double x);
 void kqsynth(Kestrim& k, std::string& line, char qual, double value);
 
+// Distances from the reference plane to the X and Y image planes, from the
+// paraxial pair (rays 1 and 2). strict: both angle differences must exceed
+// 1e-20 ("Bad paraxial rays"); otherwise their product must reach 1e-30
+// ("Bad paraxial rays."). A set without a pair counts as degenerate. False,
+// with both distances 0, when degenerate.
+bool kqimage(Kestrim& k, double& ximg, double& yimg, bool strict);
+
+// Reads rays from..NTOT in order through the read channel and hands each
+// to f(n, x, th, y, ph, de); stops at the end of the file.
+template <class F>
+void kqeach(Kestrim& k, int from, F&& f) {
+  double x, th, y, ph, de;
+  for (int n = from < 1 ? 1 : from; n <= k.ntot; ++n) {
+    if (!kqrays(k, 'R', n, x, th, y, ph, de)) break;
+    f(n, x, th, y, ph, de);
+  }
+}
+
+// The run counter of MAP and PLOT in the counter file name: run becomes the
+// new count, text its last four digits right-aligned (blank for 0).
+void gxrunup(Kestrim& k, int unit, int& run, std::string& text, const std::string& name);
+// Lower-cases the first length characters of text.
+void gxdncase(std::string& text, int length);
+
+// Spot maps, extents and the transformation.
+void kqmapcmd(Kestrim& k, std::string& line, char qual, double value);
+void kqmap(Kestrim& k, char device, const std::string& argument, double w, double z);
+void kqpoint(Kestrim& k, char device, float x, float y);
+void kqscale(Kestrim& k, char device, int n, double w);
+// The same bar with its left end at (x0, y0).
+void kqscaleat(Kestrim& k, char device, int n, double w, double x0, double y0);
+void kqmaxima(Kestrim& k, std::string& line, char qual, double value);
+void kqtran(Kestrim& k, std::string& line, char qual, double value);
+// The plane of analysis of MAP and PLOT (X, Y, F, G or Other); false when
+// the input ended.
+bool kqplane(Kestrim& k, double ximg, double yimg, double& z);
+
+// Analyses.
+void kqsort(Kestrim& k, std::string& line, char qual, double value);
+void kqgrid(Kestrim& k, std::string& line, char qual, double value);
+void kqfind(Kestrim& k, std::string& line, char qual, double value);
+void kqplot(Kestrim& k, std::string& line, char qual, double value);
+void kqprofile(Kestrim& k, std::string& line, char qual, double value);
+void kqdiff(Kestrim& k, std::string& line, char qual, double value);
+void kqdeltae(Kestrim& k, std::string& line, char qual, double value);
+
+// The argument text of a decoded line: columns 8 to 40.
+std::string kqarg(const std::string& line);
+// Register An when the argument begins with A0 to A9, else the value.
+double kqregvalue(const Kestrim& k, const std::string& arg, double value);
+
+// A count in an Iw field; one too wide for it is written whole rather than
+// as asterisks.
+std::string kqcount(long long n, int w);
+// The stem of a file name: up to the first '.' of its file-name part (the
+// whole name without trailing blanks when there is none).
+std::string kqstem(const std::string& name);
+
 }  // namespace kestrim

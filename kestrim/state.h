@@ -78,8 +78,26 @@ struct Kestrim {
   kqflags flags;
   int dotMode = 0;
   double dotSize = 1.0;
+  // Spot maps and phase-space plots.
+  struct kqmapopts {
+    int captions = 1;   // captions drawn
+    int centred = 1;    // 1: window centred on the axis; 0: window mode
+    int paraxial = 1;   // rays 1 and 2 drawn too
+  } mapopts;
+  // Data extent at the last map plane (m).
+  double extXmin = 0, extXmax = 0, extYmin = 0, extYmax = 0;
+  // Half-sizes of the point squares (m, or the plot's units).
+  float pointWx = 0, pointWy = 0;
+  // The last map and the last plot, for the redraw qualifier R.
+  struct kqlastplot {
+    bool valid = false;
+    char device = 'S';
+    double w = 0, z = 0;          // half-width and plane
+    float xmin = 0, xmax = 0, ymin = 0, ymax = 0;  // clip window
+    char h = 'X', v = 'Y';        // PLOT's axes
+  } lastMap, lastPlot;
   double mapHalfWidth = 0.0;         // remembered map (MAP/R)
-  char mapPlane = ' ';
+  double mapPlane = 0.0;
   int ndel = 1000, nper = 1000;
   int flashCount = 0;
   std::string prevLine;              // previous command line (40)
@@ -104,6 +122,15 @@ struct Kestrim {
   cofdis dis;
   cofbmat bmat;
   std::array<double, 4> chrm{};      // cofchrm
+
+  // FIND's parameters, kept from one FIND to the next (m, mm/mm^k).
+  struct kqfindblk {
+    double period = static_cast<double>(1.27e-5f);
+    double shadowPeriod = 1e-3, shadowError = 0;
+    int order = 1;
+    std::array<double, 20> c{};
+    double width = 0;
+  } find;
 
   bool running = true;
 };

@@ -16,6 +16,14 @@ if [ -f demo.kcm ]; then
   printf '@demo\nEXIT\n' | ../build/kestrim | tee kestrim-session.txt
   echo
 fi
+# The spot map as a picture: the plot file's landscape page turned upright
+# and cut to the map with its labels.
+if [ -f plt01.ps ] && command -v gs >/dev/null; then
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r72 \
+    -dDEVICEWIDTHPOINTS=490 -dDEVICEHEIGHTPOINTS=545 -dFIXEDMEDIA -sOutputFile=spot.png \
+    -c "<< /BeginPage { pop 0 612 translate -90 rotate } >> setpagedevice" -f plt01.ps
+  echo "Spot map rendered: demo/spot.png"
+fi
 echo
 echo "Demonstration files in demo/:"
 ls -1

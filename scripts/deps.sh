@@ -9,7 +9,7 @@ command -v gfortran >/dev/null || need+=(gfortran)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
-# Readers of the plot files that the plot tests check them with.
+# Readers of the plot files: the plot tests and the README's spot map.
 command -v gs >/dev/null || need+=(ghostscript)
 command -v hp2xx >/dev/null || need+=(hp2xx)
 command -v tek2plot >/dev/null || need+=(plotutils)

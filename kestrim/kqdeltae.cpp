@@ -1,0 +1,124 @@
+// DELTAE: the spreads of the ray set, a histogram of its energy deviation,
+// and a rearranged ray set of total angle against energy deviation.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <string>
+
+#include "gxlib/converse.h"
+#include "gxlib/fortio.h"
+#include "kestrim/kq.h"
+#include "kestrim/kqcmd.h"
+
+namespace kestrim {
+
+namespace {
+
+constexpr int kBins = 100;
+constexpr int kUnit = 2;
+
+std::string g12(double v) { return gx::fG(v, 12, 5, 1); }
+std::string g13(double v) { return gx::fG(v, 13, 5, 1); }
+
+struct Range {
+  double lo = 0, hi = 0;
+  void add(double v, bool first) {
+    if (first) lo = hi = v;
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  }
+};
+
+}  // namespace
+
+void kqdeltae(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
+  gx::Io& io = k.gx.io;
+  const std::string dashes(78, '-');
+  kqsay(k, dashes);
+  kqsay(k, "");
+  kqsay(k, std::string(20, ' ') + "DELTA E sorting options");
+  kqsay(k, "");
+  kqsay(k, dashes);
+  kqsay(k, "");
+  kqsay(k, "");
+
+  std::string name = kqarg(line);
+  if (kqblank(name)) {
+    if (kqask(k, std::string(11, ' ') + "Filename for output > ", name, 30) != gx::Reply::Ok ||
+        kqblank(name))
+      return;
+  }
+  name = kqstrip(name);
+  if (!kqhasdot(name)) name = kqcut26(name) + ".fit";
+  if (!io.open(kUnit, name, gx::OpenStatus::Replace, gx::Access::Write)) {
+    kqsay(k, "?KQDELTAE - Unable to open " + name);
+    return;
+  }
+  kqsay(k, "DE histogram file is: " + name);
+  io.write(kUnit, kqtrim(k.caption));
+  for (const char* h : {" DE (  )", " Counts/Total (%)", " 5,0", " 0", " 0", " 0"}) io.write(kUnit, h);
+
+  Range rx, ry, rt, rp, re;
+  int seen = 0;
+  kqeach(k, 1, [&](int, double x, double th, double y, double ph, double de) {
+    const bool first = seen++ == 0;
+    rx.add(x, first);
+    ry.add(y, first);
+    rt.add(th, first);
+    rp.add(ph, first);
+    re.add(de, first);
+  });
+  kqsay(k, "X-axis spread range: " + g13(1e6 * rx.lo) + " to " + g13(1e6 * rx.hi) + "micron");
+  kqsay(k, "Y-axis spread range: " + g13(1e6 * ry.lo) + " to " + g13(1e6 * ry.hi) + "micron");
+  kqsay(k, "X-div. spread range: " + g13(1000 * rt.lo) + " to " + g13(1000 * rt.hi) + "milliradians");
+  kqsay(k, "Y-div. spread range: " + g13(1000 * rp.lo) + " to " + g13(1000 * rp.hi) + "milliradians");
+  kqsay(k, "      Delta E range: " + g13(re.lo) + " to " + g13(re.hi) + "??");
+
+  std::string set = gx::pad("DE" + kqstrip(k.rayFile), 100);
+  int ierr = 1;
+  kqio(k, 'A', set, ierr);
+  if (ierr != 0) {
+    kqsay(k, "?KQDELTAE - Unable to open the rearranged ray set " + kqstrip(set) +
+                 "; nothing written.");
+    io.close(kUnit, false);
+    return;
+  }
+  kqsay(k, "Rearranged file alpha/DE is: " + kqstrip(set));
+
+  // With one DE value for all rays there is no spread to divide into bins:
+  // every ray goes into the first.
+  const double span = re.hi - re.lo;
+  const bool flat = !(span > 0.0) || !std::isfinite(span);
+  if (flat && seen > 0) kqsay(k, "%KQDELTAE- Every ray has the same DE: all are in the first bin.");
+  std::array<long long, kBins + 1> bins{};
+  bool failed = false;
+  int total = 0;
+  kqeach(k, 1, [&](int, double, double th, double, double ph, double de) {
+    if (failed) return;
+    double alpha = std::sqrt(th * th + ph * ph), zero = 0.0, d = de;
+    if (!kqrays(k, 'A', 0, alpha, zero, d, zero, zero)) {
+      failed = true;
+      return;
+    }
+    ++total;
+    int b = 1;
+    if (!flat) b = static_cast<int>(std::clamp(99.0 * (de - re.lo) / span + 1.5, 1.0, 100.0));
+    ++bins[static_cast<size_t>(b)];
+  });
+  if (failed) {
+    io.close(k.rays.unitA, false);
+    io.close(kUnit, false);
+    kqsay(k, "?KQDELTAE - " + kqstrip(set) + " not written.");
+    return;
+  }
+  kqsay(k, "Alpha vs. DE in file: " + kqstrip(set));
+  for (int j = 1; j <= kBins; ++j) {
+    const double pc = total > 0 ? 100.0 * static_cast<double>(bins[static_cast<size_t>(j)]) / total : 0.0;
+    io.write(kUnit, " " + g12(span * j / 100.0) + "," + g12(pc) + ",0");
+  }
+  std::string none;
+  kqio(k, 'E', none, ierr);
+  if (!io.close(kUnit)) kqsay(k, "?KQDELTAE - Unable to write " + name);
+}
+
+}  // namespace kestrim

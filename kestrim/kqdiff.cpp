@@ -1,0 +1,127 @@
+// DIFF: the differential brightness of the beam at a plane, counts per unit
+// area in annuli of equal width.
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "gxlib/converse.h"
+#include "gxlib/fortio.h"
+#include "kestrim/kq.h"
+#include "kestrim/kqcmd.h"
+
+namespace kestrim {
+
+namespace {
+
+constexpr int kMaxAnnuli = 1000;
+constexpr int kDefaultAnnuli = 20;
+constexpr double kWiden = static_cast<double>(1.05f);
+constexpr double kPi = static_cast<double>(3.1415927f);
+constexpr int kUnit = 2;
+
+std::string g12(double v) { return gx::fG(v, 12, 5, 1); }
+std::string g13(double v) { return gx::fG(v, 13, 5, 1); }
+
+}  // namespace
+
+void kqdiff(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
+  gx::Io& io = k.gx.io;
+  const std::string dashes(78, '-');
+  kqsay(k, dashes);
+  kqsay(k, std::string(20, ' ') + "Differential brightness options");
+  kqsay(k, dashes);
+
+  std::string name = kqarg(line).substr(0, 30);
+  if (kqblank(name) && !kqblank(k.rayFile)) name = kqstem(k.rayFile) + "br";
+  if (kqblank(name)) {
+    if (kqask(k, "Output filename > ", name, 30) != gx::Reply::Ok || kqblank(name)) return;
+  }
+  name = kqstem(name) + ".fit";
+  kqsay(k, std::string(20, ' ') + "Output in file " + name);
+  if (!io.open(kUnit, name, gx::OpenStatus::Replace, gx::Access::Write)) {
+    kqsay(k, "?KQDIFF - Unable to open " + name);
+    kqsay(k, "");
+    kqsay(k, "");
+    return;
+  }
+  auto abandon = [&]() { io.close(kUnit, false); };
+
+  int n = kDefaultAnnuli;
+  for (;;) {
+    std::string reply;
+    if (kqask(k, "Number of annuli (CR for N=20) > ", reply, 80) != gx::Reply::Ok) return abandon();
+    const std::string r = kqstrip(reply);
+    double a = 0.0;
+    if (!r.empty() && !gx::readReal(r, a)) continue;
+    n = static_cast<int>(std::trunc(std::clamp(a + 0.5, -1e9, 1e9)));
+    if (n < 1) n = kDefaultAnnuli;
+    if (n > kMaxAnnuli) n = kMaxAnnuli;
+    break;
+  }
+  std::vector<long long> hist(static_cast<size_t>(n) + 1, 0);
+
+  double ximg = 0.0, yimg = 0.0;
+  kqimage(k, ximg, yimg, true);
+  kqsay(k, "X image = " + g13(1e6 * ximg) + " um Y image = " + g13(1e6 * yimg) + " um");
+  double a = 0.0;
+  if (gx::gxaskupdate(k.gx, k.io.in, k.io.out, k.io.macro, "Image distance (micron) (CR for 0) > ",
+                      a) != gx::Reply::Ok)
+    return abandon();
+  const double z = a / 1e6;
+
+  double rmax = 0.0, rmin = 0.0;
+  bool first = true;
+  kqeach(k, 1, [&](int j, double x, double th, double y, double ph, double) {
+    if (j == 2) return;
+    const double X = x + z * th, Y = y + z * ph, r = std::sqrt(X * X + Y * Y);
+    if (first) {
+      rmax = rmin = r;
+      first = false;
+    }
+    rmax = std::max(rmax, r);
+    rmin = std::min(rmin, r);
+  });
+  kqsay(k, "R max = " + g13(rmax) + " R min = " + g13(rmin));
+  kqsay(k, "");
+  double range = 1e6 * kWiden * rmax;
+  if (gx::gxaskupdate(k.gx, k.io.in, k.io.out, k.io.macro,
+                      "Range = " + g12(range) + "micron, required range (micron) > ", range) !=
+      gx::Reply::Ok)
+    return abandon();
+  const double rr = std::fabs(range) / 1e6;
+  kqsay(k, "Using a maximum range of " + g12(1e6 * rr) + " micron");
+  kqsay(k, "");
+  // A beam that is one point on the axis has no radius to divide.
+  if (!(rr > 0.0) || !std::isfinite(rr)) {
+    kqsay(k, "?KQDIFF - Zero range.");
+    return abandon();
+  }
+
+  long long outside = 0;
+  kqeach(k, 1, [&](int, double x, double th, double y, double ph, double) {
+    const double X = x + z * th, Y = y + z * ph, r = std::sqrt(X * X + Y * Y);
+    const double kk = (n > 1 ? gx::gxnint((n - 1) * r / rr) : (r <= rr ? 0 : 1)) + 1.0;
+    if (kk < 1 || kk > n) {
+      if (++outside <= 10) kqsay(k, "Ray outside range.");
+      return;
+    }
+    ++hist[static_cast<size_t>(kk)];
+  });
+  kqsay(k, "Number of rays outside range = " + kqcount(outside, 6));
+
+  io.write(kUnit, " " + kqtrim(k.caption));
+  for (const char* h : {" Radius (mm)", " Differential Brightness (Counts/mm^u2^r)", " 9,0", " 0",
+                        " 0", " 0"})
+    io.write(kUnit, h);
+  const double delta = n > 1 ? rr / (n - 1) : rr;
+  for (int j = 1; j <= n; ++j) {
+    const double rk = 1000.0 * (j - 0.5) * delta;
+    const double area = 2000.0 * kPi * rk * delta;
+    const double c = static_cast<double>(hist[static_cast<size_t>(j)]);
+    io.write(kUnit, " " + g12(rk) + "," + g12(c / area) + "," + g12(std::sqrt(c) / area));
+  }
+  if (!io.close(kUnit)) kqsay(k, "?KQDIFF - Unable to write " + name);
+}
+
+}  // namespace kestrim

@@ -1,0 +1,223 @@
+// PLOT: any two ray quantities against each other at a plane: positions X
+// and Y at the plane, angles T and P, energy deviation E. Spot, phase-space
+// (emittance) and chromatic plots of the current ray set.
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <string>
+
+#include "gxlib/converse.h"
+#include "gxlib/fortio.h"
+#include "gxlib/plot.h"
+#include "kestrim/kq.h"
+#include "kestrim/kqcmd.h"
+
+namespace kestrim {
+
+namespace {
+
+constexpr float kTextHeight = 0.75f;
+const std::string kLetters = "XTYPE";
+
+std::string g12(double v) { return gx::fG(v, 12, 5, 1); }
+
+char upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
+double quantity(char q, double z, double x, double th, double y, double ph, double de) {
+  switch (q) {
+    case 'X': return x + z * th;
+    case 'T': return th;
+    case 'Y': return y + z * ph;
+    case 'P': return ph;
+    default: return de;
+  }
+}
+
+struct Ranges {
+  // X, T, Y, P, E in the order of kLetters.
+  std::array<double, 5> lo{}, hi{};
+  size_t index(char q) const { return std::min<size_t>(kLetters.find(q), 4); }
+};
+
+void summary(Kestrim& k, const Ranges& r) {
+  kqsay(k, gx::fI(k.ntot, 7) + " rays.");
+  auto line = [&](const char* n, size_t i, double f, const char* unit) {
+    kqsay(k, std::string(n) + "min = " + g12(f * r.lo[i]) + " to " + n + "max = " + g12(f * r.hi[i]) +
+                 unit + "\t\t\t" + n + "range = " + g12(f * (r.hi[i] - r.lo[i])) + unit);
+  };
+  line("X", 0, 1e6, " micron");
+  line("T", 1, 1000.0, " mrad");
+  line("Y", 2, 1e6, " micron");
+  line("P", 3, 1000.0, " mrad");
+  line("E", 4, 1.0, "");
+}
+
+bool askAxis(Kestrim& k, const std::string& prompt, char& q) {
+  for (;;) {
+    std::string reply;
+    if (kqask(k, std::string(7, ' ') + prompt, reply, 40) != gx::Reply::Ok) return false;
+    const std::string a = kqstrip(reply);
+    q = upper(a.empty() ? ' ' : a[0]);
+    if (q != ' ' && kLetters.find(q) != std::string::npos) return true;
+  }
+}
+
+void drawPoints(Kestrim& k, char dev, const Kestrim::kqlastplot& p) {
+  kqeach(k, k.mapopts.paraxial ? 1 : 3, [&](int, double x, double th, double y, double ph, double de) {
+    const float h = static_cast<float>(quantity(p.h, p.z, x, th, y, ph, de));
+    const float v = static_cast<float>(quantity(p.v, p.z, x, th, y, ph, de));
+    if (h >= p.xmin && h <= p.xmax && v >= p.ymin && v <= p.ymax) kqpoint(k, dev, h, v);
+  });
+}
+
+// A scale bar makes sense only where both axes are lengths; its basis is
+// half the horizontal span and it sits in the box's lower-left corner.
+void scaleBar(Kestrim& k, char dev, const Kestrim::kqlastplot& p) {
+  if (k.flags.scaleDraw == 0) return;
+  const bool lengths = (p.h == 'X' || p.h == 'Y') && (p.v == 'X' || p.v == 'Y');
+  if (!lengths) return;
+  const double w = (static_cast<double>(p.xmax) - p.xmin) / 2.0;
+  for (int n = 1000000; n >= 1; n /= 10) {
+    if (n / 1e6 <= 1.7 * std::fabs(w)) {
+      kqscaleat(k, dev, n, w, p.xmin + 0.05 * w, p.ymin + 0.05 * w);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+void kqplot(Kestrim& k, std::string& line, char qual, double /*value*/) {
+  gx::Lib& g = k.gx;
+  if (qual == 'E' || qual == 'D') {
+    const std::string a = kqarg(line);
+    kqmap(k, qual, std::string(1, upper(a[0])), 0.0, 0.0);
+    return;
+  }
+  if (qual == 'R') {
+    if (!k.lastPlot.valid) {
+      kqsay(k, "?PLOT- No previous plot to draw again.");
+      return;
+    }
+    const Kestrim::kqlastplot p = k.lastPlot;
+    gx::gxbox_load(g, p.xmin, p.xmax, p.ymin, p.ymax);
+    k.pointWx = p.xmax - p.xmin;
+    k.pointWy = p.ymax - p.ymin;
+    drawPoints(k, p.device, p);
+    scaleBar(k, p.device, p);
+    gx::gxend(g, p.device);
+    return;
+  }
+  const char dev = (qual == ' ' || qual == 'I' || qual == 'J') ? 'S' : qual;
+  if (k.ntot == 0) {
+    kqsay(k, "? - No data for display.");
+    return;
+  }
+  double ximg = 0.0, yimg = 0.0, z = 0.0;
+  kqimage(k, ximg, yimg, false);
+  if (!kqplane(k, ximg, yimg, z)) return;
+
+  Ranges r;
+  bool first = true;
+  kqeach(k, 3, [&](int, double x, double th, double y, double ph, double de) {
+    for (size_t i = 0; i < 5; ++i) {
+      const double v = quantity(kLetters[i], z, x, th, y, ph, de);
+      if (first) r.lo[i] = r.hi[i] = v;
+      r.lo[i] = std::min(r.lo[i], v);
+      r.hi[i] = std::max(r.hi[i], v);
+    }
+    first = false;
+  });
+  k.extXmin = static_cast<float>(r.lo[0]);
+  k.extXmax = static_cast<float>(r.hi[0]);
+  k.extYmin = static_cast<float>(r.lo[2]);
+  k.extYmax = static_cast<float>(r.hi[2]);
+  summary(k, r);
+
+  Kestrim::kqlastplot p;
+  p.z = z;
+  float dh = 0, dv = 0;
+  for (;;) {
+    if (!askAxis(k, "Parameter on horizontal ? (X,T,Y,P,E) > ", p.h)) return;
+    if (!askAxis(k, "  Parameter on vertical ? (X,T,Y,P,E) > ", p.v)) return;
+    double hl = r.lo[r.index(p.h)], hh = r.hi[r.index(p.h)];
+    if (gx::gxaskupdate(g, k.io.in, k.io.out, k.io.macro,
+                        "Limits on " + std::string(1, p.h) + "-axis (" + kqstrip(g12(hl)) + "," +
+                            kqstrip(g12(hh)) + ") > ",
+                        hl, hh) != gx::Reply::Ok)
+      return;
+    double vl = r.lo[r.index(p.v)], vh = r.hi[r.index(p.v)];
+    if (gx::gxaskupdate(g, k.io.in, k.io.out, k.io.macro,
+                        "Limits on " + std::string(1, p.v) + "-axis (" + kqstrip(g12(vl)) + "," +
+                            kqstrip(g12(vh)) + ") > ",
+                        vl, vh) != gx::Reply::Ok)
+      return;
+    p.xmin = static_cast<float>(hl);
+    p.xmax = static_cast<float>(hh);
+    p.ymin = static_cast<float>(vl);
+    p.ymax = static_cast<float>(vh);
+    dh = p.xmax - p.xmin;
+    dv = p.ymax - p.ymin;
+    if (std::fabs(static_cast<double>(dh) * dv) >= 1e-30 && std::isfinite(dh * dv)) break;
+    kqsay(k, "Zero range on one axis");
+    summary(k, r);
+  }
+  // Limits typed the wrong way round still make a box.
+  if (dh < 0) {
+    std::swap(p.xmin, p.xmax);
+    dh = -dh;
+  }
+  if (dv < 0) {
+    std::swap(p.ymin, p.ymax);
+    dv = -dv;
+  }
+  const float mh = 0.05f * dh, mv = 0.05f * dv;
+  k.pointWx = dh;
+  k.pointWy = dv;
+
+  int run = 0;
+  std::string text;
+  gxrunup(k, k.io.file, run, text, "kestrim.run");
+  kqsay(k, "Run number " + gx::fI(run, 4) + " ......");
+
+  int ierr = 0;
+  gx::gxstart(g, k.io.in, k.io.out, k.io.macro, 1.0f, dev, p.xmin - mh, p.xmax + mh,
+              p.ymin - 2.0f * mv, p.ymax, ierr);
+  if (ierr != 0) {
+    kqsay(k, "Unable to plot at this time.");
+    return;
+  }
+  gx::gxbox(g, dev, p.xmin, p.xmax, p.ymin, p.ymax);
+  gx::gxmark(g, dev, 3, 3, kTextHeight);
+  float ux = 0, uy = 0;
+  gx::gxunit(g, ux, uy);
+  const std::string hs(1, p.h), vs(1, p.v);
+  if (k.mapopts.captions) {
+    const std::string cap = kqstrip(k.caption);
+    const float cl = gx::gxsymlen(g, kTextHeight, cap, -1);
+    gx::gxsymbol(g, dev, (p.xmin + p.xmax) / 2.0f - cl / 2.0f, p.ymax + 0.5f * mv, kTextHeight, 0.0f,
+                 cap, -1);
+  }
+  const float vl = gx::gxsymlen(g, kTextHeight, vs, -1);
+  gx::gxsymbol(g, dev, p.xmin - 3.0f * ux, (p.ymin + p.ymax) / 2.0f - vl / 2.0f, kTextHeight, 90.0f,
+               vs, -1);
+  const float hl = gx::gxsymlen(g, kTextHeight, hs, -1);
+  gx::gxsymbol(g, dev, (p.xmin + p.xmax) / 2.0f - hl / 2.0f, p.ymin - 3.0f * uy, kTextHeight, 0.0f,
+               hs, -1);
+  if (k.mapopts.captions) {
+    const std::string file = kqstrip(k.rayFile);
+    const float fl = gx::gxsymlen(g, kTextHeight, file, -1);
+    gx::gxsymbol(g, dev, p.xmax - fl, p.ymax + 0.5f * mv, kTextHeight, 0.0f, file, -1);
+  }
+  drawPoints(k, dev, p);
+  scaleBar(k, dev, p);
+  gx::gxend(g, dev);
+  p.valid = true;
+  p.device = dev;
+  p.w = dh / 2.0;
+  k.lastPlot = p;
+}
+
+}  // namespace kestrim
+

@@ -1,0 +1,153 @@
+// PROFIL: a histogram of X, Y or the energy deviation of the ray set at its
+// reference plane, written as a data file for an external plotting program.
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "gxlib/converse.h"
+#include "gxlib/fortio.h"
+#include "kestrim/kq.h"
+#include "kestrim/kqcmd.h"
+
+namespace kestrim {
+
+namespace {
+
+// Channel n + 1 receives the largest value, so n stays below the counters.
+constexpr int kCounters = 1000;
+constexpr int kMaxChannels = kCounters - 1;
+constexpr int kDefaultChannels = 20;
+
+std::string g12(double v) { return gx::fG(v, 12, 5, 1); }
+std::string g13(double v) { return gx::fG(v, 13, 5, 1); }
+
+double field(char opt, double x, double y, double de) {
+  if (opt == 'X') return x;
+  if (opt == 'Y') return y;
+  return de;
+}
+
+}  // namespace
+
+void kqprofile(Kestrim& k, std::string& line, char option, double /*value*/) {
+  gx::Io& io = k.gx.io;
+  const std::string dashes(78, '-');
+  kqsay(k, dashes);
+  kqsay(k, std::string(20, ' ') + "Profile sorting options");
+  kqsay(k, dashes);
+  kqsay(k, "");
+
+  char opt = option;
+  if (opt == ' ') {
+    const char* texts[][2] = {{"X", "Intensity as a function of X"},
+                              {"Y", "Intensity as a function of Y"},
+                              {"E", "Intensity as a function of E"},
+                              {"T", "Energy as a function of Theta"},
+                              {"P", "Energy as a function of Phi"},
+                              {"V", "Energy as a function of X"},
+                              {"W", "Energy as a function of Y"}};
+    for (auto& t : texts) kqsay(k, std::string(20, ' ') + t[0] + std::string(10, ' ') + t[1]);
+    std::string reply;
+    if (kqask(k, "Option > ", reply, 40) != gx::Reply::Ok) return;
+    const std::string r = kqstrip(reply);
+    if (r.empty()) return;
+    opt = r[0];
+  }
+  opt = static_cast<char>(std::toupper(static_cast<unsigned char>(opt)));
+
+  // 3. Range of the field over all rays.
+  double lo = 0.0, hi = 0.0;
+  bool first = true;
+  kqeach(k, 1, [&](int, double x, double, double y, double, double de) {
+    const double v = field(opt, x, y, de);
+    if (first) {
+      lo = hi = v;
+      first = false;
+    }
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  });
+  kqsay(k, std::string(1, opt) + "-range from " + g13(lo) + " to " + g13(hi));
+  const double range = hi - lo;
+  if (!(range >= 1e-20) || !std::isfinite(range)) {
+    kqsay(k, " Zero range!");
+    return;
+  }
+  const double centre = lo + range / 2.0;
+
+  // 4. The output file.
+  std::string name = kqarg(line).substr(0, 30);
+  if (kqblank(name)) name = k.rayFile;
+  kqsay(k, "Plot name : " + kqstrip(k.rayFile) + " Default filename : " + kqstrip(name));
+  if (kqblank(name)) {
+    if (kqask(k, "Output filename > ", name, 30) != gx::Reply::Ok || kqblank(name)) return;
+  }
+  name = kqstem(name) + std::string(1, opt) + ".fit";
+  gxdncase(name, static_cast<int>(name.size()));
+  kqsay(k, std::string(20, ' ') + "Output in file " + name);
+  const int unit = k.io.file;
+  if (!io.open(unit, name, gx::OpenStatus::Replace, gx::Access::Write)) {
+    kqsay(k, "?KQPROFILE - Unable to open " + name);
+    kqsay(k, "");
+    kqsay(k, "");
+    return;
+  }
+
+  // 5. Channels.
+  const std::string letter(1, opt);
+  int n = kDefaultChannels;
+  for (;;) {
+    std::string reply;
+    if (kqask(k, "Number of channels along " + letter + "-axis (CR for 20) > ", reply, 80) !=
+        gx::Reply::Ok) {
+      io.close(unit, false);
+      return;
+    }
+    const std::string r = kqstrip(reply);
+    double a = 0.0;
+    if (!r.empty() && !gx::readReal(r, a)) continue;
+    n = static_cast<int>(std::trunc(std::clamp(a + 0.5, -1e9, 1e9)));
+    if (n < 1) n = kDefaultChannels;
+    if (n > kMaxChannels) {
+      n = kMaxChannels;
+      kqsay(k, "%KQPROFILE- At most " + std::to_string(kMaxChannels) + " channels; " +
+                   std::to_string(n) + " used.");
+    }
+    break;
+  }
+
+  // 6. Count.
+  std::vector<long long> hist(static_cast<size_t>(n) + 2, 0);
+  int low = n + 1, high = 1;
+  kqeach(k, 1, [&](int j, double x, double, double y, double, double de) {
+    const double v = field(opt, x, y, de);
+    const double kk = n * (v - lo) / range + 1.5;
+    int c = kk >= 1.0 ? static_cast<int>(std::min(kk, static_cast<double>(n + 1))) : 0;
+    if (c < 1) {
+      kqsay(k, "Bad index at " + std::to_string(j) + " r = " + g13(v) + " index = " +
+                   std::to_string(static_cast<int>(std::max(kk, -2147483647.0))));
+      c = 1;
+    }
+    ++hist[static_cast<size_t>(c)];
+    low = std::min(low, c);
+    high = std::max(high, c);
+  });
+
+  // 7. The file.
+  const bool pos = opt == 'X' || opt == 'Y';
+  io.write(unit, " " + letter + "-profile for " + kqstrip(k.rayFile));
+  io.write(unit, " " + letter + " - axis (difference from centre range) " +
+                     (pos ? "(^2l^cm)" : "(eV)"));
+  for (const char* h : {" Counts", " 12,0", " 0", " 0", " 0"}) io.write(unit, h);
+  for (int c = low; c <= high; ++c) {
+    const long long cnt = hist[static_cast<size_t>(c)];
+    const double x = (static_cast<double>(c - 1) / n * range + lo - centre) * 1e6;
+    io.write(unit, " " + g12(x) + "," + kqcount(cnt, 5) + "," +
+                       g12(std::sqrt(static_cast<double>(cnt))));
+  }
+  if (!io.close(unit)) kqsay(k, "?KQPROFILE - Unable to write " + name);
+}
+
+}  // namespace kestrim
