@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
   gx::gxbox(g, dev, 0.0f, 10.0f, -1.2f, 1.2f);
   float margin = gx::gxmark(g, dev, 5, 6, 1.0f);
   gx::gxsymbol(g, dev, margin, -0.9f, 1.0f, 90.0f, "Amplitude ^GA^C (mm)", -1);
-  gx::gxsymbol(g, dev, 3.0f, -1.45f, 1.0f, 0.0f, "Time t^D0^R + ^Gt^C (^Gm^Cs)", -1);
+  gx::gxsymbol(g, dev, 3.0f, -1.45f, 1.0f, 0.0f, "Time t^D0^R + ^Gs^C (^Gl^Cs)", -1);
   for (int i = 0; i <= 200; ++i) {
     float t = 0.05f * i;
     float y = std::exp(-0.25f * t) * std::cos(3.0f * t);
@@ -41,9 +41,11 @@ int main(int argc, char** argv) {
   gx::gxplot(g, dev, 0.0f, 0.0f, 3);
   gx::gxplot(g, dev, 10.0f, 0.0f, 2);
   gx::gxline(g, 0);
-  const char* lines[] = {"^1Font 1: simplex roman 0123",  "^2Font 2: sans serif",
-                         "^3Font 3: complex roman",       "^4Font 4: complex italic",
-                         "^5Font 5: script",              "^0Font 0: E = mc^U2^R ^GabgdlmpwWD^C",
+  // The Greek fonts and ^G take the letters in alphabet order: a alpha,
+  // b beta, c gamma, d delta, k lambda, l mu, p pi, s tau, x omega.
+  const char* lines[] = {"^1Font 1: simplex roman 0123",  "^1Font 2: simplex Greek ^2abcdklpsx",
+                         "^3Font 3: complex roman",       "^3Font 4: complex Greek ^4abcdklpsx",
+                         "^5Font 5: script",              "^0Font 0: E = mc^U2^R ^GabcdklpxXD^C",
                          "^1x^U2^R + y^D0^R ^VP^C1.5^VO^C ^VI ^VL ^VT", "^1^EBoxed^E ^ZBold^Z ^TSlanted"};
   for (int i = 0; i < 8; ++i)
     gx::gxsymbol(g, dev, 5.2f, 1.05f - 0.14f * i, 0.8f, 0.0f, lines[i], -1);

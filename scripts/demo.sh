@@ -16,13 +16,22 @@ if [ -f demo.kcm ]; then
   printf '@demo\nEXIT\n' | ../build/kestrim | tee kestrim-session.txt
   echo
 fi
-# The spot map as a picture: the plot file's landscape page turned upright
-# and cut to the map with its labels.
-if [ -f plt01.ps ] && command -v gs >/dev/null; then
-  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r72 \
-    -dDEVICEWIDTHPOINTS=490 -dDEVICEHEIGHTPOINTS=545 -dFIXEDMEDIA -sOutputFile=spot.png \
-    -c "<< /BeginPage { pop 0 612 translate -90 rotate } >> setpagedevice" -f plt01.ps
-  echo "Spot map rendered: demo/spot.png"
+# Pictures: TAVO's edge-ray trace went to plt01.ps, KESTRIM's spot map to
+# plt02.ps. The landscape pages are turned upright; the map is cut to the
+# map with its labels.
+if command -v gs >/dev/null; then
+  if [ -f plt01.ps ]; then
+    gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r72 -sOutputFile=trace.png \
+      -dDEVICEWIDTHPOINTS=792 -dDEVICEHEIGHTPOINTS=612 -dFIXEDMEDIA \
+      -c "<< /BeginPage { pop 0 612 translate -90 rotate } >> setpagedevice" -f plt01.ps
+    echo "Edge-ray trace rendered: demo/trace.png"
+  fi
+  if [ -f plt02.ps ]; then
+    gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r72 \
+      -dDEVICEWIDTHPOINTS=490 -dDEVICEHEIGHTPOINTS=545 -dFIXEDMEDIA -sOutputFile=spot.png \
+      -c "<< /BeginPage { pop 0 612 translate -90 rotate } >> setpagedevice" -f plt02.ps
+    echo "Spot map rendered: demo/spot.png"
+  fi
 fi
 echo
 echo "Demonstration files in demo/:"

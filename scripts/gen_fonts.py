@@ -17,7 +17,10 @@ DIR = sys.argv[1] if len(sys.argv) > 1 else "/usr/share/hershey-fonts"
 TABLE = 10575
 
 # Font numbers 1-8 and the typefaces they carry.
-FONTS = ["rowmans", "futural", "timesr", "timesi", "scripts", "greeks", "greekc", "cursive"]
+# Fonts 1 to 8. Each Greek font follows the Latin font of its weight (1 and
+# 2 simplex, 3 and 4 complex), as the plot labels expect: "^2l" and "^4l"
+# draw a mu, and the axis labels of a Greek font are drawn in its Latin one.
+FONTS = ["rowmans", "greeks", "timesr", "greekc", "scripts", "futural", "timesi", "cursive"]
 
 
 def read_jhf(name):
@@ -45,26 +48,12 @@ def read_jhf(name):
 
 
 # The Hershey Greek fonts hold alpha to omega in the order of the Latin
-# letters a to x. Letters are given their sounds instead (m is mu, h theta,
-# c xi, q psi, y eta, x chi, w omega); j and v stay blank.
-PHONETIC = "abgdezyhiklmncoprstufxqw"
-GREEK = {"greeks", "greekc"}
-
-
-def phonetic(glyphs):
-    out = list(glyphs)
-    blank = glyphs[0]
-    for base in (ord("A"), ord("a")):
-        for k in range(26):
-            letter = chr(ord("a") + k)
-            i = PHONETIC.find(letter)
-            out[base - 32 + k] = glyphs[base - 32 + i] if i >= 0 else blank
-    return out
+# letters a to x (l is mu, p pi, u phi, x omega); they are kept so, since
+# the labels of the programs are written for that order.
 
 
 def read_font(name):
-    g = read_jhf(name)[:96]
-    return phonetic(g) if name in GREEK else g
+    return read_jhf(name)[:96]
 
 
 def pack(glyph):
