@@ -2,6 +2,7 @@
 // thousandths of an inch in landscape, then compact move/draw records
 // packed five to a line. Files are numbered from the run counter "num.ps".
 #include <cmath>
+#include <cstring>
 #include <fstream>
 
 #include "gxlib/converse.h"
@@ -68,9 +69,9 @@ int widthUnits(const PsState& s) {
 }
 
 // Puts one 14-character record into the line; a full line is written.
-void putSlot(Lib& g, const std::string& rec) {
+// Ends one five-slot record's slot: the record goes out after its fifth.
+void slotDone(Lib& g) {
   PsState& s = g.plot.ps;
-  s.line += rec;
   s.pageEmpty = false;
   if (s.slot >= 5) {
     g.io.write(kPsUnit, s.line);
@@ -79,6 +80,29 @@ void putSlot(Lib& g, const std::string& rec) {
   } else {
     ++s.slot;
   }
+}
+
+void putSlot(Lib& g, const std::string& rec) {
+  g.plot.ps.line += rec;
+  slotDone(g);
+}
+
+// A positive integer right-justified in w columns (Iw) at p: the points of
+// a map run to millions, so they are formatted here without temporaries.
+char* putField(char* p, int v, int w) {
+  char* end = p + w;
+  char* q = end;
+  unsigned u = static_cast<unsigned>(v);
+  do {
+    *--q = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u != 0 && q > p);
+  if (u != 0) {
+    for (q = p; q < end; ++q) *q = '*';
+  } else {
+    while (q > p) *--q = ' ';
+  }
+  return end;
 }
 
 void flushLine(Lib& g) {
@@ -227,7 +251,13 @@ void psplot(Lib& g, float x, float y, int pen) {
                                fF(s.lastColour, 5, 1));
     s.lastColour = s.colour;
   }
-  putSlot(g, fI(ix, 5) + " " + fI(iy, 4) + (pen == 2 ? " vl " : " il "));
+  char slot[16];
+  char* p = putField(slot, ix, 5);
+  *p++ = ' ';
+  p = putField(p, iy, 4);
+  std::memcpy(p, pen == 2 ? " vl " : " il ", 4);
+  s.line.append(slot, static_cast<size_t>(p + 4 - slot));
+  slotDone(g);
 }
 
 void psclear(Lib& g) { flushLine(g); }
