@@ -59,6 +59,12 @@ std::string gxtime(Lib& g);                // "HH:MM:SS", blanks on failure
 void gxdelay(float seconds);               // no waiting
 void gxquit(Lib& g, char device);          // close plot files
 
+// Run counter of the plots: the run number kept in the counter file name
+// (read, advanced and written back on unit) and its four-column text.
+void gxrunup(Lib& g, int out, int unit, int& run, std::string& text, const std::string& name);
+// Lower-cases the first length characters of text.
+void gxdncase(std::string& text, int length);
+
 // The library's settings command. Returns 1 when the word was not its own.
 int gxparam(Lib& g, int in, int out, int echo, const std::string& line,
             char option, double value);

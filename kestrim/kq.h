@@ -55,11 +55,6 @@ void kqeach(Kestrim& k, int from, F&& f) {
   }
 }
 
-// The run counter of MAP and PLOT in the counter file name: run becomes the
-// new count, text its last four digits right-aligned (blank for 0).
-void gxrunup(Kestrim& k, int unit, int& run, std::string& text, const std::string& name);
-// Lower-cases the first length characters of text.
-void gxdncase(std::string& text, int length);
 
 // Spot maps, extents and the transformation.
 void kqmapcmd(Kestrim& k, std::string& line, char qual, double value);

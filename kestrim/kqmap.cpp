@@ -305,7 +305,7 @@ void kqmapcmd(Kestrim& k, std::string& line, char qual, double value) {
   }
   int run = 0;
   std::string text;
-  gxrunup(k, k.io.file, run, text, "kestrim.run");
+  gx::gxrunup(k.gx, k.io.out, k.io.file, run, text, "kestrim.run");
   if (fromRegister) {
     std::string seq = "\x1b\x10Q" + gx::pad(text, 4) + "\x1b\x08";
     k.gx.io.raw(seq + "\n");

@@ -178,7 +178,7 @@ void kqplot(Kestrim& k, std::string& line, char qual, double /*value*/) {
 
   int run = 0;
   std::string text;
-  gxrunup(k, k.io.file, run, text, "kestrim.run");
+  gx::gxrunup(k.gx, k.io.out, k.io.file, run, text, "kestrim.run");
   kqsay(k, "Run number " + gx::fI(run, 4) + " ......");
 
   int ierr = 0;

@@ -85,7 +85,7 @@ void kqprofile(Kestrim& k, std::string& line, char option, double /*value*/) {
     if (kqask(k, "Output filename > ", name, 30) != gx::Reply::Ok || kqblank(name)) return;
   }
   name = kqstem(name) + std::string(1, opt) + ".fit";
-  gxdncase(name, static_cast<int>(name.size()));
+  gx::gxdncase(name, static_cast<int>(name.size()));
   kqsay(k, std::string(20, ' ') + "Output in file " + name);
   const int unit = k.io.file;
   if (!io.open(unit, name, gx::OpenStatus::Replace, gx::Access::Write)) {

@@ -4,12 +4,11 @@
 
 #include "gxlib/converse.h"
 #include "gxlib/fortio.h"
-#include "kestrim/kq.h"
+#include "gxlib/gxlib.h"
 
-namespace kestrim {
+namespace gx {
 
-void gxrunup(Kestrim& k, int unit, int& run, std::string& text, const std::string& name) {
-  gx::Lib& g = k.gx;
+void gxrunup(Lib& g, int out, int unit, int& run, std::string& text, const std::string& name) {
   run = 0;
   text = "    ";
   const std::string file = std::string(gx::trimRight(name));
@@ -20,13 +19,13 @@ void gxrunup(Kestrim& k, int unit, int& run, std::string& text, const std::strin
   }
   if (gx::Io::exists(file)) {
     if (!g.io.open(unit, file, gx::OpenStatus::Old, gx::Access::Read)) {
-      gx::gxsay(g, k.io.out, "%RUNUP - Unable to open " + file);
+      gx::gxsay(g, out, "%RUNUP - Unable to open " + file);
       return;
     }
     long long v = 0;
     if (g.io.readListInt(unit, &v, 1) != gx::RdStat::Ok || v < 0 || v >= 2147483647LL) {
-      gx::gxsay(g, k.io.out, "Error reading from " + file);
-      gx::gxsay(g, k.io.out, "");
+      gx::gxsay(g, out, "Error reading from " + file);
+      gx::gxsay(g, out, "");
       v = 10;
     }
     g.io.close(unit);
@@ -36,14 +35,14 @@ void gxrunup(Kestrim& k, int unit, int& run, std::string& text, const std::strin
   }
   // The new count replaces the file only once it is written in full.
   if (!g.io.open(unit, file, gx::OpenStatus::Replace, gx::Access::Write)) {
-    gx::gxsay(g, k.io.out, "%RUNUP - Unable to open " + file);
+    gx::gxsay(g, out, "%RUNUP - Unable to open " + file);
     run = 0;
     return;
   }
   g.io.write(unit, " " + std::to_string(run));
   if (!g.io.close(unit)) {
-    gx::gxsay(g, k.io.out, "Error writing to " + file);
-    gx::gxsay(g, k.io.out, "");
+    gx::gxsay(g, out, "Error writing to " + file);
+    gx::gxsay(g, out, "");
   }
   if (run != 0) text = gx::fI(run % 10000, 4);
 }
@@ -54,4 +53,4 @@ void gxdncase(std::string& text, int length) {
     text[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
 }
 
-}  // namespace kestrim
+}  // namespace gx
