@@ -182,17 +182,21 @@ void cmdCouple(Tavo& s, Command&) {
   }
 }
 
-void cmdChrom(Tavo& s, Command& c) {
-  if (!haveSystem(s)) return;
-  switch (c.letter) {
+void excitationUnit(Tavo& s, char letter) {
+  switch (letter) {
     case ' ': s.exciteUnit = 1; break;
     case 'G': s.exciteUnit = 2; break;
     case 'K': s.exciteUnit = 3; break;
     case 'M': s.exciteUnit = 4; break;
     case 'O': s.exciteUnit = 5; break;
-    default: break;
+    default: break;  // another letter keeps the unit remembered last
   }
   if (s.exciteUnit < 1 || s.exciteUnit > 5) s.exciteUnit = 1;
+}
+
+void cmdChrom(Tavo& s, Command& c) {
+  if (!haveSystem(s)) return;
+  excitationUnit(s, c.letter);
   double dp = c.value;
   if (c.letter == 'S') {
     std::string reply;

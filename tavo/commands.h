@@ -58,6 +58,10 @@ gx::Reply ask(Tavo& s, std::string_view prompt, std::string& reply, size_t width
 gx::Reply askUntil(Tavo& s, std::string_view prompt, std::string& reply, size_t width,
                    const std::function<bool(const std::string&)>& accept);
 
+// The unit index of EXCITE and CHROM from the argument letter: blank 1,
+// G 2, K 3, M 4, O 5; any other letter keeps the index used last.
+void excitationUnit(Tavo& s, char letter);
+
 // Foundation commands.
 void cmdP(Tavo&, Command&);
 void cmdExit(Tavo&, Command&);

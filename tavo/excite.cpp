@@ -119,15 +119,7 @@ void cmdExcite(Tavo& s, Command& c) {
     say(s, "No lens system loaded: type DATA first.");
     return;
   }
-  switch (c.letter) {
-    case ' ': s.exciteUnit = 1; break;
-    case 'G': s.exciteUnit = 2; break;
-    case 'K': s.exciteUnit = 3; break;
-    case 'M': s.exciteUnit = 4; break;
-    case 'O': s.exciteUnit = 5; break;
-    default: break;
-  }
-  if (s.exciteUnit < 1 || s.exciteUnit > 5) s.exciteUnit = 1;
+  excitationUnit(s, c.letter);
   const int unit = s.exciteUnit;
   double dp = c.value;
   if (c.letter == 'S') {
