@@ -45,6 +45,37 @@ struct Case {
   Mount mount = Mount::None;
   std::function<void(const fs::path&)> setup = {};  // FIFOs, links, ...
   std::function<void(const fs::path&, const std::string&)> check = {};
+  // Run while the session waits for the input line that begins with `at`
+  // (another program at work in the folder in the middle of a command).
+  std::string at = {};
+  std::function<void(const fs::path&)> midway = {};
+};
+
+// Input served one character at a time, calling back once when the reader
+// reaches a given offset.
+class MidwayBuf : public std::streambuf {
+ public:
+  MidwayBuf(std::string text, size_t at, std::function<void()> fire)
+      : text_(std::move(text)), at_(at), fire_(std::move(fire)) {}
+
+ protected:
+  int_type underflow() override {
+    if (pos_ == at_ && fire_) {
+      auto f = std::move(fire_);
+      fire_ = {};
+      f();
+    }
+    if (pos_ >= text_.size()) return traits_type::eof();
+    ch_ = text_[pos_++];
+    setg(&ch_, &ch_, &ch_ + 1);
+    return traits_type::to_int_type(ch_);
+  }
+
+ private:
+  std::string text_;
+  size_t at_, pos_ = 0;
+  std::function<void()> fire_;
+  char ch_ = 0;
 };
 
 inline std::ostream& operator<<(std::ostream& os, const Case& c) { return os << c.name; }
@@ -123,7 +154,12 @@ void runCase(const Case& c, Run run) {
   const auto before = snapshot(dir);
   const fs::path old = fs::current_path();
   fs::current_path(dir);
-  std::istringstream in(c.input);
+  size_t at = c.at.empty() ? std::string::npos : c.input.find(c.at);
+  if (!c.at.empty()) {
+    EXPECT_NE(at, std::string::npos) << "no line " << c.at;
+  }
+  MidwayBuf buf(c.input, at, [&] { if (c.midway) c.midway(dir); });
+  std::istream in(&buf);
   std::ostringstream out;
   int rc = -1;
   try {
@@ -145,13 +181,17 @@ void runCase(const Case& c, Run run) {
   for (const auto& [n, bytes] : before) {
     if (allowed(n)) continue;
     auto it = after.find(n);
-    if (it == after.end())
+    if (it == after.end()) {
       ADD_FAILURE() << "lost: " << n;
-    else
+    } else {
       EXPECT_TRUE(it->second == bytes) << "changed: " << n;
+    }
   }
-  for (const auto& [n, bytes] : after)
-    if (!before.count(n) && !allowed(n)) ADD_FAILURE() << "left behind: " << n;
+  for (const auto& [n, bytes] : after) {
+    if (!before.count(n) && !allowed(n)) {
+      ADD_FAILURE() << "left behind: " << n;
+    }
+  }
   if (c.check) c.check(dir, said);
   if (::testing::Test::HasFailure()) ADD_FAILURE() << "session output:\n" << said;
   unmount();
