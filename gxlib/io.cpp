@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -67,14 +68,21 @@ bool isPipe(const std::string& name) {
 }
 
 // A FIFO opened for writing blocks until a reader comes; a non-blocking
-// open tells at once whether one is there. Other kinds answer true.
+// open tells whether one is there. Other kinds answer true.
 bool pipeHasReader(const std::string& name) {
   struct stat st {};
   if (::stat(name.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return true;
-  const int fd = ::open(name.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
+  // A reader being started just now gets two seconds to open its end.
+  for (int tries = 0; tries < 200; ++tries) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      ::close(fd);
+      return true;
+    }
+    if (errno != ENXIO) return false;
+    ::usleep(10000);
+  }
+  return false;
 }
 }  // namespace
 
@@ -233,7 +241,8 @@ bool Io::open(int unit, const std::string& name, OpenStatus st, Access acc, bool
   bool ex = exists(name);
   u->direct = !ex && directKind(name);
   if (st == OpenStatus::New && (ex || u->direct)) {
-    error_ = ex ? "it exists" : "it is a device or pipe, not a new file";
+    // A name that exists is the caller's to report ("already exists").
+    if (!ex) error_ = "it is a device or pipe, not a new file";
     return false;
   }
   std::ios::openmode mode = binary ? std::ios::binary : std::ios::openmode{};
