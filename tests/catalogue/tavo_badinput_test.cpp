@@ -224,6 +224,9 @@ std::vector<Case> tavoCases() {
   v.push_back({"BinaryCommandLines", {kTriplet}, junk(3000, 11) + "\nEXIT\n", {}});
 
   // --- trace.dat and the listing where they cannot be written -----------
+  v.push_back({"TraceFileIsFolder", {kTriplet, {"trace.dat/x", "x"}},
+               "DATA triplet\nTRACE/E S\nTRACE\n\n\n\n\n\n\nEXIT\n",
+               {"Unable to open trace.dat; the trajectories are not saved."}});
   v.push_back({"ListingKeptWhenPresent", {kTriplet, {"triplet.lpt", "earlier listing\n"}},
                "DATA triplet\nEXIT 1\n", {"triplet.lpt"}});
   v.push_back({"ListingReadOnlyFolder", {{"ro/triplet.tav", example("triplet.tav")}}, "DATA ro/triplet\nEXIT 1\n",
