@@ -199,31 +199,41 @@ std::vector<Case> tavoCases() {
   v.push_back({"ParameterNoSystem", {}, "P\nEXIT\n", {"No variable first order elements."}});
   v.push_back({"ExitLevelLetters", {kTriplet}, "DATA triplet\nEXIT 10\nx\n", {"IDIAG for final run  > "}});
   v.push_back({"CaptionEnd", {kTriplet}, "DATA triplet\nCAP\n", {"New> "}});
-  v.push_back({"ElementEnd", {kTriplet}, "DATA triplet\nELEMEN 4\n", {}});
-  v.push_back({"ElementLettersThenEnd", {kTriplet}, "DATA triplet\nELEMEN 4\nabc\nxyz\n", {}});
-  v.push_back({"ElementOutOfTable", {kTriplet}, "DATA triplet\nELEMEN 99\nEXIT\n", {}});
+  v.push_back({"ElementEnd", {kTriplet}, "DATA triplet\nELEMEN 4\n", {"New data? > "}});
+  v.push_back({"ElementLettersThenEnd", {kTriplet}, "DATA triplet\nELEMEN 4\nabc\nxyz\n", {"New data? > "}});
+  v.push_back({"ElementOutOfTable", {kTriplet}, "DATA triplet\nELEMEN 99\nEXIT\n", {"?TAVO -  99 is not a valid element number, max = 10"}});
   v.push_back({"InsertOutOfTable", {kTriplet}, "DATA triplet\nINSERT 99\nEXIT\n", {"Last element is number"}});
   v.push_back({"RemoveOutOfTable", {kTriplet}, "DATA triplet\nREMOVE 99\nEXIT\n", {"Last element is number"}});
   v.push_back({"RemoveParticle", {kTriplet}, "DATA triplet\nREMOVE 1\nEXIT\n",
                {"Cannot remove beam or particle element."}});
   v.push_back({"EditNothingLoaded", {}, "ELEMEN 3\nEXIT\n", {"No lens system loaded: type DATA first."}});
   v.push_back({"CramLettersThenEnd", {kTriplet}, "DATA triplet\nCRAM S\nabc\n", {"(X/TH3)   = "}});
-  v.push_back({"AgpLettersThenEnd", {kTriplet}, "DATA triplet\nAGP\nabc\n", {}});
+  v.push_back({"AgpLettersThenEnd", {kTriplet}, "DATA triplet\nAGP\nabc\n", {"Construct an AGP file"}});
   v.push_back({"MacroNameEnd", {kTriplet}, "@\n", {"Macro file name > "}});
-  v.push_back({"StigEnd", {kTriplet}, "DATA triplet\nSTIG\n", {}});
-  v.push_back({"PtfLettersThenEnd", {kTriplet}, "DATA triplet\nPTF\nabc\n", {}});
-  v.push_back({"ChromEnd", {kTriplet}, "DATA triplet\nCHROM\n", {}});
-  v.push_back({"ExciteEnd", {kTriplet}, "DATA triplet\nEXCITE\n", {}});
+  v.push_back({"StigEnd", {kTriplet}, "DATA triplet\nSTIG\n", {"After minimisation  (X/TH) ="}});
+  v.push_back({"PtfLettersThenEnd", {kTriplet}, "DATA triplet\nPTF\nabc\n", {"Magn Quadrupole 1 field =     0.12990 Tesla > "}});
+  v.push_back({"ChromEnd", {kTriplet}, "DATA triplet\nCHROM\n", {"Units: micron/milliradian/% momentum error"}});
+  v.push_back({"ExciteEnd", {kTriplet}, "DATA triplet\nEXCITE\n", {"Units: micron/milliradian/%power supply error"}});
   v.push_back({"VectorEnd", {kTriplet}, "DATA triplet\nVECTOR\n", {}});
   v.push_back({"TraceEnd", {kTriplet}, "DATA triplet\nTRACE\n", {}, {"trace.dat"}});
-  v.push_back({"MaskEnd", {kTriplet}, "DATA triplet\nMASK\n", {}});
-  v.push_back({"SpecEnd", {kTriplet}, "DATA triplet\nSPEC\n", {}});
+  v.push_back({"MaskEnd", {kTriplet}, "DATA triplet\nMASK\n", {"Enter the variable mask"}});
+  v.push_back({"SpecEnd", {kTriplet}, "DATA triplet\nSPEC\n", {"Filename for output > "}});
   v.push_back({"EndAtFirstPrompt", {}, "", {"Type DATA to load a filename to start...."}});
   v.push_back({"UnknownWord", {}, "XYZ\nEXIT\n", {"?XYZ"}});
   v.push_back({"EndlessCommandLine", {kTriplet}, std::string(300000, 'Q') + "\nEXIT\n", {"?QQQQ"}});
   v.push_back({"BinaryCommandLines", {kTriplet}, junk(3000, 11) + "\nEXIT\n", {}});
 
   // --- trace.dat and the listing where they cannot be written -----------
+  v.push_back({"SpecMissingFolder", {kTriplet}, "DATA triplet\nSPEC nodir/a.dat\n\nEXIT\n",
+               {"Unable to open nodir/a.dat (no temporary file can be made in nodir"}});
+  v.push_back({"SpecNameExists", {kTriplet}, "DATA triplet\nSPEC triplet.tav\n\nEXIT\n",
+               {"Unable to open triplet.tav (it exists)"}});
+  v.push_back({"SpecFullDisk", {kTriplet}, "DATA triplet\nSPEC disk.dat\n\nEXIT\n",
+               {"Unable to open disk.dat (it is a device or pipe, not a new file)"}, {}, {}, Mount::None,
+               [](const fs::path& d) { link(d, "disk.dat", "/dev/full"); }});
+  v.push_back({"SpecNameExistsInMacro", {kTriplet, {"m.tcm", "SPEC triplet.tav\nSAVE after\n"}},
+               "DATA triplet\n@m\nEXIT\n",
+               {"Unable to open triplet.tav (it exists)", "Data saved in file: after.tav"}, {"after.tav"}});
   v.push_back({"TraceFileIsFolder", {kTriplet, {"trace.dat/x", "x"}},
                "DATA triplet\nTRACE/E S\nTRACE\n\n\n\n\n\n\nEXIT\n",
                {"Unable to open trace.dat; the trajectories are not saved."}});
