@@ -186,7 +186,8 @@ std::vector<Case> kestrimCases() {
   // --- SYNTH output that cannot be written ---------------------------------
   v.push_back({"SynthOutputMissingFolder", {kCof}, "SYNTH nodir/out\ntriplet\nN\n" + kPass + "NTOT\nEXIT\n",
                {"Unable to open nodir/out.bin (no temporary", "?KQSYNTH- No ray set written.",
-                "Total number of ray vectors =       0"}});
+                "Total number of ray vectors =       0"},
+               {}, {"?10,10", "?Q"}});
   v.push_back({"SynthOutputFullDisk", {kCof}, "SYNTH disk\ntriplet\nN\n" + kPass + "NTOT\nEXIT\n",
                {"Unable to write rays."}, {}, {}, Mount::None,
                [](const fs::path& d) { link(d, "disk.bin", "/dev/full"); }});
@@ -204,6 +205,31 @@ std::vector<Case> kestrimCases() {
   v.push_back({"SynthHistogramIsFolder", {kCof, {"dist.fit/x", "x"}},
                "SYNTH/N triplet\n2\n100\n\n10,10\n0,0\n1,1\n0,0\n0.1\n0,0\nQ\nEXIT\n",
                {"Unable to open dist.fit (it is a folder)"}, {"triplet.bin"}});
+
+  {
+    // While SYNTH waits at its last question the ray set being written has
+    // no name yet: an interrupted run leaves nothing behind.
+    Case c{"SynthNothingNamedWhileAsking", {kCof}, "SYNTH/N triplet\n" + kPass + "EXIT\n",
+           {" rays generated total."}, {"triplet.bin"}};
+    c.at = "Q\nEXIT";
+    c.midway = [](const fs::path& d) {
+      EXPECT_FALSE(fs::exists(d / "triplet.bin"));
+      for (const auto& e : fs::directory_iterator(d))
+        EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+    };
+    c.check = [](const fs::path& d, const std::string&) { EXPECT_TRUE(fs::exists(d / "triplet.bin")); };
+    v.push_back(c);
+  }
+  {
+    // A temporary left by a writer that died is cleared when the name is
+    // written again.
+    Case c{"SaveClearsStaleTemporary", {{"r.bin.tmp999999999_1", "half a ray set"}}, "SAVE r\nEXIT\n",
+           {"W: Rays file opened: r.bin"}, {"r.bin", "r.bin.tmp999999999_1"}};
+    c.check = [](const fs::path& d, const std::string&) {
+      EXPECT_FALSE(fs::exists(d / "r.bin.tmp999999999_1"));
+    };
+    v.push_back(c);
+  }
 
   // --- end of input at every prompt of SYNTH, letters where numbers go -----
   {
