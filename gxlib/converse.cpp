@@ -97,6 +97,20 @@ bool gxmacro(Lib& g, int& unit, int out, const std::string& name, std::string_vi
   return true;
 }
 
+bool gxmacrorewind(Lib& g, int unit, int out, std::string_view program) {
+  if (g.rewindMark != g.io.terminalLines()) {
+    g.rewindMark = g.io.terminalLines();
+    g.macroRewinds = 0;
+  }
+  if (++g.macroRewinds > kMacroRewinds) {
+    gxsay(g, out, "?" + std::string(program) + "- More than " + std::to_string(kMacroRewinds) +
+                      " macro rewinds from one command; the macro is left.");
+    return false;
+  }
+  g.io.rewind(unit);
+  return true;
+}
+
 void gxmacroend(Lib& g, int& unit) {
   if (unit <= Io::kIn) {
     unit = Io::kIn;

@@ -64,6 +64,15 @@ inline int gxmacrodepth(int unit) { return unit <= Io::kIn ? 0 : (unit - Io::kIn
 // blank line. Past kMacroCalls calls since the last terminal line:
 // "?PROGRAM- More than 100000 macro calls from one command; not opened: name".
 bool gxmacro(Lib& g, int& unit, int out, const std::string& name, std::string_view program);
+
+// Rewinds of macro files one terminal command may make: a macro loop
+// without its STOP would otherwise never end.
+constexpr long long kMacroRewinds = 100000;
+// Rewinds the macro on unit and returns true; past kMacroRewinds since the
+// last terminal line it says "?PROGRAM- More than 100000 macro rewinds from
+// one command; the macro is left." and returns false (the caller ends the
+// macro level).
+bool gxmacrorewind(Lib& g, int unit, int out, std::string_view program);
 // Ends the current level (end of file, or "@" alone): closes its unit and
 // returns to the enclosing level; at the terminal it does nothing.
 void gxmacroend(Lib& g, int& unit);

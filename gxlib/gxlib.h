@@ -22,6 +22,8 @@ struct Lib {
   char clsMode = ' ';     // remembered clear-screen mode
   // Macro calls started since the terminal line numbered macroMark.
   long long macroCalls = 0, macroMark = -1;
+  // Macro rewinds since the terminal line numbered rewindMark.
+  long long macroRewinds = 0, rewindMark = -1;
   // Time of day as "HH:MM:SS"; replaceable so that tests are repeatable.
   std::function<std::string()> clock;
   PlotState plot;        // plot layer, drivers, axis and text settings

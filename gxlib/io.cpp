@@ -1,8 +1,10 @@
 #include "gxlib/io.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -19,12 +21,68 @@ namespace {
 // cannot make progress: end the session instead of spinning.
 constexpr int kEofLimit = 1000;
 
+// No record of ours comes near this: a longer line (a binary file, a file
+// of one endless line) is not held in memory whole.
+constexpr size_t kMaxRecord = 65536;
+
+enum class LineStat { Ok, Long, End };
+
+// One line of at most kMaxRecord characters; the rest of a longer line is
+// skipped up to its end, so the next read starts on the next line.
+LineStat boundedLine(std::istream& is, std::string& s) {
+  s.clear();
+  std::streambuf* sb = is.rdbuf();
+  if (!sb || !is.good()) {
+    is.setstate(std::ios::failbit);
+    return LineStat::End;
+  }
+  bool any = false, tooLong = false;
+  for (;;) {
+    const int c = sb->sbumpc();
+    if (c == std::char_traits<char>::eof()) {
+      is.setstate(any ? std::ios::eofbit : std::ios::eofbit | std::ios::failbit);
+      if (!any) return LineStat::End;
+      break;
+    }
+    any = true;
+    if (c == '\n') break;
+    if (s.size() < kMaxRecord)
+      s.push_back(static_cast<char>(c));
+    else
+      tooLong = true;
+  }
+  return tooLong ? LineStat::Long : LineStat::Ok;
+}
+
 // Terminals, FIFOs, sockets and devices are written in place: a temporary
 // renamed over one of them would replace the device by a regular file.
 bool directKind(const std::string& name) {
   struct stat st {};
   if (::stat(name.c_str(), &st) != 0) return false;
   return S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode);
+}
+
+bool isPipe(const std::string& name) {
+  struct stat st {};
+  return ::stat(name.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
+// A FIFO opened for writing blocks until a reader comes; a non-blocking
+// open tells whether one is there. Other kinds answer true.
+bool pipeHasReader(const std::string& name) {
+  struct stat st {};
+  if (::stat(name.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return true;
+  // A reader being started just now gets two seconds to open its end.
+  for (int tries = 0; tries < 200; ++tries) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      ::close(fd);
+      return true;
+    }
+    if (errno != ENXIO) return false;
+    ::usleep(10000);
+  }
+  return false;
 }
 }  // namespace
 
@@ -93,7 +151,7 @@ RdStat Io::readLine(int unit, std::string& line, size_t width) {
   std::string s;
   if (unit == kIn) {
     out_.flush();
-    if (!std::getline(in_, s)) {
+    if (boundedLine(in_, s) == LineStat::End) {
       // The terminal has ended: nothing more can ever be read.
       throw EndOfInput();
     }
@@ -103,12 +161,16 @@ RdStat Io::readLine(int unit, std::string& line, size_t width) {
     auto it = units_.find(unit);
     if (it == units_.end() || it->second->acc != Access::Read) return RdStat::Err;
     Unit& u = *it->second;
-    if (!std::getline(u.fs, s)) {
+    const LineStat ls = boundedLine(u.fs, s);
+    if (ls == LineStat::End) {
       if (u.fs.bad()) return RdStat::Err;
       if (++u.eofCount > kEofLimit) throw EndOfInput();
       return RdStat::Eof;
     }
     u.eofCount = 0;
+    // A fixed-width read takes its columns of any line; a free-format
+    // record that long cannot be one of ours.
+    if (ls == LineStat::Long && width == 0) return RdStat::Err;
   }
   if (!s.empty() && s.back() == '\r') s.pop_back();
   line = width > 0 ? pad(s, width) : s;
@@ -178,7 +240,11 @@ bool Io::open(int unit, const std::string& name, OpenStatus st, Access acc, bool
   u->acc = acc;
   bool ex = exists(name);
   u->direct = !ex && directKind(name);
-  if (st == OpenStatus::New && (ex || u->direct)) return false;
+  if (st == OpenStatus::New && (ex || u->direct)) {
+    // A name that exists is the caller's to report ("already exists").
+    if (!ex) error_ = "it is a device or pipe, not a new file";
+    return false;
+  }
   std::ios::openmode mode = binary ? std::ios::binary : std::ios::openmode{};
   if (binary) {
     // Binary files (ray sets) move record by record: a large buffer keeps
@@ -187,8 +253,22 @@ bool Io::open(int unit, const std::string& name, OpenStatus st, Access acc, bool
     u->fs.rdbuf()->pubsetbuf(u->buf.data(), static_cast<std::streamsize>(u->buf.size()));
   }
   if (u->direct) {
+    if (acc == Access::Read && isPipe(name)) {
+      // Our files are read again from their start (ray sets, macros): a
+      // pipe cannot be, and opening one waits for a writer.
+      error_ = "a pipe cannot be read as a file";
+      return false;
+    }
+    if (acc == Access::Write && !pipeHasReader(name)) {
+      // Opening it would wait until some program reads the pipe.
+      error_ = "no program reads the pipe";
+      return false;
+    }
     u->fs.open(name, mode | (acc == Access::Read ? std::ios::in : std::ios::out));
-    if (!u->fs) return false;
+    if (!u->fs) {
+      error_ = "the device cannot be opened";
+      return false;
+    }
   } else if (acc == Access::Read) {
     if (!ex) {
       if (st == OpenStatus::Old) return false;
@@ -201,7 +281,10 @@ bool Io::open(int unit, const std::string& name, OpenStatus st, Access acc, bool
   } else {
     if (st == OpenStatus::Old && !ex) return false;
     std::error_code ec;
-    if (std::filesystem::is_directory(name, ec)) return false;
+    if (std::filesystem::is_directory(name, ec)) {
+      error_ = "it is a folder";
+      return false;
+    }
     // Through a symbolic link the file it points to is replaced, not the link.
     std::string target = name;
     if (std::filesystem::is_symlink(name, ec)) {

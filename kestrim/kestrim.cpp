@@ -185,8 +185,7 @@ void cmdList(Kestrim& k, const std::string& line) {
     return;
   }
   std::string rec;
-  while (io.readLine(k.io.file, rec) == gx::RdStat::Ok)
-    kqsay(k, kqtrim(rec.size() > 128 ? rec.substr(0, 128) : rec));
+  while (io.readLine(k.io.file, rec, 128) == gx::RdStat::Ok) kqsay(k, kqtrim(rec));
   io.close(k.io.file);
 }
 
@@ -434,7 +433,7 @@ const KqCommand kCommands[60] = {
     {"FLASH", [](Kestrim& k, KqLine& c) { cmdFlash(k, c.qual, c.value); }},
     {"REWIND",
      [](Kestrim& k, KqLine&) {
-       if (k.io.macro == 1) k.gx.io.rewind(k.io.in);
+       if (k.io.macro == 1 && !gx::gxmacrorewind(k.gx, k.io.in, k.io.out, "KESTRIM")) kqmacroend(k);
      }},
     {"REGSAV",
      [](Kestrim& k, KqLine&) {

@@ -4,12 +4,14 @@
 #include <array>
 #include <cctype>
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "gxlib/converse.h"
 #include "gxlib/fortio.h"
 #include "kestrim/kq.h"
+#include "kestrim/kqcmd.h"
 
 namespace kestrim {
 
@@ -125,6 +127,7 @@ class Synth {
   bool writeFailed_ = false;
   long long rejectedTotal_ = 0;
   std::string rayName_;
+  std::string cofRead_;   // the coefficient file read, never to be written over
 
   // Per pass.
   int mode_ = 2;
@@ -355,6 +358,18 @@ Synth::Pass Synth::pass(bool first) {
   // 11. The output ray set.
   if (first) {
     int ierr = 1;
+    if (!kqblank(rayName_)) {
+      // SYNTH/N name.cof names the coefficients; the same name as the
+      // output would put the rays in place of the coefficient file.
+      std::string file = kqstrip(rayName_);
+      if (!kqhasdot(file)) file += ".bin";
+      std::error_code ec;
+      if (std::filesystem::equivalent(file, kqstrip(cofRead_), ec)) {
+        say("?KQSYNTH- " + file + " is the coefficient file; the rays need another name.");
+        say("?KQSYNTH- No ray set written.");
+        return again();
+      }
+    }
     kqio(k_, channel_, rayName_, ierr);
     if (ierr != 0) {
       // The dialog still ends with its last question, so the answers that
@@ -588,6 +603,7 @@ void Synth::run(const std::string& line, char qual) {
     blank();
     return;
   }
+  cofRead_ = cofName;
 
   bool first = true;
   for (;;) {

@@ -198,7 +198,9 @@ void cmdAgp(Tavo& s, Command&) {
     if (b == std::string::npos) return;
     name = name.substr(b);
     if (s.gx.io.open(unit, name, gx::OpenStatus::New, gx::Access::Write)) break;
-    say(s, "Unable to open " + name);
+    say(s, "Unable to open " + name + (gx::Io::exists(name) ? " (it exists)" : s.gx.io.reason()));
+    // In a macro the next lines are its commands, not another name.
+    if (s.inout.cmd != gx::Io::kIn) return;
   }
   auto& io = s.gx.io;
   io.write(unit, std::string(gx::trimRight(s.title)));

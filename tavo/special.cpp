@@ -59,7 +59,9 @@ void special(Tavo& s, const std::string& line) {
     }
     if (io.isOpen(unit)) io.close(unit);
     if (io.open(unit, name, gx::OpenStatus::New, gx::Access::Write)) break;
-    say(s, "Unable to open " + name);
+    say(s, "Unable to open " + name + (gx::Io::exists(name) ? " (it exists)" : io.reason()));
+    // In a macro the next lines are its commands, not another name.
+    if (s.inout.cmd != gx::Io::kIn) return;
     name.clear();
   }
   double v[3] = {0.0, 0.0, 0.0};
