@@ -13,6 +13,7 @@
 # script fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD  # the targets work in scratch folders: every path they get is absolute
 
 secs=${1:-60}
 shift || true
@@ -38,19 +39,23 @@ fi
 cmake --build build-fuzz -j"$jobs" --target "${targets[@]}"
 
 mkdir -p build-fuzz/findings
+# Scratch folders of the targets, in memory where there is /dev/shm.
+scratch=$(mktemp -d "$( [ -w /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/tkfuzz.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
 failed=()
 for t in "${targets[@]}"; do
   name=${t%_fuzz}
-  work=build-fuzz/corpus/$name
+  work=$root/build-fuzz/corpus/$name
   mkdir -p "$work"
-  log=build-fuzz/$t.log
+  log=$root/build-fuzz/$t.log
   # setsid: no controlling terminal, so no input can reach /dev/tty.
   set +e
+  TK_FUZZ_SCRATCH=$scratch \
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:allocator_may_return_null=0 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    setsid -w "build-fuzz/$t" "$work" "fuzz/corpus/$name" \
+    setsid -w "$root/build-fuzz/$t" "$work" "$root/fuzz/corpus/$name" \
       -max_total_time="$secs" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
-      -print_final_stats=1 -artifact_prefix="build-fuzz/findings/$name-" >"$log" 2>&1
+      -print_final_stats=1 -artifact_prefix="$root/build-fuzz/findings/$name-" >"$log" 2>&1
   rc=$?
   set -e
   runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || true)
