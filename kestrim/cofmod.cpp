@@ -24,7 +24,7 @@ constexpr std::array<const char*, 4> kChromNames = {"Th%DE", "Ph%DE", "X%DE", "Y
 // The review dialog; false when the input ended part way.
 class Review {
  public:
-  Review(Kestrim& k, int in, int out, int echo) : k_(k), io_(k.gx.io), in_(in), out_(out), echo_(echo) {}
+  Review(Kestrim& k, int in, int out, int echo) : k_(k), in_(in), out_(out), echo_(echo) {}
 
   // A reply line; false at the end of the input.
   bool reply(const std::string& prompt, std::string& line) {
@@ -54,7 +54,6 @@ class Review {
  private:
   bool physical();
   Kestrim& k_;
-  gx::Io& io_;
   int in_, out_, echo_;
 };
 

@@ -1,0 +1,121 @@
+// Shared pieces of the fuzz targets: a scratch folder per process that is
+// emptied before every input, the guards that keep a session away from the
+// terminal device and the shell, and the cut of the input size.
+#pragma once
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace tkfuzz {
+
+namespace fs = std::filesystem;
+
+// Inputs beyond this are cut: the work per input stays bounded.
+constexpr size_t kMaxInput = 4096;
+
+inline std::string_view cut(const uint8_t* data, size_t size, size_t max = kMaxInput) {
+  return {reinterpret_cast<const char*>(data), size < max ? size : max};
+}
+
+// The scratch folder of this process, made once, emptied and entered
+// before every input. Every target runs inside it. It lives in memory when
+// it can (/dev/shm): a file replaced on disk is flushed at once.
+inline const fs::path& scratch() {
+  static const fs::path dir = [] {
+    std::error_code ec;
+    const char* env = std::getenv("TK_FUZZ_SCRATCH");
+    fs::path base = env && *env                         ? fs::path(env)
+                    : ::access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm")
+                                                        : fs::temp_directory_path(ec);
+    fs::path d = base / ("tkfuzz." + std::to_string(::getpid()));
+    fs::create_directories(d, ec);
+    std::atexit([] {
+      std::error_code e;
+      fs::remove_all(scratch(), e);
+    });
+    return d;
+  }();
+  return dir;
+}
+
+inline void freshScratch() {
+  std::error_code ec;
+  fs::current_path(scratch(), ec);
+  for (const auto& e : fs::directory_iterator(scratch(), ec)) fs::remove_all(e.path(), ec);
+  fs::current_path(scratch(), ec);
+}
+
+inline void writeFile(const std::string& name, std::string_view bytes) {
+  std::ofstream f(name, std::ios::binary);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A session must never reach the terminal device: the Tektronix driver's
+// destination is /dev/tty. Without a controlling terminal that open fails,
+// so the process leaves its session; if it still has one, it stops.
+inline void noTerminal() {
+  ::setsid();
+  int fd = ::open("/dev/tty", O_WRONLY | O_NOCTTY);
+  if (fd >= 0) {
+    ::close(fd);
+    std::fprintf(stderr, "fuzz: a controlling terminal is open; run under setsid\n");
+    std::exit(2);
+  }
+}
+
+// Names that lead out of the scratch folder: a slash next to a name
+// character ("/tmp", "a/b", "../x"). A lone "/" (end of a list) stays.
+inline bool leavesScratch(std::string_view line) {
+  auto nameChar = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-' ||
+           c == '~';
+  };
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] != '/') continue;
+    if (i + 1 < line.size() && nameChar(line[i + 1])) return true;
+    if (i > 0 && (std::isalpha(static_cast<unsigned char>(line[i - 1])) || line[i - 1] == '.'))
+      return true;
+  }
+  return false;
+}
+
+// The session input a whole-program target may give: lines that would run
+// a shell command ("$" first) or name a path outside the scratch folder
+// are dropped; NUL bytes become blanks (a terminal line holds none).
+inline std::string sessionInput(std::string_view text) {
+  std::string out;
+  size_t b = 0;
+  while (b < text.size()) {
+    size_t e = text.find('\n', b);
+    if (e == std::string_view::npos) e = text.size();
+    std::string line(text.substr(b, e - b));
+    for (char& c : line)
+      if (c == '\0') c = ' ';
+    size_t nb = line.find_first_not_of(" \t");
+    bool shell = nb != std::string::npos && line[nb] == '$';
+    if (!shell && !leavesScratch(line)) out += line + "\n";
+    b = e + 1;
+  }
+  return out;
+}
+
+}  // namespace tkfuzz
+
+// Belt and braces: no input may reach a shell, whatever a macro file made
+// inside the session holds. The programs run commands through system().
+extern "C" int system(const char*) { return -1; }
+
+// Scratch files need no durability: a sync to disk per committed file
+// would make every input that saves something cost tens of milliseconds.
+extern "C" int fsync(int) { return 0; }
+extern "C" int fdatasync(int) { return 0; }
