@@ -12,9 +12,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 namespace tkfuzz {
 
@@ -107,6 +111,36 @@ inline std::string sessionInput(std::string_view text) {
     b = e + 1;
   }
   return out;
+}
+
+#ifndef TK_SOURCE_DIR
+#define TK_SOURCE_DIR "."
+#endif
+
+// Example files a session target finds in its scratch folder: name, bytes.
+using Examples = std::vector<std::pair<std::string, std::string>>;
+
+inline Examples loadExamples(std::initializer_list<const char*> names) {
+  Examples ex;
+  for (const char* n : names) {
+    std::ifstream f(std::string(TK_SOURCE_DIR) + "/examples/" + n, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    ex.emplace_back(n, s.str());
+  }
+  return ex;
+}
+
+// One whole session on the input: a fresh scratch folder with the examples,
+// the input's lines as the terminal, the program's run() on them.
+template <class Run>
+int runSession(const Examples& ex, const uint8_t* data, size_t size, Run run) {
+  freshScratch();
+  for (const auto& e : ex) writeFile(e.first, e.second);
+  std::istringstream in(sessionInput(cut(data, size)));
+  std::ostringstream out;
+  run(in, out);
+  return 0;
 }
 
 }  // namespace tkfuzz

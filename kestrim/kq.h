@@ -2,6 +2,8 @@
 // command routines.
 #pragma once
 
+#include <algorithm>
+
 #include <string>
 
 #include "kestrim/state.h"
@@ -53,6 +55,30 @@ void kqeach(Kestrim& k, int from, F&& f) {
     if (!kqrays(k, 'R', n, x, th, y, ph, de)) break;
     f(n, x, th, y, ph, de);
   }
+}
+
+// The extent of the rays at distance z, over rays from..NTOT; with
+// skipSecond the second ray (the paraxial pair's angled one) is left out.
+struct Extent {
+  double xmin = 0, xmax = 0, ymin = 0, ymax = 0;
+};
+inline Extent kqextent(Kestrim& k, double z, int from, bool skipSecond) {
+  Extent e;
+  bool first = true;
+  kqeach(k, from, [&](int n, double x, double th, double y, double ph, double) {
+    if (skipSecond && n == 2) return;
+    const double X = x + z * th, Y = y + z * ph;
+    if (first) {
+      e.xmin = e.xmax = X;
+      e.ymin = e.ymax = Y;
+      first = false;
+    }
+    e.xmin = std::min(e.xmin, X);
+    e.xmax = std::max(e.xmax, X);
+    e.ymin = std::min(e.ymin, Y);
+    e.ymax = std::max(e.ymax, Y);
+  });
+  return e;
 }
 
 

@@ -253,20 +253,8 @@ void kqmapcmd(Kestrim& k, std::string& line, char qual, double value) {
     w = k.areg[0] / 1e6;
   } else {
     if (!kqplane(k, ximg, yimg, z)) return;
-    double xmin = 0, xmax = 0, ymin = 0, ymax = 0;
-    bool first = true;
-    kqeach(k, 3, [&](int, double x, double th, double y, double ph, double) {
-      const double X = x + z * th, Y = y + z * ph;
-      if (first) {
-        xmin = xmax = X;
-        ymin = ymax = Y;
-        first = false;
-      }
-      xmin = std::min(xmin, X);
-      xmax = std::max(xmax, X);
-      ymin = std::min(ymin, Y);
-      ymax = std::max(ymax, Y);
-    });
+    const Extent e = kqextent(k, z, 3, false);
+    const double xmin = e.xmin, xmax = e.xmax, ymin = e.ymin, ymax = e.ymax;
     kqsay(k, gx::fI(k.ntot, 7) + " rays.");
     kqsay(k, "Xmin = " + g12(1e6 * xmin) + " to Xmax = " + g12(1e6 * xmax) + " micron\t\t\tXrange = " +
                  g12(1e6 * (xmax - xmin)) + " micron");

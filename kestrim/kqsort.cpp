@@ -138,21 +138,8 @@ void Sort::run(const std::string& line) {
 
 bool Sort::grid() {
   // Extent at the plane: ray 1 and the beam rays.
-  double xmin = 0, xmax = 0, ymin = 0, ymax = 0;
-  bool first = true;
-  kqeach(k_, 1, [&](int n, double x, double th, double y, double ph, double) {
-    if (n == 2) return;
-    const double X = x + z_ * th, Y = y + z_ * ph;
-    if (first) {
-      xmin = xmax = X;
-      ymin = ymax = Y;
-      first = false;
-    }
-    xmin = std::min(xmin, X);
-    xmax = std::max(xmax, X);
-    ymin = std::min(ymin, Y);
-    ymax = std::max(ymax, Y);
-  });
+  const Extent e = kqextent(k_, z_, 1, true);
+  double xmin = e.xmin, xmax = e.xmax, ymin = e.ymin, ymax = e.ymax;
   say("Xmax = " + g13(xmax) + " X min = " + g13(xmin));
   say("Ymax = " + g13(ymax) + " Y min = " + g13(ymin));
   say("");

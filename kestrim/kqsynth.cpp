@@ -29,9 +29,10 @@ constexpr int kPromptColumn = 70;      // the SYNTH prompts all end here
 // More grid points than this per axis could never be written within the
 // ray limit; the cap keeps a huge request from looping for ever.
 constexpr double kMaxGridCount = 1e12;
-constexpr long kMaxRejections = 10000000;
 // Rejected draws one SYNTH may spend in all: an elongated object with flux
 // peaking can need 1e5 tries a ray, and a minute is all a user should wait.
+// One bound for the whole run (not per ray), so where it stops does not
+// hang on the time-of-day seed.
 constexpr long long kMaxTotalRejections = 20000000;
 
 std::string rightAligned(const std::string& s) {
@@ -427,7 +428,6 @@ Synth::Pass Synth::pass(bool first) {
     };
     for (long long n = 0; n < want && !stopped; ++n) {
       double x = 0, y = 0, u = 0, v = 0;
-      long rejected = 0;
       for (;;) {
         if (point(po, hx, hy, ro, x, y) && point(pa, hax, hay, ra, u, v)) break;
         if (++rejectedTotal_ > kMaxTotalRejections) {
@@ -435,12 +435,6 @@ Synth::Pass Synth::pass(bool first) {
               " random rays fell outside the object or aperture; stopped at " +
               std::to_string(count_) + " rays.");
           say("          Use fewer rays, a rounder object or aperture, or square apertures.");
-          stopped = true;
-          break;
-        }
-        if (++rejected >= kMaxRejections) {
-          say("?KQSYNTH- No ray passes the object and aperture in " + std::to_string(kMaxRejections) +
-              " tries.");
           stopped = true;
           break;
         }

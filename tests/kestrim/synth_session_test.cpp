@@ -160,8 +160,7 @@ TEST_F(SynthSession, RandomRaysThatKeepMissingAreBoundedInAll) {
   std::ostringstream out;
   EXPECT_EQ(kestrim::run(in, out), 0);
   const std::string t = out.str();
-  // The whole run is bounded; with an unlucky seed one ray alone may reach
-  // the per-ray bound first.
+  // The whole run is bounded by its total of rejected draws.
   const bool total = t.find("random rays fell outside the object or aperture; stopped at") != std::string::npos;
   const bool one = t.find("?KQSYNTH- No ray passes the object and aperture in") != std::string::npos;
   EXPECT_TRUE(total || one) << t;
