@@ -182,8 +182,8 @@ void cmdCouple(Tavo& s, Command&) {
   }
 }
 
-void excitationUnit(Tavo& s, char letter) {
-  switch (letter) {
+bool perturbation(Tavo& s, Command& c, double& dp) {
+  switch (c.letter) {
     case ' ': s.exciteUnit = 1; break;
     case 'G': s.exciteUnit = 2; break;
     case 'K': s.exciteUnit = 3; break;
@@ -192,20 +192,22 @@ void excitationUnit(Tavo& s, char letter) {
     default: break;  // another letter keeps the unit remembered last
   }
   if (s.exciteUnit < 1 || s.exciteUnit > 5) s.exciteUnit = 1;
-}
-
-void cmdChrom(Tavo& s, Command& c) {
-  if (!haveSystem(s)) return;
-  excitationUnit(s, c.letter);
-  double dp = c.value;
+  dp = c.value;
   if (c.letter == 'S') {
     std::string reply;
     if (askUntil(s, "Perturbation > ", reply, 0, [&](const std::string& r) {
           return gx::readReal(r, dp);
         }) == gx::Reply::End)
-      return;
+      return false;
   }
   if (dp == 0.0) dp = 0.5;
+  return true;
+}
+
+void cmdChrom(Tavo& s, Command& c) {
+  if (!haveSystem(s)) return;
+  double dp = 0.0;
+  if (!perturbation(s, c, dp)) return;
   chroma(s, dp);
   say(s, "Chromatic Aberration Coefficients   ");
   say(s, "Perturbation = " + gx::fF(dp, 9, 3) + "%");

@@ -58,9 +58,11 @@ gx::Reply ask(Tavo& s, std::string_view prompt, std::string& reply, size_t width
 gx::Reply askUntil(Tavo& s, std::string_view prompt, std::string& reply, size_t width,
                    const std::function<bool(const std::string&)>& accept);
 
-// The unit index of EXCITE and CHROM from the argument letter: blank 1,
-// G 2, K 3, M 4, O 5; any other letter keeps the index used last.
-void excitationUnit(Tavo& s, char letter);
+// The unit index and perturbation of EXCITE and CHROM: the index from the
+// argument letter (blank 1, G 2, K 3, M 4, O 5; another letter keeps the
+// index used last), the perturbation from the argument number, asked for
+// with letter S, 0.5 when zero. False when the input ended at the prompt.
+bool perturbation(Tavo& s, Command& c, double& dp);
 
 // Foundation commands.
 void cmdP(Tavo&, Command&);

@@ -119,17 +119,9 @@ void cmdExcite(Tavo& s, Command& c) {
     say(s, "No lens system loaded: type DATA first.");
     return;
   }
-  excitationUnit(s, c.letter);
+  double dp = 0.0;
+  if (!perturbation(s, c, dp)) return;
   const int unit = s.exciteUnit;
-  double dp = c.value;
-  if (c.letter == 'S') {
-    std::string reply;
-    if (askUntil(s, "Perturbation > ", reply, 0, [&](const std::string& r) {
-          return gx::readReal(r, dp);
-        }) == gx::Reply::End)
-      return;
-  }
-  if (dp == 0.0) dp = 0.5;
   const double factor = s.unitFactor[unit] != 0.0 ? s.unitFactor[unit] : 1.0;
   const std::string uname = unit == 1 ? " % " : std::string(kUnitNames[unit]);
   say(s, "Excitation Aberration Coefficients  (" + uname + ")");
