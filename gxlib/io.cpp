@@ -24,8 +24,11 @@ constexpr int kEofLimit = 1000;
 // No record of ours comes near this: a longer line (a binary file, a file
 // of one endless line) is not held in memory whole.
 constexpr size_t kMaxRecord = 65536;
+// A line that runs on this far without an end is not text at all (a huge
+// sparse file, /dev/zero as input): reading stops instead of skipping on.
+constexpr long long kMaxSkip = 16LL << 20;
 
-enum class LineStat { Ok, Long, End };
+enum class LineStat { Ok, Long, Endless, End };
 
 // One line of at most kMaxRecord characters; the rest of a longer line is
 // skipped up to its end, so the next read starts on the next line.
@@ -37,6 +40,7 @@ LineStat boundedLine(std::istream& is, std::string& s) {
     return LineStat::End;
   }
   bool any = false, tooLong = false;
+  long long skipped = 0;
   for (;;) {
     const int c = sb->sbumpc();
     if (c == std::char_traits<char>::eof()) {
@@ -46,10 +50,15 @@ LineStat boundedLine(std::istream& is, std::string& s) {
     }
     any = true;
     if (c == '\n') break;
-    if (s.size() < kMaxRecord)
+    if (s.size() < kMaxRecord) {
       s.push_back(static_cast<char>(c));
-    else
+    } else {
       tooLong = true;
+      if (++skipped > kMaxSkip) {
+        is.setstate(std::ios::eofbit | std::ios::failbit);
+        return LineStat::Endless;
+      }
+    }
   }
   return tooLong ? LineStat::Long : LineStat::Ok;
 }
@@ -151,8 +160,10 @@ RdStat Io::readLine(int unit, std::string& line, size_t width) {
   std::string s;
   if (unit == kIn) {
     out_.flush();
-    if (boundedLine(in_, s) == LineStat::End) {
-      // The terminal has ended: nothing more can ever be read.
+    const LineStat ls = boundedLine(in_, s);
+    if (ls == LineStat::End || ls == LineStat::Endless) {
+      // The terminal has ended (or sends bytes that never make a line):
+      // nothing more can ever be read.
       throw EndOfInput();
     }
     if (interactive_) midLine_ = false;
@@ -168,6 +179,8 @@ RdStat Io::readLine(int unit, std::string& line, size_t width) {
       return RdStat::Eof;
     }
     u.eofCount = 0;
+    // The unit now stands at its end: the rest of such a file is not read.
+    if (ls == LineStat::Endless) return RdStat::Err;
     // A fixed-width read takes its columns of any line; a free-format
     // record that long cannot be one of ours.
     if (ls == LineStat::Long && width == 0) return RdStat::Err;

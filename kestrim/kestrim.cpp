@@ -185,7 +185,10 @@ void cmdList(Kestrim& k, const std::string& line) {
     return;
   }
   std::string rec;
-  while (io.readLine(k.io.file, rec, 128) == gx::RdStat::Ok) kqsay(k, kqtrim(rec));
+  gx::RdStat st;
+  while ((st = io.readLine(k.io.file, rec, 128)) == gx::RdStat::Ok) kqsay(k, kqtrim(rec));
+  if (st == gx::RdStat::Err)
+    kqsay(k, "?LIST- Listing stopped: " + name + " has a line without end or cannot be read.");
   io.close(k.io.file);
 }
 

@@ -51,7 +51,7 @@ void kqdeltae(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
   name = kqstrip(name);
   if (!kqhasdot(name)) name = kqcut26(name) + ".fit";
   if (!io.open(kUnit, name, gx::OpenStatus::Replace, gx::Access::Write)) {
-    kqsay(k, "?KQDELTAE - Unable to open " + name);
+    kqsay(k, "?KQDELTAE - Unable to open " + name + io.reason());
     return;
   }
   kqsay(k, "DE histogram file is: " + name);

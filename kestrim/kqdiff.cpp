@@ -40,7 +40,7 @@ void kqdiff(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
   name = kqstem(name) + ".fit";
   kqsay(k, std::string(20, ' ') + "Output in file " + name);
   if (!io.open(kUnit, name, gx::OpenStatus::Replace, gx::Access::Write)) {
-    kqsay(k, "?KQDIFF - Unable to open " + name);
+    kqsay(k, "?KQDIFF - Unable to open " + name + io.reason());
     kqsay(k, "");
     kqsay(k, "");
     return;

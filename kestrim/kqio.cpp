@@ -249,8 +249,10 @@ void kqdump(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
   }
   kqsay(k, "Reading dump file: " + name);
   std::string rec;
-  if (io.readLine(kDumpUnit, rec) != gx::RdStat::Ok) {
-    kqsay(k, "?KQDUMP- " + name + " is empty: no caption line.");
+  if (const gx::RdStat st = io.readLine(kDumpUnit, rec); st != gx::RdStat::Ok) {
+    kqsay(k, st == gx::RdStat::Eof
+                 ? "?KQDUMP- " + name + " is empty: no caption line."
+                 : "?KQDUMP- The first line of " + name + " is too long or cannot be read: not a dump file.");
     io.close(kDumpUnit);
     return;
   }
@@ -271,8 +273,13 @@ void kqdump(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
   int stars = 1;
   double v[7] = {0, 0, 0, 0, 0, 0, 0};   // null values keep the last ray's
   double demin = 0, demax = 0;
+  bool damaged = false;
   for (;;) {
-    if (io.readLine(kDumpUnit, rec) != gx::RdStat::Ok) break;
+    const gx::RdStat st = io.readLine(kDumpUnit, rec);
+    if (st != gx::RdStat::Ok) {
+      damaged = st == gx::RdStat::Err;
+      break;
+    }
     ++k.ntot;
     if (k.ntot % 100 == 0) {
       if (stars == 50) {
@@ -306,6 +313,9 @@ void kqdump(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
     if (k.ntot == 1 || v[5] > demax) demax = v[5];
   }
   io.close(kDumpUnit);
+  if (damaged)
+    kqsay(k, "%KQDUMP- Reading stopped at a line of " + name +
+                 " that is too long or cannot be read; the rays before it are kept.");
   kqsay(k, gx::fI(k.ntot, 6) + " rays in data file.");
   kqsay(k, "");
   std::string none;

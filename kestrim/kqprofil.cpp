@@ -89,7 +89,7 @@ void kqprofile(Kestrim& k, std::string& line, char option, double /*value*/) {
   kqsay(k, std::string(20, ' ') + "Output in file " + name);
   const int unit = k.io.file;
   if (!io.open(unit, name, gx::OpenStatus::Replace, gx::Access::Write)) {
-    kqsay(k, "?KQPROFILE - Unable to open " + name);
+    kqsay(k, "?KQPROFILE - Unable to open " + name + io.reason());
     kqsay(k, "");
     kqsay(k, "");
     return;

@@ -87,7 +87,7 @@ void Sort::run(const std::string& line) {
   const bool withGrid = qual_ != 'C';
   if (withGrid) {
     if (!io_.open(kUnit, name, gx::OpenStatus::Replace, gx::Access::Write)) {
-      say("?KQSORT - Unable to open " + name);
+      say("?KQSORT - Unable to open " + name + io_.reason());
       say("");
       say("");
       return;

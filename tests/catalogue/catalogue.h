@@ -9,6 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -196,6 +199,98 @@ void runCase(const Case& c, Run run) {
   if (::testing::Test::HasFailure()) ADD_FAILURE() << "session output:\n" << said;
   unmount();
   fs::remove_all(dir);
+}
+
+// One sequential binary record: byte count, payload, byte count.
+inline std::string record(const std::string& payload) {
+  std::string m(4, '\0');
+  const std::uint32_t n = static_cast<std::uint32_t>(payload.size());
+  std::memcpy(m.data(), &n, 4);
+  return m + payload + m;
+}
+
+// One ray vector of a ray set: x, th, y, ph, de.
+inline std::string ray(double x, double th, double y, double ph, double de) {
+  double v[5] = {x, th, y, ph, de};
+  return record(std::string(reinterpret_cast<const char*>(v), sizeof v));
+}
+
+inline std::string ray(double x) { return ray(x, 0.0, x, 0.0, 0.0); }
+
+inline std::string caption(const std::string& text) {
+  return record((text + std::string(100, ' ')).substr(0, 100));
+}
+
+// A caption and n rays along the diagonal: no paraxial pair.
+inline std::string raySet(const std::string& text, int n) {
+  std::string s = caption(text);
+  for (int k = 0; k < n; ++k) s += ray(1e-6 * k);
+  return s;
+}
+
+// A set with its paraxial pair (both images 1 mm behind the reference
+// plane) and n rays on a 1 um spiral with slopes and energies.
+inline std::string beamSet(const std::string& text, int n) {
+  std::string s = caption(text) + ray(0, 0, 0, 0, 0) + ray(1e-6, -1e-3, 1e-6, -1e-3, 0);
+  for (int k = 0; k < n; ++k) {
+    const double a = 0.7 * k, r = 1e-6 * (k + 1) / n;
+    s += ray(r * std::cos(a), 1e-4 * std::sin(a), r * std::sin(a), -1e-4 * std::cos(a), 0.01 * (k % 7 - 3));
+  }
+  return s;
+}
+
+// ---- Makers of the cases' files ----------------------------------------
+
+inline std::string example(const std::string& name) {
+  return slurp(fs::path(TK_SOURCE_DIR) / "examples" / name);
+}
+
+// Lines from..to (1-based) of a text.
+inline std::string lines(const std::string& text, int from, int to) {
+  std::istringstream in(text);
+  std::string out, line;
+  for (int k = 1; std::getline(in, line); ++k)
+    if (k >= from && k <= to) out += line + "\n";
+  return out;
+}
+
+// The text with line n replaced.
+inline std::string withLine(const std::string& text, int n, const std::string& repl) {
+  std::istringstream in(text);
+  std::string out, line;
+  for (int k = 1; std::getline(in, line); ++k) out += (k == n ? repl : line) + "\n";
+  return out;
+}
+
+// Reproducible binary junk.
+inline std::string junk(size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  for (auto& c : s) {
+    seed = seed * 1103515245u + 12345u;
+    c = static_cast<char>(seed >> 16);
+  }
+  return s;
+}
+
+// Fills the small file system to its last byte.
+inline void fillUp(const fs::path& dir) {
+  std::ofstream f(dir / "full" / "filler", std::ios::binary);
+  std::string block(1024, 'x');
+  for (int k = 0; k < 64 && f; ++k) f << block << std::flush;
+}
+
+inline void link(const fs::path& dir, const std::string& name, const std::string& to) {
+  fs::create_symlink(to, dir / name);
+}
+
+inline void fifo(const fs::path& dir, const std::string& name) {
+  ASSERT_EQ(::mkfifo((dir / name).c_str(), 0644), 0);
+}
+
+// A sparse file of the given size: all zero bytes, no line end anywhere.
+inline void sparse(const fs::path& p, off_t size) {
+  std::ofstream(p).close();
+  ASSERT_EQ(::truncate(p.c_str(), size), 0);
 }
 
 // Case names as test names.

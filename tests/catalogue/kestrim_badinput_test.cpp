@@ -13,71 +13,10 @@
 namespace catalogue {
 namespace {
 
-std::string example(const std::string& name) {
-  return slurp(fs::path(TK_SOURCE_DIR) / "examples" / name);
-}
-
-std::string lines(const std::string& text, int from, int to) {
-  std::istringstream in(text);
-  std::string out, line;
-  for (int k = 1; std::getline(in, line); ++k)
-    if (k >= from && k <= to) out += line + "\n";
-  return out;
-}
-
-std::string withLine(const std::string& text, int n, const std::string& repl) {
-  std::istringstream in(text);
-  std::string out, line;
-  for (int k = 1; std::getline(in, line); ++k) out += (k == n ? repl : line) + "\n";
-  return out;
-}
-
-std::string junk(size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  for (auto& c : s) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>(seed >> 16);
-  }
-  return s;
-}
-
-// One sequential binary record: byte count, payload, byte count.
-std::string record(const std::string& payload) {
-  std::string m(4, '\0');
-  const std::uint32_t n = static_cast<std::uint32_t>(payload.size());
-  std::memcpy(m.data(), &n, 4);
-  return m + payload + m;
-}
-
-std::string ray(double x) {
-  double v[5] = {x, 0.0, x, 0.0, 0.0};
-  return record(std::string(reinterpret_cast<const char*>(v), sizeof v));
-}
-
-std::string raySet(const std::string& caption, int n) {
-  std::string s = record((caption + std::string(100, ' ')).substr(0, 100));
-  for (int k = 0; k < n; ++k) s += ray(1e-6 * k);
-  return s;
-}
-
 const File kCof{"triplet.cof", example("triplet.cof")};
 const File kBeam{"beam.txt", example("beam.txt")};
 // The answers of one regular pass of about 100 rays, then quit.
 const std::string kPass = "2\n100\n\n10,10\n0,0\n1,1\n0,0\n0\n0,0\nQ\n";
-
-void fillUp(const fs::path& dir) {
-  std::ofstream f(dir / "full" / "filler", std::ios::binary);
-  std::string block(1024, 'x');
-  for (int k = 0; k < 64 && f; ++k) f << block << std::flush;
-}
-
-void link(const fs::path& dir, const std::string& name, const std::string& to) {
-  fs::create_symlink(to, dir / name);
-}
-
-void fifo(const fs::path& dir, const std::string& name) {
-  ASSERT_EQ(::mkfifo((dir / name).c_str(), 0644), 0);
-}
 
 std::vector<Case> kestrimCases() {
   std::vector<Case> v;

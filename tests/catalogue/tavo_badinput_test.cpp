@@ -9,10 +9,6 @@
 namespace catalogue {
 namespace {
 
-std::string example(const std::string& name) {
-  return slurp(fs::path(TK_SOURCE_DIR) / "examples" / name);
-}
-
 // The triplet with line n replaced (1 = title).
 std::string tripletWith(int n, const std::string& text) {
   std::istringstream in(example("triplet.tav"));
@@ -29,32 +25,8 @@ std::string tripletHead(int lines) {
   return out;
 }
 
-std::string junk(size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  for (auto& c : s) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>(seed >> 16);
-  }
-  return s;
-}
-
 const File kTriplet{"triplet.tav", example("triplet.tav")};
 const File kCof{"triplet.cof", example("triplet.cof")};
-
-void fillUp(const fs::path& dir) {
-  // Fill the small file system to its last byte.
-  std::ofstream f(dir / "full" / "filler", std::ios::binary);
-  std::string block(1024, 'x');
-  for (int k = 0; k < 64 && f; ++k) f << block << std::flush;
-}
-
-void link(const fs::path& dir, const std::string& name, const std::string& to) {
-  fs::create_symlink(to, dir / name);
-}
-
-void fifo(const fs::path& dir, const std::string& name) {
-  ASSERT_EQ(::mkfifo((dir / name).c_str(), 0644), 0);
-}
 
 bool noTemporaries(const fs::path& dir) {
   for (const auto& e : fs::recursive_directory_iterator(dir))
@@ -256,6 +228,7 @@ std::vector<Case> tavoCases() {
   v.push_back({"HelpFileWithEscapes", {{"tavo.hlp", "#HELP\nPress \x1b[31mred\x1b[0m\n"}}, "HELP\n\nEXIT\n",
                {"Press ?[31mred?[0m"}, {}, {"\x1b"}});
   v.push_back({"HelpPathMissing", {}, "HELP/S /nonexistent/x.hlp\nHELP\nEXIT\n", {"does not exist."}});
+  v.push_back({"TerminalWithoutLineEnd", {}, std::string((16 << 20) + 100, '\0'), {}});
   return v;
 }
 
