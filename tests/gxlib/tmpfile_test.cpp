@@ -3,6 +3,8 @@
 // meanwhile, and temporaries of dead writers are cleared.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,13 +24,23 @@ size_t entries(const std::string& dir) {
 }
 
 // Starts a child that writes name through a unit and stops in the middle;
-// returns its pid once the records are on their way.
-pid_t stalledWriter(const std::string& name, gx::OpenStatus st) {
+// returns its pid once the records are on their way. namedOnly: the child
+// sees an empty /proc (a mount namespace of its own), so unnamed files
+// cannot be reopened and a named temporary is used; -2 when this machine
+// does not allow that.
+pid_t stalledWriter(const std::string& name, gx::OpenStatus st, bool namedOnly = false) {
   int p[2];
   if (::pipe(p) != 0) return -1;
   pid_t pid = ::fork();
   if (pid == 0) {
     ::close(p[0]);
+    if (namedOnly && (::unshare(CLONE_NEWNS) != 0 ||
+                      ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                      ::mount("tmpfs", "/proc", "tmpfs", 0, "size=4k") != 0)) {
+      char c = 's';
+      if (::write(p[1], &c, 1) != 1) ::_exit(3);
+      ::_exit(4);
+    }
     std::istringstream in;
     std::ostringstream out;
     gx::Lib g(in, out);
@@ -44,6 +56,10 @@ pid_t stalledWriter(const std::string& name, gx::OpenStatus st) {
   char c;
   if (::read(p[0], &c, 1) != 1) pid = -1;
   ::close(p[0]);
+  if (pid > 0 && c == 's') {
+    ::waitpid(pid, nullptr, 0);
+    return -2;
+  }
   return pid;
 }
 }  // namespace
@@ -110,4 +126,34 @@ TEST(Temporaries, AReplacedFileKeepsItsPermissions) {
   EXPECT_TRUE(s.g.io.close(3));
   EXPECT_EQ(d.read("keep.tav"), "new\n");
   EXPECT_EQ(std::filesystem::status(d.file("keep.tav")).permissions(), std::filesystem::perms(0640));
+}
+
+// Where unnamed files cannot be had, the named temporary beside the target
+// is removed by the signals that can be caught, and one left by SIGKILL is
+// cleared by the next write of the same target.
+TEST(Temporaries, NamedTemporariesGoWithTheWriter) {
+  for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
+    TempDir d;
+    d.write("old.cof", "old\n");
+    pid_t pid = stalledWriter(d.file("old.cof"), gx::OpenStatus::Unknown, true);
+    if (pid == -2) GTEST_SKIP() << "no private mount namespace here";
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(entries(d.path()), 2u) << "no named temporary beside the target";
+    ::kill(pid, sig);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status)) << sig;
+    EXPECT_EQ(d.read("old.cof"), "old\n") << sig;
+    if (sig != SIGKILL) {
+      EXPECT_EQ(entries(d.path()), 1u) << "signal " << sig << " left its temporary";
+      continue;
+    }
+    EXPECT_EQ(entries(d.path()), 2u);
+    Session s;
+    ASSERT_TRUE(s.g.io.open(20, d.file("old.cof"), gx::OpenStatus::Unknown, gx::Access::Write));
+    s.g.io.write(20, "new");
+    EXPECT_TRUE(s.g.io.close(20));
+    EXPECT_EQ(d.read("old.cof"), "new\n");
+    EXPECT_EQ(entries(d.path()), 1u) << "the dead writer's temporary was not cleared";
+  }
 }
