@@ -160,7 +160,8 @@ void kqplot(Kestrim& k, std::string& line, char qual, double /*value*/) {
     dh = p.xmax - p.xmin;
     dv = p.ymax - p.ymin;
     if (std::fabs(static_cast<double>(dh) * dv) >= 1e-30 && std::isfinite(dh * dv)) break;
-    kqsay(k, "Zero range on one axis");
+    kqsay(k, std::isfinite(dh * dv) ? "Zero range on one axis"
+                                     : "Limits beyond single precision on one axis");
     summary(k, r);
   }
   // Limits typed the wrong way round still make a box.

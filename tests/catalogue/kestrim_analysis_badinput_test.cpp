@@ -48,7 +48,7 @@ std::vector<Case> analysisCases() {
   v.push_back({"PlotLimitsNotANumber", {kSet}, data + "PLOT/U\nY\nX\nT\nnan,nan\n\n-1e-6,1e-6\nNTOT\nEXIT\n",
                {"Total number of ray vectors =      62"}, {"kestrim.run"}});
   v.push_back({"PlotLimitsHuge", {kSet}, data + "PLOT/U\nY\nX\nT\n-1e308,1e308\n\nX\nY\nT\n\n\nNTOT\nEXIT\n",
-               {"Total number of ray vectors =      62"}, {"kestrim.run"}});
+               {" Limits beyond single precision on one axis", "Total number of ray vectors =      62"}, {"kestrim.run"}});
   v.push_back({"PlotAllRaysEqual", {{"e.bin", caption("Same") + ray(0, 0, 0, 0, 0) + ray(0, 0, 0, 0, 0) +
                                                   ray(1e-6, 0, 1e-6, 0, 0) + ray(1e-6, 0, 1e-6, 0, 0)}},
                "DATA e\nPLOT/U\nX\nY\nT\n\n\nX\nY\nT\n0,2e-6\n-1e-6,1e-6\nNTOT\nEXIT\n",
