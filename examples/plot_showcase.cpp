@@ -3,8 +3,8 @@
 // Greek letters, sub- and superscripts, special symbols and a box.
 //
 // usage: plot_showcase DEVICE [tek-destination]
-//   Q PostScript (pltNN.ps), H or P HP-GL (H1.hgl, P1.hgl), S Tektronix
-//   (written to the destination, default showcase.tek).
+//   Q PostScript (pltNN.ps), V SVG (pltNN.svg), H or P HP-GL (H1.hgl,
+//   P1.hgl), S Tektronix (written to the destination, default showcase.tek).
 #include <cmath>
 #include <iostream>
 #include <sstream>

@@ -93,10 +93,12 @@ int gxparam(Lib& g, int in, int out, int echo, const std::string& line, char opt
         } else {
           hpline(g, pen);
           pscolset(g, static_cast<float>(pen));
+          svgcolset(g, static_cast<float>(pen));
           g.io.write(out, " Pen set to " + std::to_string(pen));
         }
       } else {
         pswidset(g, static_cast<float>(-value));
+        svgwidset(g, static_cast<float>(-value));
         g.io.write(out, " Line width set to " + num(-value));
         // The HP-GL driver reads a negative pen as a width in 0.15 mm steps.
         double hp = std::trunc(value - 0.5);

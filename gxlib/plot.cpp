@@ -70,6 +70,18 @@ struct PsDriver final : Driver {
   void pen(Lib& g, int p) const override { pscolset(g, static_cast<float>(p)); }
 };
 
+struct SvgDriver final : Driver {
+  void start(Lib& g, float, float, float, float, float, int&) const override {
+    svgstart(g, g.plot.in, g.plot.out);
+  }
+  void point(Lib& g, float x, float y, int pen) const override { svgplot(g, x, y, pen); }
+  void end(Lib& g) const override { svgclear(g); }
+  void quit(Lib& g) const override { svgend(g); }
+  void scale(Lib& g, float s, float xo, float yo) const override { svgscale(g, s, xo, yo); }
+  void clear(Lib& g) const override { g.plot.svg.autoClear = g.plot.autoClear; }
+  void pen(Lib& g, int p) const override { svgcolset(g, static_cast<float>(p)); }
+};
+
 struct HpDriver final : Driver {
   explicit HpDriver(char d) : letter(d) {}
   char letter;
@@ -110,6 +122,7 @@ struct MissingDriver final : Driver {
 
 const TekDriver kTek;
 const PsDriver kPs;
+const SvgDriver kSvg;
 const HpDriver kHpH('H');
 const HpDriver kHpP('P');
 const NullDriver kNull;
@@ -125,6 +138,7 @@ char deviceCode(char device) {
 const Driver& driverFor(char device) {
   switch (deviceCode(device)) {
     case 'Q': return kPs;
+    case 'V': return kSvg;
     case 'H': return kHpH;
     case 'P': return kHpP;
     case 'U': return kNull;
@@ -264,6 +278,7 @@ void gxscale(Lib& g, int inunit, int outunit, int echo, char device, const std::
   std::string nm = trimmedName(name);
   if (!nm.empty()) {
     if (d == 'Q' || d == '*') psoutput(g, nm);
+    if (d == 'V' || d == '*') svgoutput(g, nm);
     if (d == 'P' || d == 'H' || d == '*') hpfile(g, nm);
     return;
   }
@@ -279,6 +294,7 @@ void gxscale_it(Lib& g, char device, float scale, float xoffset, float yoffset) 
   const char d = plotUpper(device);
   if (d == '*' || d == 'S' || d == ' ' || d == '\0') kTek.scale(g, scale, xoffset, yoffset);
   if (d == '*' || d == 'Q') kPs.scale(g, scale, xoffset, yoffset);
+  if (d == '*' || d == 'V') kSvg.scale(g, scale, xoffset, yoffset);
   if (d == '*' || d == 'P' || d == 'H') kHpH.scale(g, scale, xoffset, yoffset);
 }
 
@@ -289,6 +305,7 @@ void gxclear(Lib& g, char flag) {
   if (f == 'E') g.plot.autoClear = 1;
   if (f == 'D') g.plot.autoClear = 0;
   kPs.clear(g);
+  kSvg.clear(g);
   hpclear(g, f);
 }
 
@@ -298,6 +315,7 @@ void gxfont(Lib& g, int n) {
 
 void gxquit(Lib& g, char) {
   kPs.quit(g);
+  kSvg.quit(g);
   kHpH.quit(g);
 }
 

@@ -6,7 +6,8 @@
 //
 // Devices: 'S' or blank the Tektronix terminal, 'Q' a PostScript file,
 // 'H' an HP-GL/2 file for a page printer, 'P' an HP-GL file for a pen
-// plotter, 'U' no output, 'O' not available; '*' (settings) all devices.
+// plotter, 'V' an SVG file for a web browser, 'U' no output, 'O' not
+// available; '*' (settings) all devices.
 //
 // Reals are single precision, as the plot files and screens need no more.
 // The state lives in Lib::plot (plotstate.h).
@@ -44,7 +45,7 @@ void gxend(Lib& g, char device);
 // 'E' auto-clear on, 'D' off, anything else leaves it.
 void gxclear(Lib& g, char flag);
 void gxfont(Lib& g, int n);
-// Closes the PostScript and HP-GL files (declared in gxlib.h too).
+// Closes the PostScript, SVG and HP-GL files (declared in gxlib.h too).
 void gxquit(Lib& g, char device);
 
 // Settings of the shared state that callers change directly.
@@ -107,6 +108,20 @@ void pscolset(Lib& g, float c);
 void psoutput(Lib& g, const std::string& name);
 // Red, green and blue of a colour number.
 void pscolour(int n, float& r, float& gr, float& b);
+
+// ---- SVG file driver -----------------------------------------------------
+
+// The PostScript page (11 x 8.5 inch landscape, 1/1000 inch) as an SVG
+// image: files pltNN.svg numbered from the counter "num.svg".
+void svgstart(Lib& g, int inunit, int outunit);
+void svgplot(Lib& g, float x, float y, int pen);
+void svgclear(Lib& g);  // ends a plot: the path being written is completed
+void svgend(Lib& g);    // closes the file
+void svgscale(Lib& g, float s, float xoffmm, float yoffmm);
+void svgwidset(Lib& g, float w);
+void svgcolset(Lib& g, float c);
+// '*' goes back to numbered files; other non-blank text becomes the name.
+void svgoutput(Lib& g, const std::string& name);
 
 // ---- HP-GL file driver --------------------------------------------------
 

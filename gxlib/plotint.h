@@ -15,6 +15,7 @@ constexpr float kRoot2 = 1.4142135f;
 constexpr int kPsUnit = 73;
 constexpr int kHpUnit = 74;
 constexpr int kCounterUnit = 75;
+constexpr int kSvgUnit = 76;
 
 // One device: every operation of the plot layer that reaches a device.
 struct Driver {
@@ -28,6 +29,10 @@ struct Driver {
   virtual void clear(Lib& g) const = 0;
   virtual void pen(Lib& g, int p) const = 0;
 };
+
+// The next two-digit run number of the numbered plot files from their
+// counter file (num.ps, num.svg); after 99 comes 1.
+int nextPlotRun(Lib& g, int run, const std::string& counter);
 
 // The device letter as dispatched: upper case, blank meaning the terminal.
 char deviceCode(char device);

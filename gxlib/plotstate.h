@@ -70,6 +70,29 @@ struct HpState {
   int count = 0;          // point records on the current line
 };
 
+// SVG plot file driver: the PostScript page in the same units, written as
+// stroked paths.
+struct SvgState {
+  bool open = false;
+  std::string name;     // the open file
+  std::string defined;  // user-defined name, blank for numbered files
+  int run = 0;          // run number 1..99
+  float width = 1.0f;   // line width and colour number, as LINE sets them
+  float colour = 1.0f;
+  float scale = 1.0f, xoff = 0, yoff = 0;  // offsets in page units
+  float ax = 0, bx = 0, ay = 0, by = 0;
+  int autoClear = 1;
+  // The path element being written: its stroke, and whether it has begun.
+  bool inPath = false;
+  int pathWidth = 0;
+  int pathColour = 0;
+  int segments = 0;       // draws in the path element
+  std::string line;       // the record being packed
+  // The current point (page units, y up) and whether a move is pending.
+  int curX = 0, curY = 0;
+  bool moved = true;
+};
+
 // Axis settings of the tick and label routine.
 struct MarkSettings {
   float tick = 1.0f;   // K: tick length, text units
@@ -119,6 +142,7 @@ struct PlotState {
   CrState cr;
   PsState ps;
   HpState hp;
+  SvgState svg;
   // Font 0, built on first use: 256 characters of up to 30 points.
   std::vector<Font0Point> font0;
 };

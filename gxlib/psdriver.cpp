@@ -42,27 +42,6 @@ std::string fileName(const PsState& s) {
   return "plt" + n + ".ps";
 }
 
-// The next run number from the counter file; the one in memory plus one
-// when the counter cannot be read and rewritten. After 99 comes 1.
-int nextRun(Lib& g, int run) {
-  auto step = [](long long n) { return (n < 0 || n >= 99) ? 1 : static_cast<int>(n + 1); };
-  long long n = run;
-  bool ok = true;
-  if (Io::exists("num.ps")) {
-    ok = false;
-    if (g.io.open(kCounterUnit, "num.ps", OpenStatus::Old, Access::Read)) {
-      ok = g.io.readListInt(kCounterUnit, &n, 1) == RdStat::Ok;
-      g.io.close(kCounterUnit);
-    }
-  }
-  if (!ok) return step(run);
-  int next = step(n);
-  if (!g.io.open(kCounterUnit, "num.ps", OpenStatus::Unknown, Access::Write)) return step(run);
-  g.io.write(kCounterUnit, fI(next, 5));
-  if (!g.io.close(kCounterUnit)) return step(run);
-  return next;
-}
-
 int widthUnits(const PsState& s) {
   int w = gxnint(s.width * 5.0f * s.scale);
   return w < 1 ? 1 : (w > 99 ? 99 : w);
@@ -158,6 +137,27 @@ void closeFile(Lib& g) {
 
 }  // namespace
 
+// The next run number from the counter file; the one in memory plus one
+// when the counter cannot be read and rewritten. After 99 comes 1.
+int nextPlotRun(Lib& g, int run, const std::string& counter) {
+  auto step = [](long long n) { return (n < 0 || n >= 99) ? 1 : static_cast<int>(n + 1); };
+  long long n = run;
+  bool ok = true;
+  if (Io::exists(counter)) {
+    ok = false;
+    if (g.io.open(kCounterUnit, counter, OpenStatus::Old, Access::Read)) {
+      ok = g.io.readListInt(kCounterUnit, &n, 1) == RdStat::Ok;
+      g.io.close(kCounterUnit);
+    }
+  }
+  if (!ok) return step(run);
+  int next = step(n);
+  if (!g.io.open(kCounterUnit, counter, OpenStatus::Unknown, Access::Write)) return step(run);
+  g.io.write(kCounterUnit, fI(next, 5));
+  if (!g.io.close(kCounterUnit)) return step(run);
+  return next;
+}
+
 void psstart(Lib& g, int inunit, int outunit) {
   PsState& s = g.plot.ps;
   const int out = outunit < 1 ? 6 : outunit;
@@ -172,14 +172,14 @@ void psstart(Lib& g, int inunit, int outunit) {
     resetExtent(s);
     if (s.autoClear == 1) {
       closeFile(g);
-      s.run = nextRun(g, s.run);
+      s.run = nextPlotRun(g, s.run, "num.ps");
       if (openFile(g, out)) {
         g.io.write(out, " ");
         g.io.write(out, " New plot file " + s.name + " opened.");
       }
     }
   } else {
-    s.run = nextRun(g, s.run);
+    s.run = nextPlotRun(g, s.run, "num.ps");
     openFile(g, out);
     resetExtent(s);
   }

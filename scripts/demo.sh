@@ -33,6 +33,9 @@ if command -v gs >/dev/null; then
     echo "Spot map rendered: demo/spot.png"
   fi
 fi
+if [ -f plt01.svg ]; then
+  echo "Spot map for a web browser: demo/plt01.svg"
+fi
 echo
 echo "Demonstration files in demo/:"
 ls -1

@@ -13,6 +13,11 @@ command -v gfortran >/dev/null || need+=(gfortran)
 command -v gs >/dev/null || need+=(ghostscript)
 command -v hp2xx >/dev/null || need+=(hp2xx)
 command -v tek2plot >/dev/null || need+=(plotutils)
+# The SVG plot files: a headless browser renders them, Python's XML parser
+# reads them, libpng reads the renderings back.
+command -v chromium >/dev/null || need+=(chromium)
+command -v python3 >/dev/null || need+=(python3)
+[ -f /usr/include/png.h ] || need+=(libpng-dev)
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"
   if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi

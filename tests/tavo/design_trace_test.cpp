@@ -121,4 +121,40 @@ TEST_F(TraceSession, SettingsRepeatAndUnwritableFile) {
   EXPECT_TRUE(std::filesystem::is_directory("trace.dat"));
 }
 
+// The same trace on the PostScript and the SVG device: a draw for every
+// draw, the SVG file a well-formed page of its own counter's number.
+TEST_F(TraceSession, SvgDeviceDrawsWhatPostScriptDraws) {
+  const std::string out = run("DATA triplet\nTRACE Q\n\n\nTRACE V\n\n\nTRACE/v 100\n\n\n");
+  EXPECT_NE(out.find(" Plot written to: plt01.svg"), std::string::npos) << out;
+  EXPECT_NE(out.find(" Plot written to: plt02.svg"), std::string::npos) << out;
+  auto slurp = [](const char* name) {
+    std::ifstream f(name, std::ios::binary);
+    std::ostringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+  };
+  auto count = [](const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+    return n;
+  };
+  // Draws: " vl " records in PostScript, L commands inside the SVG paths.
+  auto svgDraws = [&](const std::string& svg) {
+    size_t n = 0;
+    for (size_t p = svg.find(" d=\""); p != std::string::npos; p = svg.find(" d=\"", p + 1))
+      n += count(svg.substr(p, svg.find('"', p + 4) - p), "L");
+    return n;
+  };
+  const std::string ps = slurp("plt01.ps"), svg = slurp("plt01.svg"), fewer = slurp("plt02.svg");
+  EXPECT_GT(count(ps, " vl "), 500u);
+  EXPECT_EQ(svgDraws(svg), count(ps, " vl "));
+  // 100 steps instead of 250 on each of the two trajectories.
+  EXPECT_LT(svgDraws(fewer), svgDraws(svg) - 250);
+  EXPECT_EQ(slurp("num.svg"), "    2\n");
+  EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
+  if (std::system("command -v python3 >/dev/null 2>&1") == 0) {
+    EXPECT_EQ(std::system("python3 -c \"import xml.etree.ElementTree as E; E.parse('plt01.svg')\""), 0);
+  }
+}
+
 }  // namespace
