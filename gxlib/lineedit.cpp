@@ -206,7 +206,10 @@ void History::load() {
 
 bool History::add(const std::string& raw) {
   std::string line = raw;
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  // Trailing blanks (a completed word brings one) mean nothing to a command.
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ' ||
+                           line.back() == '\t'))
+    line.pop_back();
   if (line.find_first_not_of(" \t") == std::string::npos) return false;
   if (line.size() > kMaxHistoryLine || line.find('\n') != std::string::npos) return false;
   if (!entries_.empty() && entries_.back() == line) return false;
@@ -372,7 +375,7 @@ bool LineEditor::readLine(std::string_view prompt, std::string& line) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   if (m.history.add(line)) {
     HistEvent ev;
-    ::history(m.hist, &ev, H_ENTER, line.c_str());
+    ::history(m.hist, &ev, H_ENTER, m.history.entries().back().c_str());
   }
   return true;
 }

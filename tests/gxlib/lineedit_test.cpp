@@ -116,6 +116,7 @@ TEST(History, BoundedAndKeptAcrossSessions) {
     // Blank lines and a repeat of the last entry are not kept.
     EXPECT_FALSE(h.add("   "));
     EXPECT_FALSE(h.add("SYSTEM 1500"));
+    EXPECT_FALSE(h.add("SYSTEM 1500  "));
     EXPECT_EQ(h.entries().size(), 1000u);
     EXPECT_EQ(h.entries().front(), "SYSTEM 501");
   }
