@@ -78,4 +78,16 @@ TEST(ManualPage, ListsEveryHelpTopicAndCommand) {
   }
 }
 
+TEST(ManualPage, InstalledWithTheProgramsAndHelpFiles) {
+  Scratch s;
+  const std::string prefix = (s.dir() / "inst").string();
+  termtest::Result r = s.sh(quote(TK_CMAKE) + " --install " + quote(TK_BINARY_DIR) +
+                            " --prefix " + quote(prefix));
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* f : {"bin/tavo", "bin/kestrim", "share/tavo/tavo.hlp", "share/tavo/kestrim.hlp",
+                        "share/man/man1/tavo.1", "share/man/man1/kestrim.1"})
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(prefix) / f)) << f;
+  EXPECT_EQ(termtest::slurp(prefix + "/share/man/man1/tavo.1"), termtest::slurp(page("tavo")));
+}
+
 }  // namespace
