@@ -289,7 +289,9 @@ struct LineEditor::Impl {
     el_set(el, EL_SIGNAL, 1);
     el_set(el, EL_HIST, ::history, hist);
     el_set(el, EL_PROMPT, &Impl::promptText);
-    el_set(el, EL_ADDFN, "gx-complete", "Complete a command word or file name", &Impl::complete);
+    // The wide form keeps the pointers it is given (the narrow one copies
+    // them and never frees the copies).
+    el_wset(el, EL_ADDFN, L"gx-complete", L"Complete a command word or file name", &Impl::complete);
     el_set(el, EL_BIND, "^I", "gx-complete", nullptr);
     el_source(el, nullptr);  // the user's own ~/.editrc
   }
