@@ -104,8 +104,9 @@ std::vector<std::string> commandWords(const CompletionTable& t, std::string_view
   for (const std::string& w : t.words) offer(w);
   for (const std::string& w : t.extraWords) offer(w);
   if (!t.macroExt.empty() && typed.find('/') == std::string_view::npos) {
+    // Only a name the loop can take whole as its word (six characters).
     for (const std::string& m : fileNames(typed, t.macroExt, false))
-      if (m.back() != '/' && m.find('.') == std::string::npos) out.push_back(m);
+      if (m.back() != '/' && m.find('.') == std::string::npos && m.size() <= 6) out.push_back(m);
   }
   sortUnique(out);
   return out;
@@ -137,7 +138,7 @@ Completions completeLine(const CompletionTable& t, std::string_view before) {
     const std::string_view arg = rest.substr(a);
     if (std::any_of(arg.begin(), arg.end(), isBlank)) return c;
     c.start = lead + a;
-    c.items = fileNames(arg, t.macroExt.empty() ? std::string(" ") : t.macroExt, true);
+    c.items = fileNames(arg, t.macroExt, true);
     return c;
   }
   if (!rest.empty() && !std::isalpha(static_cast<unsigned char>(rest[0]))) return c;

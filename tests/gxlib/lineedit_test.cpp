@@ -64,14 +64,16 @@ TEST(Completion, MacroNamesAsFirstWordsAndAfterAt) {
   d.write("setup.tcm", "SYSTEM\n");
   d.write("scan.tcm", "SYSTEM\n");
   d.write("setup.tav", "x\n");
+  d.write("setup_long.tcm", "SYSTEM\n");
   fs::create_directory(d.file("runs"));
   d.write("runs/late.tcm", "EXIT\n");
-  // A macro runs by its name: the first word offers it beside the commands.
+  // A macro runs by its name: the first word offers it beside the commands,
+  // when the name fits the six columns of a command word.
   EXPECT_EQ(items("se"), std::vector<std::string>{"setup "});
   EXPECT_EQ(items("sc"), std::vector<std::string>{"scan "});
   // "@" offers macros without their extension (it is added) and folders.
-  EXPECT_EQ(items("@se"), std::vector<std::string>{"setup"});
-  EXPECT_EQ(items("@ s"), (std::vector<std::string>{"scan", "setup"}));
+  EXPECT_EQ(items("@se"), (std::vector<std::string>{"setup", "setup_long"}));
+  EXPECT_EQ(items("@ s"), (std::vector<std::string>{"scan", "setup", "setup_long"}));
   EXPECT_EQ(gx::completeLine(table(), "@ s").start, 2u);
   EXPECT_EQ(items("@r"), std::vector<std::string>{"runs/"});
   EXPECT_EQ(items("@runs/"), std::vector<std::string>{"runs/late"});
