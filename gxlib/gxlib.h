@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "gxlib/io.h"
 #include "gxlib/plotstate.h"
@@ -70,6 +71,8 @@ void gxdncase(std::string& text, int length);
 // The library's settings command. Returns 1 when the word was not its own.
 int gxparam(Lib& g, int in, int out, int echo, const std::string& line,
             char option, double value);
+// The settings command's words, in its order.
+std::vector<std::string> gxparamwords();
 
 // The default path of a program's help file: the installed copy, else the
 // copy in the source tree of this build.

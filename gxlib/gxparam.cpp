@@ -3,6 +3,7 @@
 // widths, closing the plot files and the auto-clear flag. Both programs
 // offer every command line to it before their own commands.
 #include <cmath>
+#include <iterator>
 
 #include "gxlib/converse.h"
 #include "gxlib/fortio.h"
@@ -25,6 +26,10 @@ std::string num(double v) {
 }
 
 }  // namespace
+
+std::vector<std::string> gxparamwords() {
+  return std::vector<std::string>(std::begin(kParamWords), std::end(kParamWords));
+}
 
 int gxparam(Lib& g, int in, int out, int echo, const std::string& line, char option,
             double value) {

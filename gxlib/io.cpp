@@ -128,6 +128,9 @@ void Io::write(int unit, std::string_view rec) {
 
 void Io::control(int unit, std::string_view rec) {
   if (unit == kOut || unit <= 0) {
+    flushPrompt();
+    if ((!rec.empty() && rec[0] == '?') || (rec.size() > 1 && rec[0] == ' ' && rec[1] == '?'))
+      ++errorLines_;
     if (!rec.empty() && rec[0] == '+') {
       out_ << rec.substr(1) << '\n';
     } else {
@@ -143,28 +146,58 @@ void Io::control(int unit, std::string_view rec) {
 }
 
 void Io::prompt(std::string_view text) {
+  flushPrompt();
   if (midLine_) out_ << '\n';
-  out_ << (hasControl(text) ? gxprintable(text) : std::string(text));
+  std::string shown = hasControl(text) ? gxprintable(text) : std::string(text);
+  if (source_) {
+    // Drawn by the line source when the terminal is read; by whatever is
+    // written first otherwise (a macro's echoed answer).
+    pendingPrompt_ = std::move(shown);
+    promptPending_ = true;
+  } else {
+    out_ << shown;
+  }
   out_.flush();
   midLine_ = true;
 }
 
+void Io::flushPrompt() {
+  if (!promptPending_) return;
+  promptPending_ = false;
+  out_ << pendingPrompt_;
+  pendingPrompt_.clear();
+}
+
 void Io::raw(std::string_view bytes) {
+  flushPrompt();
   out_ << bytes;
   out_.flush();
 }
 
-void Io::flush() { out_.flush(); }
+void Io::flush() {
+  flushPrompt();
+  out_.flush();
+}
 
 RdStat Io::readLine(int unit, std::string& line, size_t width) {
   std::string s;
   if (unit == kIn) {
-    out_.flush();
-    const LineStat ls = boundedLine(in_, s);
-    if (ls == LineStat::End || ls == LineStat::Endless) {
-      // The terminal has ended (or sends bytes that never make a line):
-      // nothing more can ever be read.
-      throw EndOfInput();
+    if (source_) {
+      std::string shown;
+      if (promptPending_) shown.swap(pendingPrompt_);
+      promptPending_ = false;
+      out_.flush();
+      if (!source_->readLine(shown, s)) throw EndOfInput();
+      if (s.size() > kMaxRecord) s.resize(kMaxRecord);
+      midLine_ = false;  // the editor has echoed the RETURN
+    } else {
+      out_.flush();
+      const LineStat ls = boundedLine(in_, s);
+      if (ls == LineStat::End || ls == LineStat::Endless) {
+        // The terminal has ended (or sends bytes that never make a line):
+        // nothing more can ever be read.
+        throw EndOfInput();
+      }
     }
     if (interactive_) midLine_ = false;
     ++termLines_;

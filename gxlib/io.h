@@ -35,6 +35,14 @@ std::string gxprintable(std::string_view text);
 enum class OpenStatus { Old, New, Unknown, Replace };
 enum class Access { Read, Write };
 
+// A source of terminal lines that shows its own prompt (the line editor at
+// a real terminal). readLine returns false when the input has ended.
+class LineSource {
+ public:
+  virtual ~LineSource() = default;
+  virtual bool readLine(std::string_view prompt, std::string& line) = 0;
+};
+
 // Thrown when the terminal input ends (or a file unit is read at end of
 // file over and over): the program's run() catches it and ends cleanly.
 struct EndOfInput : std::runtime_error {
@@ -92,7 +100,17 @@ class Io {
   // Direct access to a file unit's stream (binary records).
   std::fstream* stream(int unit);
 
-  std::ostream& terminal() { return out_; }
+  std::ostream& terminal() {
+    flushPrompt();
+    return out_;
+  }
+  // Terminal lines come from source (not owned; nullptr: the input stream).
+  // The prompt before a terminal read is then handed to the source, which
+  // draws it; written any other way it would be erased by the editing.
+  void setLineSource(LineSource* source) { source_ = source; }
+  // Error messages written to the terminal so far: records whose text after
+  // the carriage-control column begins with "?".
+  long long errorLines() const { return errorLines_; }
   // Lines read from the terminal so far.
   long long terminalLines() const { return termLines_; }
 
@@ -108,8 +126,14 @@ class Io {
     bool direct = false;  // terminal, FIFO or device: opened in place
     int eofCount = 0;
   };
+  void flushPrompt();
+
   std::istream& in_;
   std::ostream& out_;
+  LineSource* source_ = nullptr;
+  std::string pendingPrompt_;  // a prompt the line source has yet to draw
+  bool promptPending_ = false;
+  long long errorLines_ = 0;
   bool interactive_;
   bool midLine_ = false;
   int termEof_ = 0;

@@ -17,6 +17,8 @@ namespace kestrim {
 
 namespace {
 
+constexpr const char* kVersion = "2";
+
 // 1e-5 as the single-precision literal it was.
 constexpr double kDotMin = 9.999999747378752e-6;
 
@@ -368,7 +370,7 @@ void startup(Kestrim& k) {
   loadDelays(k);
   k.caption = std::string(100, ' ');
   kqsay(k, "KESTRIM - High Resolution Image Intensity Mapping");
-  kqsay(k, "          Version 2 (flux peaking)");
+  kqsay(k, "          Version " + std::string(kVersion) + " (flux peaking)");
   kqsay(k, "");
   if (gx::Io::exists("login.kcm")) {
     kqsay(k, "");
@@ -566,11 +568,21 @@ void kqmacroend(Kestrim& k) {
   if (k.io.in == gx::Io::kIn) k.io.macro = 0;
 }
 
-int kqsession(Kestrim& k) {
+int kqsession(Kestrim& k, const std::string& macro) {
+  bool pending = !macro.empty();
   try {
     startup(k);
     k.running = true;
-    while (k.running) step(k);
+    while (k.running) {
+      // The macro of the command line runs once the login macro has ended,
+      // as if "@name" had been typed at the first prompt.
+      if (pending && k.io.in == gx::Io::kIn) {
+        pending = false;
+        kqmacro(k, macro);
+        continue;
+      }
+      step(k);
+    }
   } catch (const gx::EndOfInput&) {
     // The terminal has ended: finish as EXIT would.
     shutdown(k);
@@ -579,8 +591,32 @@ int kqsession(Kestrim& k) {
 }
 
 int run(std::istream& in, std::ostream& out, bool interactive) {
-  Kestrim k(in, out, interactive);
-  return kqsession(k);
+  gx::RunOptions o;
+  o.interactive = interactive;
+  return run(in, out, o);
+}
+
+int run(std::istream& in, std::ostream& out, const gx::RunOptions& options) {
+  Kestrim k(in, out, options.interactive);
+  k.gx.io.setLineSource(options.lines);
+  kqsession(k, options.macro);
+  k.gx.io.flush();
+  return gx::exitStatus(options, k.gx.io);
+}
+
+gx::ProgramInfo program() {
+  gx::ProgramInfo p;
+  p.name = "kestrim";
+  p.title = "KESTRIM, the ray-mapping program: beam spots and intensity maps of probe-forming lens systems";
+  p.version = kVersion;
+  p.helpFile = "kestrim.hlp";
+  p.macroExt = ".kcm";
+  p.login = "login.kcm";
+  for (const KqCommand& c : kCommands) p.words.push_back(c.word);
+  p.extraWords = gx::gxparamwords();
+  p.fileWords = {"DATA", "SYNTH", "SHADOW", "@",      "LIST",  "SAVE", "SORT", "MAXIMA",
+                 "DELETE", "DELTAE", "FIND", "MULE", "TRANS", "PROFIL", "DUMP", "DIFF"};
+  return p;
 }
 
 }  // namespace kestrim

@@ -58,7 +58,8 @@ bool kqmacro(Kestrim& k, const std::string& name);
 void kqmacroend(Kestrim& k);
 
 // A whole session on k: start-up, the command loop until EXIT or the end of
-// the terminal input. Returns the exit status.
-int kqsession(Kestrim& k);
+// the terminal input; macro (when given) runs after the login macro.
+// Returns the exit status.
+int kqsession(Kestrim& k, const std::string& macro = std::string());
 
 }  // namespace kestrim

@@ -1,10 +1,9 @@
-#include <unistd.h>
-
-#include <iostream>
-
+#include "gxlib/gxargs.h"
 #include "kestrim/kestrim.h"
 
-int main() {
-  std::ios::sync_with_stdio(false);
-  return kestrim::run(std::cin, std::cout, ::isatty(0) != 0);
+int main(int argc, char** argv) {
+  return gx::gxmain(argc, argv, kestrim::program(),
+                    [](std::istream& in, std::ostream& out, const gx::RunOptions& o) {
+                      return kestrim::run(in, out, o);
+                    });
 }

@@ -9,6 +9,13 @@ command -v gfortran >/dev/null || need+=(gfortran)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+command -v python3 >/dev/null || need+=(python3)
+# Line editing at the terminal, and the tools of its test and of the manual pages.
+[ -f /usr/include/histedit.h ] || need+=(libedit-dev)
+command -v tmux >/dev/null || need+=(tmux)
+command -v groff >/dev/null || need+=(groff)
+command -v mandoc >/dev/null || need+=(mandoc)
+command -v man >/dev/null || need+=(man-db)
 # Readers of the plot files: the plot tests and the README's spot map.
 command -v gs >/dev/null || need+=(ghostscript)
 command -v hp2xx >/dev/null || need+=(hp2xx)

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "gxlib/converse.h"
+#include "gxlib/gxargs.h"
 
 #include "tavo/state.h"
 
@@ -44,6 +45,9 @@ int commandSlot(const std::string& word);
 
 // Runs one session; returns the exit status.
 int run(std::istream& in, std::ostream& out, bool interactive = false);
+int run(std::istream& in, std::ostream& out, const gx::RunOptions& options);
+// The program's name, version, files and completion words for its command line.
+gx::ProgramInfo program();
 
 // A message on the terminal, behind the carriage-control blank.
 void say(Tavo& s, std::string_view text);

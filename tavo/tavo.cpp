@@ -19,6 +19,7 @@ namespace tavo {
 namespace {
 
 constexpr int kTerminal = gx::Io::kIn;
+constexpr const char* kVersion = "9.0";
 
 void cmdMacro(Tavo& s, Command& c);
 void cmdNothing(Tavo&, Command&) {}
@@ -167,7 +168,7 @@ void oneCommand(Tavo& s) {
 
 void startup(Tavo& s) {
   blankLine(s);
-  s.gx.io.write(s.inout.term, gx::fX(9) + "[[[[[ Program TAVO - Version 9.0 ]]]]]");
+  s.gx.io.write(s.inout.term, gx::fX(9) + "[[[[[ Program TAVO - Version " + std::string(kVersion) + " ]]]]]");
   blankLine(s);
   blankLine(s);
   s.idiag = -1;
@@ -216,17 +217,48 @@ gx::Reply askUntil(Tavo& s, std::string_view prompt, std::string& reply, size_t 
 }
 
 int run(std::istream& in, std::ostream& out, bool interactive) {
-  Tavo s(in, out, interactive);
+  gx::RunOptions o;
+  o.interactive = interactive;
+  return run(in, out, o);
+}
+
+int run(std::istream& in, std::ostream& out, const gx::RunOptions& options) {
+  Tavo s(in, out, options.interactive);
+  s.gx.io.setLineSource(options.lines);
   s.helppath = gx::helpPath("tavo.hlp");
+  bool pending = !options.macro.empty();
   try {
     startup(s);
-    while (s.running) oneCommand(s);
+    while (s.running) {
+      // The macro of the command line runs once the login macro has ended,
+      // as if "@name" had been typed at the first prompt.
+      if (pending && s.inout.cmd == kTerminal) {
+        pending = false;
+        openMacro(s, options.macro);
+        continue;
+      }
+      oneCommand(s);
+    }
   } catch (const gx::EndOfInput&) {
     // End of the terminal input ends the run cleanly, whatever was asked.
   }
   gx::gxquit(s.gx, '*');
   s.gx.io.flush();
-  return 0;
+  return gx::exitStatus(options, s.gx.io);
+}
+
+gx::ProgramInfo program() {
+  gx::ProgramInfo p;
+  p.name = "tavo";
+  p.title = "TAVO, the optics design program for probe-forming lens systems of charged-particle beams";
+  p.version = kVersion;
+  p.helpFile = "tavo.hlp";
+  p.macroExt = ".tcm";
+  p.login = "login.tcm";
+  for (const TavoCommand& c : kCommands) p.words.push_back(c.word);
+  p.extraWords = gx::gxparamwords();
+  p.fileWords = {"DATA", "SAVE", "COFOUT", "@"};
+  return p;
 }
 
 // ---------------------------------------------------------------------------

@@ -1,0 +1,138 @@
+// Both programs at a real terminal (a tmux pane): TAB completion, the up
+// arrow, and the history file they leave in the home folder.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "term_support.h"
+
+namespace {
+
+using termtest::quote;
+using termtest::Scratch;
+
+// A tmux server of our own (its own socket) running one program in a pane.
+class Pane {
+ public:
+  Pane(const Scratch& s, const std::string& program) : socket_((s.dir() / ".tmux").string()) {
+    const std::string cmd = "cd " + quote(s.dir().string()) + " && env HOME=" +
+                            quote(s.home().string()) + " " + quote(termtest::program(program));
+    ok_ = run("new-session -d -x 120 -y 40 " + quote(cmd)) == 0;
+  }
+  ~Pane() { run("kill-server"); }
+  Pane(const Pane&) = delete;
+  Pane& operator=(const Pane&) = delete;
+
+  bool ok() const { return ok_; }
+  void keys(const std::string& k) { run("send-keys " + k); }
+  // The pane's lines, trailing blank lines dropped.
+  std::vector<std::string> screen() {
+    const std::string file = socket_ + ".cap";
+    std::vector<std::string> v;
+    if (run("capture-pane -p > " + quote(file)) != 0) return v;
+    std::stringstream ss(termtest::slurp(file));
+    for (std::string l; std::getline(ss, l);) {
+      while (!l.empty() && l.back() == ' ') l.pop_back();
+      v.push_back(l);
+    }
+    while (!v.empty() && v.back().empty()) v.pop_back();
+    return v;
+  }
+  std::string lastLine() {
+    const auto v = screen();
+    return v.empty() ? std::string() : v.back();
+  }
+  bool alive() { return run("has-session") == 0; }
+  // Polls until pred holds; false after the timeout.
+  template <class Pred>
+  bool waitFor(Pred pred, double seconds = 15.0) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+      if (pred()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+    return pred();
+  }
+  // The last line is line (trailing blanks do not show on a screen).
+  bool waitLast(std::string line) {
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return waitFor([&] { return lastLine() == line; });
+  }
+  std::string dump() {
+    std::string d;
+    for (const auto& l : screen()) d += l + "\n";
+    return d;
+  }
+
+ private:
+  int run(const std::string& args) const {
+    return std::system(("tmux -S " + quote(socket_) + " -f /dev/null " + args + " 2>/dev/null").c_str());
+  }
+  std::string socket_;
+  bool ok_ = false;
+};
+
+std::vector<std::string> lines(const std::string& path) {
+  std::vector<std::string> v;
+  std::stringstream ss(termtest::slurp(path));
+  for (std::string l; std::getline(ss, l);) v.push_back(l);
+  return v;
+}
+
+// One session: history of earlier runs recalled, a completed command run
+// and recalled, a completed file name, EXIT; then the history file.
+void session(const std::string& program, const std::string& prompt, const std::string& typed,
+             const std::string& word, const std::string& fileCmd) {
+  if (!termtest::have("tmux")) GTEST_SKIP() << "tmux is not installed";
+  Scratch s;
+  const std::string hist = (s.home() / ("." + program + "_history")).string();
+  {
+    std::ofstream f(hist);
+    for (int i = 1; i <= 1200; ++i) f << "CAP old " << i << "\n";  // past the bound of 1000
+  }
+  s.write("spot_file.dat", "x\n");
+  Pane p(s, program);
+  ASSERT_TRUE(p.ok());
+  ASSERT_TRUE(p.waitLast(prompt)) << p.dump();
+  // The up arrow brings back the last line of the earlier runs.
+  p.keys("Up");
+  ASSERT_TRUE(p.waitLast(prompt + "CAP old 1200")) << p.dump();
+  p.keys("C-u " + typed + " Tab");
+  ASSERT_TRUE(p.waitLast(prompt + word)) << p.dump();
+  p.keys("Enter");
+  // The command ran and the prompt is back; the up arrow recalls it.
+  ASSERT_TRUE(p.waitFor([&] { return p.screen().size() > 4 && p.lastLine() + " " == prompt; })) << p.dump();
+  p.keys("Up");
+  ASSERT_TRUE(p.waitLast(prompt + word)) << p.dump();
+  // A file name after a command that takes one.
+  p.keys("C-u " + quote(fileCmd + " spot_") + " Tab");
+  ASSERT_TRUE(p.waitLast(prompt + fileCmd + " spot_file.dat")) << p.dump();
+  p.keys("C-u EXIT Enter");
+  ASSERT_TRUE(p.waitFor([&] { return !p.alive(); })) << p.dump();
+  const std::vector<std::string> h = lines(hist);
+  // Cut to its bound, the oldest lines gone, the new ones at the end.
+  ASSERT_EQ(h.size(), 1000u);
+  EXPECT_EQ(h[0], "CAP old 203");
+  EXPECT_EQ(h[997], "CAP old 1200");
+  EXPECT_EQ(h[998], word);
+  EXPECT_EQ(h[999], "EXIT");
+  // Nothing was left in the working folder.
+  for (const auto& e : std::filesystem::directory_iterator(s.dir())) {
+    const std::string n = e.path().filename().string();
+    EXPECT_TRUE(n == "home" || n == "spot_file.dat" || n.rfind(".tmux", 0) == 0 || n == ".out" ||
+                n == ".err")
+        << n;
+  }
+}
+
+TEST(RealTerminal, TavoCompletesRecallsAndKeepsHistory) {
+  session("tavo", "tav> ", "SY", "SYSTEM", "DATA");
+}
+
+TEST(RealTerminal, KestrimCompletesRecallsAndKeepsHistory) {
+  session("kestrim", "kestrim> ", "NT", "NTOT", "DATA");
+}
+
+}  // namespace
