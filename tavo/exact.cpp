@@ -342,7 +342,13 @@ bool systemMap(const Lattice& lat, const MapSettings& set, const da::Space& sp,
     }
   };
 
-  auto rhs = [&](double z, const std::vector<Poly>& yy) {
+  // A hard-edged body's field is the same all through the segment; looked up
+  // at its middle, rounding in z at the segment ends cannot switch it off.
+  double segMid = 0.0;
+  const std::vector<Poly> ident = y;
+  const Poly sIdent = da::sqrt(ident[1] * ident[1] + ident[3] * ident[3] + 1.0);
+  auto rhs = [&](double zz, const std::vector<Poly>& yy) {
+    const double z = soft ? zz : segMid;
     const Poly xp2 = yy[1] * yy[1];
     const Poly yp2 = yy[3] * yy[3];
     const Poly s = da::sqrt(xp2 + yp2 + 1.0);
@@ -351,12 +357,17 @@ bool systemMap(const Lattice& lat, const MapSettings& set, const da::Space& sp,
     fieldAt(lat, set, z, yy[0], yy[2], bx, by, bz, set.only);
     rayForce(yy, rho, s, bx, by, bz, f[1], f[3]);
     if (set.only > 0) {
-      // The other lenses focus but keep their aberrations to themselves.
+      // The other lenses focus but keep their aberrations to themselves:
+      // their force linearised in the ray's present coordinates.
       Poly ox(sp), oy(sp), oz(sp), fx(sp), fy(sp);
-      fieldAt(lat, set, z, yy[0], yy[2], ox, oy, oz, -set.only);
-      rayForce(yy, rho, s, ox, oy, oz, fx, fy);
-      f[1] += fx.truncate(1);
-      f[3] += fy.truncate(1);
+      fieldAt(lat, set, z, ident[0], ident[2], ox, oy, oz, -set.only);
+      rayForce(ident, rho, sIdent, ox, oy, oz, fx, fy);
+      for (int c = 0; c < 2; ++c) {
+        const Poly& lin = c == 0 ? fx : fy;
+        Poly& out = f[c == 0 ? 1 : 3];
+        out += lin.constant();
+        for (int v = 0; v < 4; ++v) out.axpy(lin[1 + v], yy[v]);
+      }
     }
     return f;
   };
@@ -367,6 +378,7 @@ bool systemMap(const Lattice& lat, const MapSettings& set, const da::Space& sp,
     thinEdges(z0, false);
     const double mid = 0.5 * (z0 + z1), len = z1 - z0;
     if (len <= 0.0) continue;
+    segMid = mid;
     // Step length from the fringe lengths and the focusing strengths met.
     double h = len;
     bool field = false;
@@ -378,7 +390,7 @@ bool systemMap(const Lattice& lat, const MapSettings& set, const da::Space& sp,
       // A quadrupole's or solenoid's phase advance per step stays small.
       if (e.n == 2) h = std::min(h, 0.02 / std::sqrt(std::fabs(e.k)));
       if (e.n == 0) h = std::min(h, 0.04 / std::fabs(e.k));
-      h = std::min(h, soft ? lambdaOf(e, set) / 8.0 : len / 4.0);
+      h = std::min(h, soft ? lambdaOf(e, set) / 16.0 : len / 4.0);
     }
     if (!field) {
       // Field-free: in slopes a drift is exactly linear.

@@ -37,7 +37,8 @@ struct Lattice {
 struct MapSettings {
   EdgeModel model = EdgeModel::Soft;
   double fringe = 1.0;     // fringe length / bore radius (soft edge)
-  int only = 0;            // host row whose aberrations alone are kept (0: all)
+  int only = 0;            // host row whose aberrations alone are kept (0: all;
+                           // geometric maps only: delta is not split)
   double fineness = 1.0;   // integration steps scale with it
 };
 

@@ -124,7 +124,11 @@ TEST(LoopMatch, PrefixSelectsTheEarliestSlot) {
   EXPECT_EQ(tavo::commandSlot("EXITS"), 0);
   EXPECT_EQ(tavo::commandSlot("XYZ"), 0);
   EXPECT_EQ(tavo::commandSlot(""), 0);
-  // All 54 words, each reachable by its full name.
+  EXPECT_EQ(tavo::commandSlot("EXA"), 55);
+  EXPECT_EQ(tavo::commandSlot("FR"), 56);
+  EXPECT_EQ(tavo::commandSlot("EX"), 5);   // still EXIT
+  EXPECT_EQ(tavo::commandSlot("F"), 11);   // still FISHK
+  // All 56 words, each reachable by its full name.
   int words = 0;
   for (int i = 0; i < 60; ++i) {
     const std::string w = tavo::kCommands[i].word;
@@ -132,7 +136,7 @@ TEST(LoopMatch, PrefixSelectsTheEarliestSlot) {
     ++words;
     EXPECT_EQ(tavo::commandSlot(w), i + 1) << w;
   }
-  EXPECT_EQ(words, 54);
+  EXPECT_EQ(words, 56);
 }
 
 TEST(LoopMatch, UnknownWordEchoesTheFortyCharacterLine) {
