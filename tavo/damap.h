@@ -41,6 +41,7 @@ class Space {
   std::vector<int> prod_;
 };
 
+// A Poly refers to its Space, which must outlive it.
 class Poly {
  public:
   explicit Poly(const Space& sp, double c0 = 0.0);

@@ -264,6 +264,9 @@ bool buildLattice(Tavo& s, Lattice& lat, std::string& why) {
         return false;
       }
       e.k = kin.qep * b3 / std::pow(a, e.n - 1);
+      // A positive octupole field pushes outwards on the x axis
+      // (x'' = +K x^3), the sense the octupole correction is computed in.
+      if (e.n == 4) e.k = -e.k;
     }
     const double len = s.bdata(host, 2);
     const double zc = s.bdata(host, 5);

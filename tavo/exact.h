@@ -19,7 +19,7 @@ struct FieldLens {
   int row = 0;         // table row
   int host = 0;        // row whose body it occupies (itself unless superimposed)
   int n = 0;           // 0 solenoid, 2 quadrupole, 3 sextupole, 4 octupole
-  double k = 0.0;      // (Qe/p) B3 / a^(n-1); for the solenoid (Qe/p) B
+  double k = 0.0;      // (Qe/p) B3 / a^(n-1) (octupole: its negative); solenoid (Qe/p) B
   double zin = 0.0, zout = 0.0;   // hard-edge entrance and exit of the body
   double bore = 0.0;   // bore radius of the body (sets the fringe length)
   double cosa = 1.0, sina = 0.0;  // roll of the element
