@@ -200,7 +200,7 @@ TEST(LoopCommands, MenuListsAllSlotsEightToALine) {
       " DIAG    COUPLE  VELNA   ION     CORR    ROTN    MASK    SPEC    \n"
       " DIP     EINZ    VS      GAP     CYL     TRACE   SEXT    @       \n"
       " CLEAR   XSCTN   MENU    INSERT  REMOVE  AB2     COFOUT  AGP     \n"
-      " SQUEEZ  EFFECT  $       PARASI  DISP    IDLOUT" + std::string(18, ' ') + "\n"
+      " SQUEEZ  EFFECT  $       PARASI  DISP    IDLOUT  EXACT   FRINGE  \n"
       " " + std::string(32, ' ') + "\n";
   EXPECT_TRUE(s.has(table)) << s.out;
   EXPECT_TRUE(s.has("GXLIBRARY commands:")) << "the library answers MENU too";
