@@ -22,6 +22,7 @@ using tavo::da::Poly;
 struct Quad {
   double len, b3, bore, drift;   // drift before it
   double angle = 0.0;
+  double oct = 0.0;              // pole-tip field of an octupole lying on it
 };
 
 // Fills rows: particle, beam, then drift + quadrupole pairs, final drift,
@@ -38,6 +39,13 @@ void buildTable(Session& t, const std::vector<Quad>& q, double tail) {
     t.s.bdata(row, 4) = e.bore;
     t.s.rotat[row] = e.angle;
     ++row;
+    if (e.oct != 0.0) {
+      t.s.bdata(row, 1) = 28.0;
+      t.s.bdata(row, 2) = e.len;
+      t.s.bdata(row, 3) = e.oct;
+      t.s.bdata(row, 4) = e.bore;
+      ++row;
+    }
   }
   t.s.bdata(row, 1) = 3.0;
   t.s.bdata(row, 2) = tail;
@@ -49,6 +57,7 @@ void buildTable(Session& t, const std::vector<Quad>& q, double tail) {
 // The test's own description of the same fields.
 struct RefLens {
   double k, zin, zout, lam, c, s;
+  double o = 0.0;   // octupole: By = -o (x^3 - 3 x y^2) on its own axes (x'' = +o x^3)
 };
 struct RefSystem {
   std::vector<RefLens> lens;
@@ -63,8 +72,9 @@ RefSystem refSystem(const Session& t, const std::vector<Quad>& q, double tail, d
   double z = 0.0;
   for (const Quad& e : q) {
     z += e.drift;
+    const double a3 = e.bore * e.bore * e.bore;
     r.lens.push_back({t.qep() * e.b3 / e.bore, z, z + e.len, fringe * e.bore, std::cos(e.angle),
-                      std::sin(e.angle)});
+                      std::sin(e.angle), t.qep() * e.oct / a3});
     z += e.len;
   }
   r.zend = z + tail;
@@ -104,9 +114,19 @@ void field(const RefSystem& sys, double z, double x, double y, double b[3]) {
     const double r2 = u * u + v * v;
     const double p = g[0] - g[2] * r2 / 12.0 + g[4] * r2 * r2 / 384.0;
     const double dp = -g[2] / 12.0 + g[4] * r2 / 192.0;   // dP/d(r^2)
-    const double bu = p * v + 2.0 * u * u * v * dp;
-    const double bv = p * u + 2.0 * u * v * v * dp;
-    const double bz = (g[1] - g[3] * r2 / 12.0 + g[5] * r2 * r2 / 384.0) * u * v;
+    double bu = p * v + 2.0 * u * u * v * dp;
+    double bv = p * u + 2.0 * u * v * v * dp;
+    double bz = (g[1] - g[3] * r2 / 12.0 + g[5] * r2 * r2 / 384.0) * u * v;
+    if (e.o != 0.0) {
+      // Octupole with the same profile, C = -o: Psi = -C (g - g'' r^2/20) h,
+      // h = u^3 v - u v^3 (g carries the quadrupole's strength: divided out).
+      const double c = -e.o / e.k;
+      const double po = c * (g[0] - g[2] * r2 / 20.0), dpo = -c * g[2] / 20.0;
+      const double h = u * u * u * v - u * v * v * v;
+      bu += po * (3.0 * u * u * v - v * v * v) + 2.0 * u * h * dpo;
+      bv += po * (u * u * u - 3.0 * u * v * v) + 2.0 * v * h * dpo;
+      bz += c * (g[1] - g[3] * r2 / 20.0) * h;
+    }
     b[0] += e.c * bu - e.s * bv;
     b[1] += e.s * bu + e.c * bv;
     b[2] += bz;
@@ -228,6 +248,12 @@ std::vector<Case> cases() {
       {"doublet", {{0.08, 0.15357, 0.0075, 3.0}, {0.08, -0.246639, 0.0075, 0.04}}, 0.15},
       {"triplet",
        {{0.06, 0.129905, 0.006, 3.0}, {0.06, -0.226126, 0.006, 0.05}, {0.06, 0.129905, 0.006, 0.05}},
+       0.2},
+      // The triplet with octupoles on its lenses, the last lens turned.
+      {"octupole triplet",
+       {{0.06, 0.129905, 0.006, 3.0, 0.0, 1e-4},
+        {0.06, -0.226126, 0.006, 0.05, 0.0, -2e-4},
+        {0.06, 0.129905, 0.006, 0.05, 0.2, 1.5e-4}},
        0.2},
   };
 }
