@@ -278,3 +278,58 @@ TEST_F(ExactSession, RefitMakesTheSoftEdgedTripletStigmatic) {
     EXPECT_LT(std::fabs(v[0]), 1e-6) << plane;
   }
 }
+
+namespace {
+
+// Numbers of one comma-separated record.
+std::vector<double> record(const std::vector<std::string>& lines, size_t k) {
+  std::vector<double> v;
+  if (k >= lines.size()) return v;
+  std::string s = lines[k];
+  for (char& ch : s)
+    if (ch == ',') ch = ' ';
+  std::istringstream in(s);
+  double x;
+  while (in >> x) v.push_back(x);
+  return v;
+}
+
+}  // namespace
+
+TEST_F(ExactSession, CoefficientFilesFromTheHardAndSoftEdgeMaps) {
+  run("DATA triplet\nCOFOUT a\nC\nCOFOUT/H h\nC\nCOFOUT/E e\nC\nEXIT\n");
+  const auto a = lines("a.cof"), h = lines("h.cof"), e = lines("e.cof");
+  ASSERT_EQ(a.size(), 22u);
+  ASSERT_EQ(h.size(), 22u);
+  ASSERT_EQ(e.size(), 22u);
+  // First order: the hard-edge map is the matrix evaluation.
+  for (size_t k = 7; k <= 10; ++k) {
+    const auto ra = record(a, k), rh = record(h, k);
+    ASSERT_EQ(rh.size(), 4u);
+    for (int c = 0; c < 4; ++c) EXPECT_NEAR(rh[c], ra[c], 1e-4 * (1e-3 + std::fabs(ra[c]))) << k;
+  }
+  // Third order: twelve values a record; the aperture terms as EXACT lists them.
+  EXPECT_EQ(record(h, 15).size(), 12u);
+  EXPECT_EQ(record(e, 16).size(), 12u);
+  // Fifth order: zero for the hard edge, the soft edge's own terms.
+  EXPECT_EQ(h[17], "0,0,0,0,0,0");
+  const auto f = record(e, 17);
+  ASSERT_EQ(f.size(), 6u);
+  EXPECT_LT(f[0], 0.0);
+  EXPECT_EQ(f[1], 0.0);   // theta^4 phi: midplane symmetry
+  // Chromatic: the exact derivative agrees with the 0.5 % difference to the
+  // size of the step.
+  const auto ca = record(a, 19), ch = record(h, 19);
+  ASSERT_EQ(ch.size(), 2u);
+  EXPECT_NEAR(ch[0], ca[0], 0.01 * std::fabs(ca[0]));
+  EXPECT_NEAR(ch[1], ca[1], 0.01 * std::fabs(ca[1]));
+  EXPECT_EQ(e.back(), " Coefficients from TAVO");
+}
+
+TEST_F(ExactSession, CoefficientFileFromAMapOfAnUnmodelledSystemIsNotWritten) {
+  const std::string out = run("DATA electrostatic\nCOFOUT/E el\nEXIT\n");
+  EXPECT_NE(out.find("?COFOUT- The field map models magnetic multipoles and solenoids only"),
+            std::string::npos)
+      << out;
+  for (const auto& n : files()) EXPECT_EQ(n.find("el.cof"), std::string::npos);
+}
