@@ -159,6 +159,11 @@ Poly operator*(Poly a, double v) { return a *= v; }
 Poly operator*(double v, Poly a) { return a *= v; }
 Poly operator+(Poly a, double v) { return a += v; }
 Poly operator-(Poly a, double v) { return a -= v; }
+Poly operator+(double v, Poly a) { return a += v; }
+Poly operator-(double v, Poly a) {
+  a *= -1.0;
+  return a += v;
+}
 
 Poly series(const Poly& a, const std::vector<double>& derivs) {
   const int n = a.space().order();

@@ -84,6 +84,8 @@ Poly operator*(Poly a, double v);
 Poly operator*(double v, Poly a);
 Poly operator+(Poly a, double v);
 Poly operator-(Poly a, double v);
+Poly operator+(double v, Poly a);
+Poly operator-(double v, Poly a);
 
 // Functions of a series with a non-zero constant part (false-free: the
 // caller guarantees a positive constant for sqrt, a non-zero one for recip).

@@ -333,3 +333,57 @@ TEST_F(ExactSession, CoefficientFileFromAMapOfAnUnmodelledSystemIsNotWritten) {
       << out;
   for (const auto& n : files()) EXPECT_EQ(n.find("el.cof"), std::string::npos);
 }
+
+TEST(ExactSymmetry, MapIsSymplecticInCanonicalVariables) {
+  // p_x = x'/s, p_y = y'/s (momentum 1, no vector potential outside the
+  // quadrupoles): J^T S J = S for the Jacobian J of the map through the
+  // complete degrees, for the hard and the soft edge.
+  abertest::Session t;
+  table(t, kTriplet);
+  for (auto model : {tavo::EdgeModel::Hard, tavo::EdgeModel::Soft}) {
+    const int order = model == tavo::EdgeModel::Hard ? 3 : 5;
+    const Space sp(4, order);
+    const auto m = mapOf(t, model, sp);
+    const Poly X = Poly::var(sp, 0), PX = Poly::var(sp, 1), Y = Poly::var(sp, 2), PY = Poly::var(sp, 3);
+    // Slopes from the canonical momenta at the object.
+    const Poly inv = tavo::da::recip(tavo::da::sqrt(1.0 - PX * PX - PY * PY));
+    const std::vector<Poly> in = {X, PX * inv, Y, PY * inv};
+    std::vector<Poly> c;
+    for (int v = 0; v < 4; ++v) c.push_back(tavo::da::compose(m[v], in));
+    const Poly is = tavo::da::recip(tavo::da::sqrt(c[1] * c[1] + c[3] * c[3] + 1.0));
+    const std::vector<Poly> out = {c[0], c[1] * is, c[2], c[3] * is};
+    auto dd = [&](const Poly& p, int v) {
+      Poly r(sp);
+      for (int k = 0; k < sp.size(); ++k) {
+        Exps ex = sp.exps(k);
+        if (ex[v] == 0) continue;
+        const double f = p[k] * ex[v];
+        --ex[v];
+        r[sp.index(ex)] += f;
+      }
+      return r;
+    };
+    std::vector<std::vector<Poly>> j(4);
+    for (int r = 0; r < 4; ++r)
+      for (int v = 0; v < 4; ++v) j[r].push_back(dd(out[r], v));
+    // (J^T S J)(a, b) = sum over planes of J(q, a) J(p, b) - J(p, a) J(q, b).
+    for (int a = 0; a < 4; ++a)
+      for (int b = 0; b < 4; ++b) {
+        Poly w(sp);
+        for (int q : {0, 2}) {
+          w.addProduct(j[q][a], j[q + 1][b]);
+          w -= j[q + 1][a] * j[q][b];
+        }
+        const double want = (a == 0 && b == 1) || (a == 2 && b == 3)   ? 1.0
+                            : (a == 1 && b == 0) || (a == 3 && b == 2) ? -1.0
+                                                                      : 0.0;
+        w -= want;
+        for (int k = 0; k < sp.upTo(order - 1); ++k) {
+          // Each degree measured against the size of the map's terms of that degree.
+          const double scale = std::pow(1e3, sp.degree(k));
+          EXPECT_NEAR(w[k], 0.0, 1e-7 * scale) << "edge " << static_cast<int>(model) << " (" << a
+                                                << "," << b << ") monomial " << k;
+        }
+      }
+  }
+}
