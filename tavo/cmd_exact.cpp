@@ -65,7 +65,7 @@ Table fromClosed(Tavo& s, const Vec20& v) {
   return t;
 }
 
-bool integrate(const Lattice& lat, EdgeModel model, double fringe, int only, int order,
+bool integrate(const Lattice& lat, EdgeModel model, double fringe, int only,
                std::vector<Poly>& map, std::string& why, const da::Space& sp) {
   MapSettings set;
   set.model = model;
@@ -136,8 +136,8 @@ void cmdExact(Tavo& s, Command& c) {
 
   std::vector<Poly> hard, soft, soft5;
   std::string hardWhy, softWhy;
-  const bool hardOk = integrate(lat, EdgeModel::Hard, s.fringe, 0, 3, hard, hardWhy, s3);
-  const bool softOk = integrate(lat, EdgeModel::Soft, s.fringe, 0, 5, soft5, softWhy, s5);
+  const bool hardOk = integrate(lat, EdgeModel::Hard, s.fringe, 0, hard, hardWhy, s3);
+  const bool softOk = integrate(lat, EdgeModel::Soft, s.fringe, 0, soft5, softWhy, s5);
 
   say(s, "Third-order coefficients at the system end (as AB3: micron, mrad)");
   say(s, "              Closed form     Hard edge     Soft edge");
@@ -159,8 +159,8 @@ void cmdExact(Tavo& s, Command& c) {
     }
     std::vector<Poly> mh, ms;
     std::string w;
-    Table lh = hardOk && integrate(lat, EdgeModel::Hard, s.fringe, i, 3, mh, w, s3) ? fromMap(mh) : Table{};
-    Table ls = softOk && integrate(lat, EdgeModel::Soft, s.fringe, i, 3, ms, w, s3) ? fromMap(ms) : Table{};
+    Table lh = hardOk && integrate(lat, EdgeModel::Hard, s.fringe, i, mh, w, s3) ? fromMap(mh) : Table{};
+    Table ls = softOk && integrate(lat, EdgeModel::Soft, s.fringe, i, ms, w, s3) ? fromMap(ms) : Table{};
     std::string name = kindName(tc.kind);
     while (!name.empty() && name.back() == ' ') name.pop_back();
     printTables(s, " Lens at row " + gx::fI(i, 2) + " (" + name + ")", fromClosed(s, share), lh, ls,
