@@ -3,7 +3,9 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
+#include "tavo/damap.h"
 #include "tavo/state.h"
 
 namespace tavo {
@@ -29,7 +31,10 @@ void rconv(Tavo& s, int iz, const Vec20& t, double c[2][10]);
 // Third-order coefficient printing (diagnostic levels 8 and 9), mode 1..4.
 void printThird(Tavo& s, int mode, const Vec20& t);
 
-// Writes the coefficient file (COFOUT) from the system matrix.
-void cofout(Tavo& s, const Mat4& a, const std::string& line);
+// Writes the coefficient file (COFOUT) from the system matrix, or, given a
+// map in (x, theta, y, phi, delta), every record from the map (its
+// fifth-order records too when fifth is set).
+void cofout(Tavo& s, const Mat4& a, const std::string& line,
+            const std::vector<da::Poly>* map = nullptr, bool fifth = false);
 
 }  // namespace tavo

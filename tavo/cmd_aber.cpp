@@ -6,6 +6,7 @@
 #include "gxlib/fortio.h"
 #include "tavo/aber.h"
 #include "tavo/commands.h"
+#include "tavo/exact.h"
 #include "tavo/optics.h"
 
 namespace tavo {
@@ -158,7 +159,26 @@ void cmdCofout(Tavo& s, Command& c) {
   if (!haveSystem(s)) return;
   Mat4 a;
   stigmat(s, 3, a);
-  cofout(s, a, c.line.substr(0, 7) + gx::pad(c.typedArg(), 33));
+  const std::string line = c.line.substr(0, 7) + gx::pad(c.typedArg(), 33);
+  if (c.qual != 'H' && c.qual != 'E') {
+    cofout(s, a, line);
+    return;
+  }
+  // From the map integrated through the hard-edged (third order) or the
+  // soft-edged fields (fifth order), with the energy deviation as a variable.
+  const bool soft = c.qual == 'E';
+  Lattice lat;
+  std::string why;
+  const da::Space sp(5, soft ? 5 : 3);
+  std::vector<da::Poly> map;
+  MapSettings set;
+  set.model = soft ? EdgeModel::Soft : EdgeModel::Hard;
+  set.fringe = s.fringe;
+  if (!buildLattice(s, lat, why) || !systemMap(lat, set, sp, map, why)) {
+    say(s, "?COFOUT- " + why);
+    return;
+  }
+  cofout(s, a, line, &map, soft);
 }
 
 }  // namespace tavo

@@ -80,6 +80,53 @@ bool chooseName(Tavo& s, std::string name, std::string& chosen) {
   }
 }
 
+// Records 8 to 21 of the coefficient file from a map in (x, theta, y, phi,
+// delta): first and second order of all four coordinates, third order of the
+// positions with the two coupled terms, fifth order (zero unless asked for)
+// and the chromatic derivatives per percent.
+template <class Join>
+void mapRecords(const std::vector<da::Poly>& m, bool fifth, std::vector<std::string>& rec,
+                Join& join) {
+  using da::Exps;
+  auto c = [&](int r, int x, int t, int y, int p, int d = 0) { return m[r].coef(Exps{x, t, y, p, d}); };
+  for (int r = 0; r < 4; ++r) {
+    const double row[4] = {c(r, 1, 0, 0, 0), c(r, 0, 1, 0, 0), c(r, 0, 0, 1, 0), c(r, 0, 0, 0, 1)};
+    rec.push_back(join(row, 4, 12, 4));
+  }
+  // x^2, x theta, x y, x phi, theta^2, theta y, theta phi, y^2, y phi, phi^2.
+  static constexpr int kSecond[10][4] = {{2, 0, 0, 0}, {1, 1, 0, 0}, {1, 0, 1, 0}, {1, 0, 0, 1},
+                                         {0, 2, 0, 0}, {0, 1, 1, 0}, {0, 1, 0, 1}, {0, 0, 2, 0},
+                                         {0, 0, 1, 1}, {0, 0, 0, 2}};
+  for (int r = 0; r < 4; ++r) {
+    double row[10];
+    for (int k = 0; k < 10; ++k) row[k] = c(r, kSecond[k][0], kSecond[k][1], kSecond[k][2], kSecond[k][3]);
+    rec.push_back(join(row, 10, 12, 4));
+  }
+  // theta^3, theta phi^2, x theta^2, x phi^2, theta y phi, x^2 theta, theta y^2,
+  // x y phi, x^3, x y^2, theta^2 phi, phi^3 (the y record mirrors it).
+  static constexpr int kThird[12][4] = {{0, 3, 0, 0}, {0, 1, 0, 2}, {1, 2, 0, 0}, {1, 0, 0, 2},
+                                        {0, 1, 1, 1}, {2, 1, 0, 0}, {0, 1, 2, 0}, {1, 0, 1, 1},
+                                        {3, 0, 0, 0}, {1, 0, 2, 0}, {0, 2, 0, 1}, {0, 0, 0, 3}};
+  for (int p = 0; p < 2; ++p) {
+    double row[12];
+    for (int k = 0; k < 12; ++k) {
+      const int* e = kThird[k];
+      row[k] = p == 0 ? c(0, e[0], e[1], e[2], e[3]) : c(2, e[2], e[3], e[0], e[1]);
+    }
+    rec.push_back(join(row, 12, 11, 4));
+  }
+  for (int p = 0; p < 2; ++p) {
+    double row[6];
+    for (int k = 0; k < 6; ++k)
+      row[k] = !fifth ? 0.0 : p == 0 ? c(0, 0, 5 - k, 0, k) : c(2, 0, k, 0, 5 - k);
+    rec.push_back(fifth ? join(row, 6, 12, 4) : std::string("0,0,0,0,0,0"));
+  }
+  const double ch1[2] = {c(0, 0, 1, 0, 0, 1), c(2, 0, 0, 0, 1, 1)};
+  const double ch2[2] = {c(0, 1, 0, 0, 0, 1), c(2, 0, 0, 1, 0, 1)};
+  rec.push_back(join(ch1, 2, 12, 5));
+  rec.push_back(join(ch2, 2, 12, 5));
+}
+
 }  // namespace
 
 void rconv(Tavo& s, int iz, const Vec20& t, double c[2][10]) {
@@ -91,7 +138,8 @@ void rconv(Tavo& s, int iz, const Vec20& t, double c[2][10]) {
   }
 }
 
-void cofout(Tavo& s, const Mat4& a, const std::string& line) {
+void cofout(Tavo& s, const Mat4& a, const std::string& line, const std::vector<da::Poly>* map,
+            bool fifth) {
   auto& io = s.gx.io;
   const int out = s.inout.term;
   const std::string arg = line.size() > 7 ? trimBoth(line.substr(7)) : std::string();
@@ -140,15 +188,22 @@ void cofout(Tavo& s, const Mat4& a, const std::string& line) {
     io.write(out, " Total system length " + num(s.syspb.totlen) + " m");
     rec.push_back(gx::fF(s.syspb.totlen, 12, 7));
 
-    for (int r = 1; r <= 4; ++r) {
+    if (map != nullptr) {
+      mapRecords(*map, fifth, rec, joinG);
+      rec.push_back(" Coefficients from TAVO");
+      io.write(out, fifth ? " Every record from the soft-edge map; chromatic terms are exact derivatives."
+                          : " Every record from the hard-edge map; chromatic terms are exact derivatives.");
+    }
+    for (int r = 1; r <= 4 && map == nullptr; ++r) {
       const double row[4] = {a(r, 1), a(r, 2), a(r, 3), a(r, 4)};
       rec.push_back(joinG(row, 4, 12, 4));
     }
-    for (int r = 1; r <= 4; ++r) {
+    for (int r = 1; r <= 4 && map == nullptr; ++r) {
       double row[10];
       for (int c = 5; c <= 14; ++c) row[c - 5] = s.aber2(r, c);
       rec.push_back(joinG(row, 10, 12, 4));
     }
+    if (map == nullptr) {
     double c[2][10];
     rconv(s, s.syspa, s.aber3.total, c);
     for (int p = 0; p < 2; ++p) {
@@ -169,6 +224,7 @@ void cofout(Tavo& s, const Mat4& a, const std::string& line) {
     rec.push_back(joinG(ch1, 2, 12, 5));
     rec.push_back(joinG(ch2, 2, 12, 5));
     rec.push_back(" Coefficients from TAVO");
+    }
 
     finite = finite && std::isfinite(s.syspb.totlen);
     if (!finite) {

@@ -37,7 +37,7 @@ struct Command {
 
 using TavoCommand = gx::Command<Tavo, Command>;
 
-// The 60 slots of the command table, in slot order; the last six are blank.
+// The 60 slots of the command table, in slot order; the last four are blank.
 extern const TavoCommand kCommands[60];
 // Slot (1..60) selected by a typed word of up to 6 characters: the first
 // slot that begins with it; 0 when none does.
@@ -119,5 +119,12 @@ void cmdSqueez(Tavo&, Command&);
 void cmdEffect(Tavo&, Command&);
 void cmdParasi(Tavo&, Command&);
 void cmdDisp(Tavo&, Command&);
+
+// Maps integrated through the fields (cmd_exact.cpp, exactfit.cpp).
+void cmdExact(Tavo&, Command&);
+void cmdFringe(Tavo&, Command&);
+// EXACT/F: refits the coupled fields so that the soft-edged system is
+// stigmatic at the system end.
+void exactFit(Tavo&, Command&);
 
 }  // namespace tavo

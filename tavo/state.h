@@ -175,6 +175,7 @@ struct Tavo {
   char ptfUnit = ' ';            // remembered PTF unit letter
   int exciteUnit = 1;            // remembered EXCITE/CHROM unit index
   double fitPrecision = 1e-6;    // last MASK precision
+  double fringe = 1.0;           // soft-edge fringe length / bore radius (FRINGE)
 
   stepit_blk1 blk1;
   stepit_blk2 blk2;

@@ -124,7 +124,11 @@ TEST(LoopMatch, PrefixSelectsTheEarliestSlot) {
   EXPECT_EQ(tavo::commandSlot("EXITS"), 0);
   EXPECT_EQ(tavo::commandSlot("XYZ"), 0);
   EXPECT_EQ(tavo::commandSlot(""), 0);
-  // All 54 words, each reachable by its full name.
+  EXPECT_EQ(tavo::commandSlot("EXA"), 55);
+  EXPECT_EQ(tavo::commandSlot("FR"), 56);
+  EXPECT_EQ(tavo::commandSlot("EX"), 5);   // still EXIT
+  EXPECT_EQ(tavo::commandSlot("F"), 11);   // still FISHK
+  // All 56 words, each reachable by its full name.
   int words = 0;
   for (int i = 0; i < 60; ++i) {
     const std::string w = tavo::kCommands[i].word;
@@ -132,7 +136,7 @@ TEST(LoopMatch, PrefixSelectsTheEarliestSlot) {
     ++words;
     EXPECT_EQ(tavo::commandSlot(w), i + 1) << w;
   }
-  EXPECT_EQ(words, 54);
+  EXPECT_EQ(words, 56);
 }
 
 TEST(LoopMatch, UnknownWordEchoesTheFortyCharacterLine) {
@@ -196,7 +200,7 @@ TEST(LoopCommands, MenuListsAllSlotsEightToALine) {
       " DIAG    COUPLE  VELNA   ION     CORR    ROTN    MASK    SPEC    \n"
       " DIP     EINZ    VS      GAP     CYL     TRACE   SEXT    @       \n"
       " CLEAR   XSCTN   MENU    INSERT  REMOVE  AB2     COFOUT  AGP     \n"
-      " SQUEEZ  EFFECT  $       PARASI  DISP    IDLOUT" + std::string(18, ' ') + "\n"
+      " SQUEEZ  EFFECT  $       PARASI  DISP    IDLOUT  EXACT   FRINGE  \n"
       " " + std::string(32, ' ') + "\n";
   EXPECT_TRUE(s.has(table)) << s.out;
   EXPECT_TRUE(s.has("GXLIBRARY commands:")) << "the library answers MENU too";
