@@ -34,6 +34,15 @@ struct Driver {
 // counter file (num.ps, num.svg); after 99 comes 1.
 int nextPlotRun(Lib& g, int run, const std::string& counter);
 
+// Data coordinates to page units of the landscape page the PostScript and
+// SVG files share: page = a * data + b, the drawing area leaving room for
+// labels on the left, then scaled and offset. Says so on unit out when the
+// window has a zero range (the factors are then 0).
+struct PageMap {
+  float ax = 0, ay = 0, bx = 0, by = 0;
+};
+PageMap pageMap(Lib& g, int out, float scale, float xoff, float yoff);
+
 // The device letter as dispatched: upper case, blank meaning the terminal.
 char deviceCode(char device);
 const Driver& driverFor(char device);

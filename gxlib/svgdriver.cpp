@@ -159,28 +159,8 @@ void svgstart(Lib& g, int inunit, int outunit) {
   }
   if (!s.open) return;
 
-  // The drawing area of the PostScript page, labels' room on the left.
-  const PlotState& p = g.plot;
-  const float G = 312.5f, H = 0.0f;
-  float a = p.aspect, R, T;
-  if (a >= kRoot2) {
-    R = 10250.0f;
-    T = (10250.0f - G) / a + H;
-  } else {
-    T = (10250.0f - G) / kRoot2 + H;
-    R = a * (T - H) + G;
-  }
-  float sx = 0, sy = 0;
-  if (p.xmax - p.xmin == 0 || p.ymax - p.ymin == 0) {
-    g.io.write(out, " X or Y range is zero!");
-  } else {
-    sx = (R - G) / (p.xmax - p.xmin);
-    sy = (T - H) / (p.ymax - p.ymin);
-  }
-  s.ax = s.scale * sx;
-  s.ay = s.scale * sy;
-  s.bx = s.scale * (G - p.xmin * sx) + s.xoff;
-  s.by = s.scale * (H - p.ymin * sy) + s.yoff;
+  const PageMap m = pageMap(g, out, s.scale, s.xoff, s.yoff);
+  s.ax = m.ax, s.ay = m.ay, s.bx = m.bx, s.by = m.by;
   g.io.write(out, " Plot written to: " + s.name);
 }
 
