@@ -172,9 +172,12 @@ bool Sort::grid() {
     if (n_ == 1) {
       if (X < lo_ || X > hiEdge || Y < lo_ || Y > hiEdge) return;
     } else {
-      i = gx::gxnint((n_ - 1) * (X - lo_) / r_) + 1;
-      j = gx::gxnint((n_ - 1) * (Y - lo_) / r_) + 1;
-      if (i < 1 || i > n_ || j < 1 || j > n_) return;
+      // Far outside the square the nearest index saturates: count in 64 bits.
+      const long long ii = gx::gxnint((n_ - 1) * (X - lo_) / r_) + 1LL;
+      const long long jj = gx::gxnint((n_ - 1) * (Y - lo_) / r_) + 1LL;
+      if (ii < 1 || ii > n_ || jj < 1 || jj > n_) return;
+      i = static_cast<int>(ii);
+      j = static_cast<int>(jj);
     }
     max_ = std::max(max_, ++cell(i, j));
   });

@@ -65,6 +65,13 @@ std::vector<Case> analysisCases() {
   v.push_back({"SortRangeHuge", {kSet}, data + "SORT s\n5\n0\n1e308\nEXIT\n",
                {"Using a maximum range of"}, {"s.agp"}});
   v.push_back({"SortImagePlaneHuge", {kSet}, data + "SORT s\n5\n1e300\n0\nEXIT\n", {"Xmax ="}, {"s.agp"}});
+  // A sort square of 1 nm at a plane 10 m away: every ray's cell index is
+  // beyond any integer (found by the analysis fuzz target).
+  v.push_back({"SortSquareTinyAtAFarPlane", {kSet}, data + "SORT s\n5\n1e7\n0.001\nEXIT\n",
+               {"Using a maximum range of"}, {"s.agp"},
+               {}, Mount::None, {}, [](const fs::path& d, const std::string&) {
+                 EXPECT_EQ(slurp(d / "s.agp").find(",    1"), std::string::npos) << "a ray was counted";
+               }});
   v.push_back({"SortRadialStepTiny", {kSet}, data + "SORT/C s\n0\n1e-30\nC\nEXIT\n",
                {"Radius out of range, I = 2147483647"}, {"s.fit"}});
   v.push_back({"SortPercentFileExists", {kSet, {"s.lpt", "the user's table\n"}},
