@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -108,4 +110,38 @@ TEST_F(ExactCram, TooFewOctupolesChangeNothing) {
             std::string::npos)
       << out;
   EXPECT_EQ(out.find("Field before"), std::string::npos);
+}
+
+TEST_F(ExactCram, OctupolesInOneDriftCannotSeparateTheTermsAndChangeNothing) {
+  // Where the rays are straight lines from the object every octupole weighs
+  // the three terms alike (all go as the integral of K z^4): rank one.
+  {
+    std::ofstream f("drift_oct.tav");
+    f << " Three octupoles in a drift\n"
+         "  0.00, 1.0, 1.007276, 3.0, 0.0\n"
+         "  1.00, 0.00001, 0.0002, 0.00001, 0.0002, 0.01\n"
+         "  3.00, 0.5, 0.0, 0.0\n  8.00, 0.02, 0.1, 0.006\n"
+         "  3.00, 0.1, 0.0, 0.0\n  8.00, 0.02, 0.1, 0.006\n"
+         "  3.00, 0.1, 0.0, 0.0\n  8.00, 0.02, 0.1, 0.006\n"
+         "  3.00, 0.5, 0.0, 0.0\n  9.00, 0.0, 0.0, 0.0\n SENTINEL\n";
+  }
+  const std::string out = run("DIAG -1\nDATA drift_oct\nEXACT/C\nSAVE drift_after\nEXIT\n");
+  EXPECT_NE(out.find("?EXACT- The octupoles cannot correct these terms (singular system): no "
+                     "fields changed."),
+            std::string::npos)
+      << out;
+  // The fields are those read.
+  std::ifstream g("drift_after.tav");
+  std::string line;
+  int octupoles = 0;
+  while (std::getline(g, line)) {
+    std::istringstream in(line);
+    double code = 0, len = 0, field = 0;
+    char comma = 0;
+    if (in >> code >> comma >> len >> comma >> field && std::fabs(code - 8.0) < 1e-9) {
+      EXPECT_NEAR(field, 0.1, 1e-9) << line;
+      ++octupoles;
+    }
+  }
+  EXPECT_EQ(octupoles, 3);
 }
