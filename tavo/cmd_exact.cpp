@@ -123,6 +123,10 @@ void cmdExact(Tavo& s, Command& c) {
     exactFit(s, c);
     return;
   }
+  if (c.qual == 'C') {
+    exactCram(s, c);
+    return;
+  }
   Mat4 a;
   stigmat(s, -3, a);
   Lattice lat;

@@ -126,5 +126,6 @@ void cmdFringe(Tavo&, Command&);
 // EXACT/F: refits the coupled fields so that the soft-edged system is
 // stigmatic at the system end.
 void exactFit(Tavo&, Command&);
+void exactCram(Tavo&, Command&);
 
 }  // namespace tavo
