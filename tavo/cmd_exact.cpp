@@ -15,15 +15,14 @@
 
 namespace tavo {
 
-namespace {
-
-// A number for a message, without padding.
-std::string num(double v) {
+std::string exactNum(double v) {
   std::string t = gx::fG(v, 12, 5);
   const size_t b = t.find_first_not_of(' ');
   const size_t e = t.find_last_not_of(' ');
   return b == std::string::npos ? t : t.substr(b, e - b + 1);
 }
+
+namespace {
 
 using da::Exps;
 using da::Poly;
@@ -110,7 +109,7 @@ void cmdFringe(Tavo& s, Command& c) {
       s.fringe = c.value;
     }
   }
-  say(s, "Fringe length lambda = " + num(s.fringe) +
+  say(s, "Fringe length lambda = " + exactNum(s.fringe) +
              " x bore radius (g(z) = [tanh((z-z1)/lambda) - tanh((z-z2)/lambda)]/2)");
 }
 

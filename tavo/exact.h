@@ -60,4 +60,7 @@ std::vector<double> tanhDerivs(double u, int m);
 void fieldAt(const Lattice& lat, const MapSettings& set, double z, const da::Poly& x,
              const da::Poly& y, da::Poly& bx, da::Poly& by, da::Poly& bz, int onlyHost = -1);
 
+// A number for a message: G12.5 without its padding.
+std::string exactNum(double v);
+
 }  // namespace tavo

@@ -19,13 +19,6 @@ namespace tavo {
 
 namespace {
 
-std::string num(double v) {
-  std::string t = gx::fG(v, 12, 5);
-  const size_t b = t.find_first_not_of(' ');
-  const size_t e = t.find_last_not_of(' ');
-  return b == std::string::npos ? t : t.substr(b, e - b + 1);
-}
-
 std::string g146(double v) { return gx::fG(v + 0.0, 14, 6, 1); }
 
 // The three targeted soft-edge terms in micron/mrad^3 at the system end.
@@ -153,7 +146,7 @@ void exactCram(Tavo& s, Command&) {
   }
   Mat4 a;
   stigmat(s, -3, a);
-  say(s, "Octupole correction against the soft-edge map, fringe length " + num(s.fringe) +
+  say(s, "Octupole correction against the soft-edge map, fringe length " + exactNum(s.fringe) +
              " x bore radius");
   say(s, "                          Before         After   (micron/mrad^3)");
   say(s, gx::pad(" (X/T3)", 20) + g146(before[0]) + g146(after[0]));

@@ -16,14 +16,6 @@ namespace tavo {
 
 namespace {
 
-// A number for a message, without padding.
-std::string num(double v) {
-  std::string t = gx::fG(v, 12, 5);
-  const size_t b = t.find_first_not_of(' ');
-  const size_t e = t.find_last_not_of(' ');
-  return b == std::string::npos ? t : t.substr(b, e - b + 1);
-}
-
 std::string g135(double v) { return gx::fG(v + 0.0, 13, 5, 1); }
 
 // First-order (x|theta), (y|phi) of the soft-edged system; false when the
@@ -61,7 +53,7 @@ void exactFit(Tavo& s, Command& c) {
     return;
   }
   std::vector<double> before(s.blk1.x.begin(), s.blk1.x.end());
-  say(s, "Soft edge, fringe length " + num(s.fringe) + " x bore radius");
+  say(s, "Soft edge, fringe length " + exactNum(s.fringe) + " x bore radius");
   say(s, "Initial combined astigmatism = " + g135(std::sqrt(ex * ex + ey * ey)));
   say(s, "(N)  Comb. Astg.  - FIELDS (" + gx::fI(s.blk1.nv, 2) + ")............");
   const double precision = c.value > 0.0 ? c.value : static_cast<double>(1e-10f);
