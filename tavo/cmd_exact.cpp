@@ -15,6 +15,17 @@
 
 namespace tavo {
 
+bool softSystemMap(Tavo& s, const da::Space& sp, std::vector<da::Poly>& map, std::string& why) {
+  Mat4 a;
+  stigmat(s, 1, a);
+  Lattice lat;
+  if (!buildLattice(s, lat, why)) return false;
+  MapSettings set;
+  set.model = EdgeModel::Soft;
+  set.fringe = s.fringe;
+  return systemMap(lat, set, sp, map, why);
+}
+
 std::string exactNum(double v) {
   std::string t = gx::fG(v, 12, 5);
   const size_t b = t.find_first_not_of(' ');

@@ -60,6 +60,10 @@ std::vector<double> tanhDerivs(double u, int m);
 void fieldAt(const Lattice& lat, const MapSettings& set, double z, const da::Poly& x,
              const da::Poly& y, da::Poly& bx, da::Poly& by, da::Poly& bz, int onlyHost = -1);
 
+// The soft-edged map of the system as it stands (evaluated to first order
+// first), to the order of sp. False with a message when it cannot be made.
+bool softSystemMap(Tavo& s, const da::Space& sp, std::vector<da::Poly>& map, std::string& why);
+
 // A number for a message: G12.5 without its padding.
 std::string exactNum(double v);
 

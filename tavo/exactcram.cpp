@@ -23,16 +23,9 @@ std::string g146(double v) { return gx::fG(v + 0.0, 14, 6, 1); }
 
 // The three targeted soft-edge terms in micron/mrad^3 at the system end.
 bool softTargets(Tavo& s, double t[3], std::string& why) {
-  Mat4 a;
-  stigmat(s, 1, a);
-  Lattice lat;
-  if (!buildLattice(s, lat, why)) return false;
-  const da::Space sp(4, 3);
-  MapSettings set;
-  set.model = EdgeModel::Soft;
-  set.fringe = s.fringe;
+  const da::Space sp(4, 3);  // outlives the series that refer to it
   std::vector<da::Poly> map;
-  if (!systemMap(lat, set, sp, map, why)) return false;
+  if (!softSystemMap(s, sp, map, why)) return false;
   t[0] = map[0].coef({0, 3, 0, 0, 0}) * 1e-3;
   t[1] = map[2].coef({0, 0, 0, 3, 0}) * 1e-3;
   t[2] = 0.5 * (map[0].coef({0, 1, 0, 2, 0}) + map[2].coef({0, 2, 0, 1, 0})) * 1e-3;

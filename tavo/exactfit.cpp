@@ -21,16 +21,9 @@ std::string g135(double v) { return gx::fG(v + 0.0, 13, 5, 1); }
 // First-order (x|theta), (y|phi) of the soft-edged system; false when the
 // map cannot be made.
 bool softAstigmatism(Tavo& s, double& ex, double& ey, std::string& why) {
-  Mat4 a;
-  stigmat(s, 1, a);
-  Lattice lat;
-  if (!buildLattice(s, lat, why)) return false;
-  const da::Space sp(4, 1);
-  MapSettings set;
-  set.model = EdgeModel::Soft;
-  set.fringe = s.fringe;
+  const da::Space sp(4, 1);  // outlives the series that refer to it
   std::vector<da::Poly> map;
-  if (!systemMap(lat, set, sp, map, why)) return false;
+  if (!softSystemMap(s, sp, map, why)) return false;
   ex = map[0].coef({0, 1, 0, 0, 0});
   ey = map[2].coef({0, 0, 0, 1, 0});
   return true;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "aber_numeric.h"
+#include "exact_support.h"
 #include "tavo/exact.h"
 #include "tavo/optics.h"
 
@@ -262,16 +263,7 @@ std::vector<Case> cases() {
 std::vector<Poly> engineMap(Session& t, const Case& c, tavo::EdgeModel model, double fringe,
                             const tavo::da::Space& sp, double fineness = 1.0) {
   buildTable(t, c.quads, c.tail);
-  tavo::Lattice lat;
-  std::string why;
-  EXPECT_TRUE(tavo::buildLattice(t.s, lat, why)) << why;
-  tavo::MapSettings set;
-  set.model = model;
-  set.fringe = fringe;
-  set.fineness = fineness;
-  std::vector<Poly> map;
-  EXPECT_TRUE(tavo::systemMap(lat, set, sp, map, why)) << why;
-  return map;
+  return exacttest::mapOf(t, model, sp, fringe, fineness);
 }
 
 // Aperture coefficients of the reference integration at one step density.

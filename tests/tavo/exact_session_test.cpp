@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "aber_numeric.h"
+#include "exact_support.h"
 #include "session.h"
 #include "tavo/exact.h"
 #include "tavo/optics.h"
@@ -32,19 +33,7 @@ void table(abertest::Session& t, const std::vector<std::vector<double>>& rows) {
   tavo::stigmat(t.s, 1, a);
 }
 
-std::vector<Poly> mapOf(abertest::Session& t, tavo::EdgeModel model, const Space& sp,
-                        double fringe = 1.0, double fineness = 1.0) {
-  tavo::Lattice lat;
-  std::string why;
-  EXPECT_TRUE(tavo::buildLattice(t.s, lat, why)) << why;
-  tavo::MapSettings set;
-  set.model = model;
-  set.fringe = fringe;
-  set.fineness = fineness;
-  std::vector<Poly> map;
-  EXPECT_TRUE(tavo::systemMap(lat, set, sp, map, why)) << why;
-  return map;
-}
+using exacttest::mapOf;
 
 const std::vector<std::vector<double>> kTriplet = {
     {3.0, 3.0, 0, 0},      {4.1, 0.06, 0.129905, 0.006}, {3.0, 0.05, 0, 0},
