@@ -35,21 +35,23 @@ inline std::string_view cut(const uint8_t* data, size_t size, size_t max = kMaxI
 // before every input. Every target runs inside it. It lives in memory when
 // it can (/dev/shm): a file replaced on disk is flushed at once.
 inline const fs::path& scratch() {
-  static const fs::path dir = [] {
+  // Never destroyed: the exit handler runs after the destructors of the
+  // statics made before it was registered, and still needs the name.
+  static const fs::path* const dir = [] {
     std::error_code ec;
     const char* env = std::getenv("TK_FUZZ_SCRATCH");
     fs::path base = env && *env                         ? fs::path(env)
                     : ::access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm")
                                                         : fs::temp_directory_path(ec);
-    fs::path d = base / ("tkfuzz." + std::to_string(::getpid()));
-    fs::create_directories(d, ec);
+    auto* d = new fs::path(base / ("tkfuzz." + std::to_string(::getpid())));
+    fs::create_directories(*d, ec);
     std::atexit([] {
       std::error_code e;
       fs::remove_all(scratch(), e);
     });
     return d;
   }();
-  return dir;
+  return *dir;
 }
 
 inline void freshScratch() {
