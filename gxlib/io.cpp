@@ -77,21 +77,32 @@ bool isPipe(const std::string& name) {
 }
 
 // A FIFO opened for writing blocks until a reader comes; a non-blocking
-// open tells whether one is there. Other kinds answer true.
-bool pipeHasReader(const std::string& name) {
+// open tells whether one is there. The probe's end is held open until the
+// real one is: closed before, it would be the last writer leaving, and a
+// reader that has just woken (cat, a plotter) takes that for the end of the
+// data and goes away, so that the real open then waits for ever.
+struct PipeProbe {
+  int fd = -1;
+  bool reader = true;
+  PipeProbe() = default;
+  PipeProbe(const PipeProbe&) = delete;
+  PipeProbe& operator=(const PipeProbe&) = delete;
+  ~PipeProbe() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+void probePipe(const std::string& name, PipeProbe& p) {
   struct stat st {};
-  if (::stat(name.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return true;
+  if (::stat(name.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return;
   // A reader being started just now gets two seconds to open its end.
   for (int tries = 0; tries < 200; ++tries) {
-    const int fd = ::open(name.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-      ::close(fd);
-      return true;
-    }
-    if (errno != ENXIO) return false;
+    p.fd = ::open(name.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (p.fd >= 0) return;
+    if (errno != ENXIO) break;
     ::usleep(10000);
   }
-  return false;
+  p.reader = false;
 }
 }  // namespace
 
@@ -305,7 +316,9 @@ bool Io::open(int unit, const std::string& name, OpenStatus st, Access acc, bool
       error_ = "a pipe cannot be read as a file";
       return false;
     }
-    if (acc == Access::Write && !pipeHasReader(name)) {
+    PipeProbe probe;
+    if (acc == Access::Write) probePipe(name, probe);
+    if (!probe.reader) {
       // Opening it would wait until some program reads the pipe.
       error_ = "no program reads the pipe";
       return false;

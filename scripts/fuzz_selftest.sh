@@ -18,10 +18,10 @@ echo "fuzz self-test: the planted fault was found, reported and kept ($kept)"
 
 # A target run by hand, outside the script, removes its scratch folder at exit.
 cmake --build build-fuzz --target rays_fuzz >/dev/null
-base=$(mktemp -d)
-TK_FUZZ_SCRATCH=$base setsid -w build-fuzz/rays_fuzz -runs=50 "$PWD/fuzz/corpus/rays" >/dev/null 2>&1 ||
-  { rm -rf "$base"; fail "rays_fuzz failed on its own corpus"; }
+base=$(mktemp -d) learned=$(mktemp -d)
+TK_FUZZ_SCRATCH=$base setsid -w build-fuzz/rays_fuzz -runs=50 "$learned" "$PWD/fuzz/corpus/rays" \
+  >/dev/null 2>&1 || { rm -rf "$base" "$learned"; fail "rays_fuzz failed on its own corpus"; }
 left=$(ls -A "$base")
-rm -rf "$base"
+rm -rf "$base" "$learned"
 [ -z "$left" ] || fail "a target left its scratch folder behind: $left"
 echo "fuzz self-test: a target leaves no scratch folder behind"

@@ -3,11 +3,13 @@
 // that are devices rather than files.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <thread>
@@ -189,6 +191,67 @@ TEST(DirectUnits, AFifoStaysAFifo) {
                           std::filesystem::directory_iterator()),
             1)
       << "no temporary left beside it";
+}
+
+// A program reading the pipe (cat, a plotter) takes the moment the last
+// writer leaves an empty pipe for the end of the data. Looking for a
+// reader must not be such a moment, or the reader goes and the real open
+// waits for ever. The watcher samples the pipe while the unit is opened,
+// written and closed; a read of 0 (no writer, no data) before the data is
+// the fault. The window is microseconds wide, so it is tried many times.
+TEST(DirectUnits, AReaderOfThePipeSeesNoEndBeforeTheData) {
+  TempDir d;
+  const std::string fifo = d.file("pipe");
+  int ends = 0;
+  for (int round = 0; round < 50; ++round) {
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    std::atomic<bool> stop{false}, ended{false};
+    std::atomic<int> polls{0};
+    std::string got;
+    std::thread watcher([&] {
+      while (!stop) {
+        pollfd p{fd, POLLIN, 0};
+        ::poll(&p, 1, 0);
+        ++polls;
+        if (!(p.revents & (POLLIN | POLLHUP))) continue;
+        // poll alone may report a hang-up as the first writer arrives; a
+        // read tells it under the pipe's lock.
+        char b[64];
+        const ssize_t k = ::read(fd, b, sizeof b);
+        if (k > 0) {
+          got.assign(b, static_cast<size_t>(k));
+          break;
+        }
+        if (k == 0) {
+          ended = true;
+          break;
+        }
+      }
+    });
+    while (polls < 1000) std::this_thread::yield();
+    bool opened = false;
+    {
+      Session s;
+      opened = s.g.io.open(20, fifo, gx::OpenStatus::Unknown, gx::Access::Write);
+      s.g.io.write(20, "through the pipe");
+      EXPECT_TRUE(s.g.io.close(20));
+    }
+    stop = true;
+    watcher.join();
+    if (!ended && got.empty()) {  // the watcher was stopped before it looked
+      char b[64];
+      const ssize_t k = ::read(fd, b, sizeof b);
+      if (k > 0) got.assign(b, static_cast<size_t>(k));
+    }
+    ::close(fd);
+    ASSERT_TRUE(opened);
+    if (ended) ++ends;
+    else EXPECT_EQ(got.substr(0, 16), "through the pipe");
+  }
+  EXPECT_EQ(ends, 0) << "rounds in which the reader saw the end before the data";
 }
 
 TEST(DirectUnits, DevNullStaysADevice) {
