@@ -93,8 +93,7 @@ struct PipeProbe {
 };
 
 void probePipe(const std::string& name, PipeProbe& p) {
-  struct stat st {};
-  if (::stat(name.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return;
+  if (!isPipe(name)) return;
   // A reader being started just now gets two seconds to open its end.
   for (int tries = 0; tries < 200; ++tries) {
     p.fd = ::open(name.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
