@@ -379,22 +379,3 @@ TEST(ExactSymmetry, MapIsSymplecticInCanonicalVariables) {
   }
 }
 
-TEST_F(ExactSession, WorkedExampleCorrectsTheSoftEdgeAndWritesItsMap) {
-  for (const char* f : {"exact.tcm", "triplet_oct.tav"})
-    abertest::fs::copy_file(abertest::fs::path(TK_SOURCE_DIR) / "examples" / f, dir_ / f);
-  const std::string out = run("@exact\n");
-  // First CRAM cancels the closed-form spherical terms while the soft-edge
-  // map keeps its own; after EXACT/F and EXACT/C it is the other way round.
-  const auto sys = row(out, " System", "(X/T3)", 3);
-  ASSERT_FALSE(std::isnan(sys[2])) << out;
-  EXPECT_LT(std::fabs(sys[0]), 1e-3);
-  EXPECT_GT(std::fabs(sys[2]), 1e-3);
-  const auto last = row(out.substr(out.rfind(" System") - 1), " System", "(X/T3)", 3);
-  EXPECT_LT(std::fabs(last[2]), 1e-4 * std::fabs(sys[2]));
-  EXPECT_GT(std::fabs(last[0]), 1e-3);
-  const auto soft = lines("octsoft.cof"), soft3 = lines("octsoft3.cof");
-  ASSERT_EQ(soft.size(), 22u);
-  ASSERT_EQ(soft3.size(), 22u);
-  EXPECT_NE(soft[17], "0,0,0,0,0,0");
-  EXPECT_EQ(soft3[17], soft[17]);
-}
