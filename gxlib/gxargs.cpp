@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <csignal>
+
 #include <iostream>
 #include <memory>
 #include <ostream>
@@ -89,6 +91,10 @@ Args gxargs(int argc, const char* const* argv, const ProgramInfo& p, std::ostrea
 
 int gxmain(int argc, const char* const* argv, const ProgramInfo& info, RunFunction run) {
   std::ios::sync_with_stdio(false);
+  // A pipe whose reader has gone (a plot file named as a FIFO whose viewer
+  // quit, the output piped into head) must not end the session with
+  // SIGPIPE: the write fails instead and is reported like any failed write.
+  std::signal(SIGPIPE, SIG_IGN);
   const Args a = gxargs(argc, argv, info, std::cout, std::cerr);
   if (a.exit >= 0) return a.exit;
   RunOptions o;

@@ -1,6 +1,7 @@
 #include "gxlib/io.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <istream>
 #include <ostream>
 
@@ -81,6 +83,14 @@ bool isPipe(const std::string& name) {
 // real one is: closed before, it would be the last writer leaving, and a
 // reader that has just woken (cat, a plotter) takes that for the end of the
 // data and goes away, so that the real open then waits for ever.
+// The program's standard output is a pipe whose reader has gone (the
+// program piped into head, a pager quit): its writes fail for good.
+bool stdoutPipeBroken(const std::ostream& out) {
+  if (&out != &std::cout || !out.bad()) return false;
+  struct pollfd p {1, POLLOUT, 0};
+  return ::poll(&p, 1, 0) == 1 && (p.revents & POLLERR) != 0;
+}
+
 struct PipeProbe {
   int fd = -1;
   bool reader = true;
@@ -202,6 +212,9 @@ RdStat Io::readLine(int unit, std::string& line, size_t width) {
       midLine_ = false;  // the editor has echoed the RETURN
     } else {
       out_.flush();
+      // Nobody can see the prompts any more: the session ends as it does
+      // at the end of its input, not by SIGPIPE or by reading for ever.
+      if (stdoutPipeBroken(out_)) throw EndOfInput();
       const LineStat ls = boundedLine(in_, s);
       if (ls == LineStat::End || ls == LineStat::Endless) {
         // The terminal has ended (or sends bytes that never make a line):

@@ -134,4 +134,34 @@ TEST(CommandLine, BatchRunsAndTheirStatus) {
   EXPECT_NE(r.out.find("Total number of ray vectors =       0"), std::string::npos) << r.out;
 }
 
+// A pipe whose reader goes away: the session goes on (or ends as at the end
+// of its input), it is not killed by SIGPIPE and does not read for ever.
+TEST(BrokenPipes, AReaderThatLeavesDoesNotKillTheSession) {
+  Scratch s;
+  std::filesystem::copy_file(std::string(TK_SOURCE_DIR) + "/examples/triplet.tav",
+                             s.dir() / "triplet.tav");
+  const std::string tavo = termtest::quote(termtest::program("tavo"));
+  // The plot file is a FIFO. Its reader is there when the plot starts and
+  // leaves (when the session makes the file "go") before the file is written.
+  ASSERT_EQ(s.sh("mkfifo p.ps").status, 0);
+  s.write("plot.tcm",
+          "DATA triplet\nDEFINE/Q p.ps\nTRACE Q\n\n\n\n\n\n\n\n\n\n\n"
+          "$ touch go\n$ sleep 1\nCLOSE/Q\nSYSTEM\nEXIT\n");
+  termtest::Result r =
+      s.sh("sh -c " + termtest::quote("(exec 3<p.ps; while [ ! -e go ]; do sleep 0.05; done) & " +
+                                      std::string("timeout 120 ") + tavo + " plot < /dev/null"));
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("Error writing plot file p.ps"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Focal length"), std::string::npos) << "SYSTEM ran after it\n" << r.out;
+  // The terminal output piped into a reader that stops early, with input
+  // that never ends: each program ends cleanly.
+  const std::string kestrim = termtest::quote(termtest::program("kestrim"));
+  for (const auto& [prog, cmd] : {std::pair{tavo, std::string("MENU")}, {kestrim, "NTOT"}}) {
+    std::filesystem::remove(s.dir() / "st");
+    s.sh("sh -c " + termtest::quote("(yes " + cmd + " | timeout 120 " + prog +
+                                    "; echo $? > st) | head -c 100 > /dev/null"));
+    EXPECT_EQ(termtest::slurp(s.dir() / "st"), "0\n") << cmd;
+  }
+}
+
 }  // namespace
