@@ -78,11 +78,6 @@ bool isPipe(const std::string& name) {
   return ::stat(name.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
 }
 
-// A FIFO opened for writing blocks until a reader comes; a non-blocking
-// open tells whether one is there. The probe's end is held open until the
-// real one is: closed before, it would be the last writer leaving, and a
-// reader that has just woken (cat, a plotter) takes that for the end of the
-// data and goes away, so that the real open then waits for ever.
 // The program's standard output is a pipe whose reader has gone (the
 // program piped into head, a pager quit): its writes fail for good.
 bool stdoutPipeBroken(const std::ostream& out) {
@@ -91,6 +86,11 @@ bool stdoutPipeBroken(const std::ostream& out) {
   return ::poll(&p, 1, 0) == 1 && (p.revents & POLLERR) != 0;
 }
 
+// A FIFO opened for writing blocks until a reader comes; a non-blocking
+// open tells whether one is there. The probe's end is held open until the
+// real one is: closed before, it would be the last writer leaving, and a
+// reader that has just woken (cat, a plotter) takes that for the end of the
+// data and goes away, so that the real open then waits for ever.
 struct PipeProbe {
   int fd = -1;
   bool reader = true;
