@@ -34,6 +34,11 @@ constexpr double kMaxGridCount = 1e12;
 // One bound for the whole run (not per ray), so where it stops does not
 // hang on the time-of-day seed.
 constexpr long long kMaxTotalRejections = 20000000;
+// Grid points one SYNTH may pass over outside a circular object or
+// aperture: the grids are bounded per axis, not their product, and a grid
+// whose points mostly fall outside (one aperture point at its corner) would
+// otherwise be walked point by point for hours without writing a ray.
+constexpr long long kMaxGridRejections = 20000000;
 
 std::string rightAligned(const std::string& s) {
   return s.size() >= kPromptColumn ? s : std::string(kPromptColumn - s.size(), ' ') + s;
@@ -127,6 +132,8 @@ class Synth {
   bool spreadUsed_ = false;
   bool writeFailed_ = false;
   long long rejectedTotal_ = 0;
+  long long gridRejected_ = 0;
+  bool gridExhausted();
   std::string rayName_;
   std::string cofRead_;   // the coefficient file read, never to be written over
 
@@ -457,10 +464,16 @@ Synth::Pass Synth::pass(bool first) {
     const auto us = axisPoints(hax, sax), vs = axisPoints(hay, stepAy);
     for (double x : xs) {
       for (double y : ys) {
-        if (!square_ && !inside(x, y, hx, hy)) continue;
+        if (!square_ && !inside(x, y, hx, hy)) {
+          if ((stopped = gridExhausted())) break;
+          continue;
+        }
         for (double u : us) {
           for (double v : vs) {
-            if (!square_ && !inside(u, v, hax, hay)) continue;
+            if (!square_ && !inside(u, v, hax, hay)) {
+              if ((stopped = gridExhausted())) break;
+              continue;
+            }
             if (!emit(x, u / d_, y, v / d_, false)) {
               stopped = true;
               break;
@@ -501,12 +514,18 @@ Synth::Pass Synth::pass(bool first) {
       const double th = thOf(i);
       for (int j = -nty; j <= nty && !stopped; ++j) {
         const double ph = phOf(j);
-        if (!square_ && !inside(th, ph, hx, hy)) continue;
+        if (!square_ && !inside(th, ph, hx, hy)) {
+          stopped = gridExhausted();
+          continue;
+        }
         for (int a = -nax; a <= nax && !stopped; ++a) {
           const double u = uOf(a);
           for (int b = -nay; b <= nay; ++b) {
             const double v = vOf(b);
-            if (!square_ && !inside(u, v, hax, hay)) continue;
+            if (!square_ && !inside(u, v, hax, hay)) {
+              if ((stopped = gridExhausted())) break;
+              continue;
+            }
             // The ray that passes through the aperture point (u, v).
             if (!emit(u - d_ * std::tan(th), th, v - d_ * std::tan(ph), ph, true)) {
               stopped = true;
@@ -524,6 +543,16 @@ Synth::Pass Synth::pass(bool first) {
   say(gx::fI(count_, 8) + " rays generated total.");
   blank();
   return again();
+}
+
+// Counts one grid point outside the circle; true (with the message) once
+// the run has passed over more than it may.
+bool Synth::gridExhausted() {
+  if (++gridRejected_ <= kMaxGridRejections) return false;
+  say("?KQSYNTH- More than " + std::to_string(kMaxGridRejections) +
+      " grid points fell outside the object or aperture; stopped at " + std::to_string(count_) + " rays.");
+  say("          Use fewer object or aperture rays, or square apertures.");
+  return true;
 }
 
 Synth::Pass Synth::again() {

@@ -196,6 +196,13 @@ std::vector<Case> kestrimCases() {
   v.push_back({"SynthTotalDrawBound", {kCof},
                "SYNTH/N triplet\n1\n199000\n\n1000,0.001\n0,0\n1,1\n0,0\n0\n1,1\nQ\nEXIT\n",
                {"?KQSYNTH- More than 20000000 random rays fell outside the object or aperture"}, {"triplet.bin"}});
+  // 1e12 object points and one aperture point, at the corner outside the
+  // circle: no ray can be written, and the walk over the object is bounded.
+  v.push_back({"SynthGridPointsOutsideBound", {kCof},
+               "SYNTH/N triplet\n2\n\n1e12,0\n\n3,20\n0,0\n61,61\n0,0\n0\n0,0\nQ\nNTOT\nEXIT\n",
+               {"?KQSYNTH- More than 20000000 grid points fell outside the object or aperture; stopped at 2 rays.",
+                "Total number of ray vectors =       2"},
+               {"triplet.bin"}});
   v.push_back({"SynthHugeEnergySpread", {kCof}, "SYNTH/N triplet\n2\n100\n\n10,10\n0,0\n1,1\n0,0\n1e308\n0,0\nQ\nEXIT\n",
                {"Energy distribution in dist.fit"}, {"triplet.bin", "dist.fit"}});
   v.push_back({"SynthNegativeRayCount", {kCof}, "SYNTH/N triplet\n1\n-5\n\n10,10\n0,0\n1,1\n0,0\n0\n0,0\nQ\nEXIT\n",
