@@ -26,7 +26,7 @@ constexpr double kMinDivergence = static_cast<double>(1e-5f);
 
 constexpr int kMaxRays = 200000;       // per pass, paraxial pair included
 constexpr int kPromptColumn = 70;      // the SYNTH prompts all end here
-// More grid points than this per axis could never be written within the
+// More grid points than this in one plane could never be written within the
 // ray limit; the cap keeps a huge request from looping for ever.
 constexpr double kMaxGridCount = 1e12;
 // Rejected draws one SYNTH may spend in all: an elongated object with flux
@@ -34,11 +34,6 @@ constexpr double kMaxGridCount = 1e12;
 // One bound for the whole run (not per ray), so where it stops does not
 // hang on the time-of-day seed.
 constexpr long long kMaxTotalRejections = 20000000;
-// Grid points one SYNTH may pass over outside a circular object or
-// aperture: the grids are bounded per axis, not their product, and a grid
-// whose points mostly fall outside (one aperture point at its corner) would
-// otherwise be walked point by point for hours without writing a ray.
-constexpr long long kMaxGridRejections = 20000000;
 
 std::string rightAligned(const std::string& s) {
   return s.size() >= kPromptColumn ? s : std::string(kPromptColumn - s.size(), ' ') + s;
@@ -77,6 +72,71 @@ std::vector<double> axisPoints(double h, double step) {
     v = nv;
   }
   return p;
+}
+
+// The points k in [0, n) of an ascending sequence val(k) that pass the
+// ellipse test `in` with the other coordinate held, as one run [lo, hi):
+// the test can only fail more as |val| grows, so the run stands about the
+// point nearest zero and bisection finds its ends, instead of walking a
+// grid whose points may nearly all lie outside the circle.
+template <class Val, class In>
+std::pair<long long, long long> insideRun(long long n, Val val, In in) {
+  if (n <= 0) return {0, 0};
+  long long lo = 0, hi = n;
+  while (lo < hi) {
+    const long long mid = lo + (hi - lo) / 2;
+    if (val(mid) < 0.0)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  long long m = lo;  // the first point at or above zero, or the one before
+  if (m == n || (m > 0 && std::fabs(val(m - 1)) <= std::fabs(val(m)))) --m;
+  if (!in(val(m))) return {0, 0};
+  long long a = 0, b = m;  // outside, then inside, up to m
+  while (a < b) {
+    const long long mid = a + (b - a) / 2;
+    if (in(val(mid)))
+      b = mid;
+    else
+      a = mid + 1;
+  }
+  const long long first = a;
+  a = m;
+  b = n - 1;  // inside from m, then outside
+  while (a < b) {
+    const long long mid = a + (b - a + 1) / 2;
+    if (in(val(mid)))
+      a = mid;
+    else
+      b = mid - 1;
+  }
+  return {first, a + 1};
+}
+
+// One column of aperture points (fixed u) inside the circle: index run of v.
+struct Column {
+  long long u, lo, hi;
+};
+
+// The aperture columns in order, each with its run of points inside, up to
+// the first columns that already hold a whole pass of rays: every object
+// point uses the same aperture points, and the first one stops at the ray
+// limit before it could reach any column beyond.
+template <class UOf, class VOf>
+std::vector<Column> apertureColumns(long long nu, long long nv, UOf uOf, VOf vOf, bool square, double hu,
+                                    double hv, long long limit) {
+  std::vector<Column> cols;
+  long long held = 0;
+  for (long long i = 0; i < nu && held < limit; ++i) {
+    const double u = uOf(i);
+    auto [lo, hi] = square ? std::pair<long long, long long>{0, nv}
+                           : insideRun(nv, vOf, [&](double v) { return inside(u, v, hu, hv); });
+    if (lo >= hi) continue;
+    cols.push_back({i, lo, hi});
+    held += hi - lo;
+  }
+  return cols;
 }
 
 double clampCount(double n) {
@@ -132,8 +192,6 @@ class Synth {
   bool spreadUsed_ = false;
   bool writeFailed_ = false;
   long long rejectedTotal_ = 0;
-  long long gridRejected_ = 0;
-  bool gridExhausted();
   std::string rayName_;
   std::string cofRead_;   // the coefficient file read, never to be written over
 
@@ -462,19 +520,22 @@ Synth::Pass Synth::pass(bool first) {
     blank();
     const auto xs = axisPoints(hx, sx), ys = axisPoints(hy, sy);
     const auto us = axisPoints(hax, sax), vs = axisPoints(hay, stepAy);
-    for (double x : xs) {
-      for (double y : ys) {
-        if (!square_ && !inside(x, y, hx, hy)) {
-          if ((stopped = gridExhausted())) break;
-          continue;
-        }
-        for (double u : us) {
-          for (double v : vs) {
-            if (!square_ && !inside(u, v, hax, hay)) {
-              if ((stopped = gridExhausted())) break;
-              continue;
-            }
-            if (!emit(x, u / d_, y, v / d_, false)) {
+    const long long nys = static_cast<long long>(ys.size()), nvs = static_cast<long long>(vs.size());
+    auto yAt = [&](long long k) { return ys[static_cast<size_t>(k)]; };
+    auto vAt = [&](long long k) { return vs[static_cast<size_t>(k)]; };
+    const auto aperture = apertureColumns(
+        static_cast<long long>(us.size()), nvs, [&](long long i) { return us[static_cast<size_t>(i)]; }, vAt,
+        square_, hax, hay, kMaxRays);
+    for (size_t ix = 0; ix < xs.size() && !stopped && !aperture.empty(); ++ix) {
+      const double x = xs[ix];
+      auto [ylo, yhi] = square_ ? std::pair<long long, long long>{0, nys}
+                                : insideRun(nys, yAt, [&](double y) { return inside(x, y, hx, hy); });
+      for (long long k = ylo; k < yhi && !stopped; ++k) {
+        const double y = yAt(k);
+        for (const Column& col : aperture) {
+          const double u = us[static_cast<size_t>(col.u)];
+          for (long long m = col.lo; m < col.hi; ++m) {
+            if (!emit(x, u / d_, y, vAt(m) / d_, false)) {
               stopped = true;
               break;
             }
@@ -482,9 +543,7 @@ Synth::Pass Synth::pass(bool first) {
           }
           if (stopped) break;
         }
-        if (stopped) break;
       }
-      if (stopped) break;
     }
   } else {
     const double kk = std::sqrt(nobj) / 2.0, ll = std::sqrt(naper) / 2.0;
@@ -510,22 +569,22 @@ Synth::Pass Synth::pass(bool first) {
     auto phOf = [&](int j) { return hx > 0.0 && hy > 0.0 && kk > 0.0 ? hy * j / (hy * kk / hx) : dth * j; };
     auto uOf = [&](int i) { return ll > 0.0 && hax > 0.0 ? hax * i / ll : dap * i; };
     auto vOf = [&](int j) { return hax > 0.0 && hay > 0.0 && ll > 0.0 ? hay * j / (hay * ll / hax) : dap * j; };
-    for (int i = -ntx; i <= ntx && !stopped; ++i) {
+    // Index k of a run stands for grid number k - n.
+    const auto aperture = apertureColumns(
+        2LL * nax + 1, 2LL * nay + 1, [&](long long k) { return uOf(static_cast<int>(k - nax)); },
+        [&](long long k) { return vOf(static_cast<int>(k - nay)); }, square_, hax, hay, kMaxRays);
+    for (int i = -ntx; i <= ntx && !stopped && !aperture.empty(); ++i) {
       const double th = thOf(i);
-      for (int j = -nty; j <= nty && !stopped; ++j) {
-        const double ph = phOf(j);
-        if (!square_ && !inside(th, ph, hx, hy)) {
-          stopped = gridExhausted();
-          continue;
-        }
-        for (int a = -nax; a <= nax && !stopped; ++a) {
-          const double u = uOf(a);
-          for (int b = -nay; b <= nay; ++b) {
-            const double v = vOf(b);
-            if (!square_ && !inside(u, v, hax, hay)) {
-              if ((stopped = gridExhausted())) break;
-              continue;
-            }
+      auto [jlo, jhi] = square_ ? std::pair<long long, long long>{0, 2LL * nty + 1}
+                                : insideRun(
+                                      2LL * nty + 1, [&](long long k) { return phOf(static_cast<int>(k - nty)); },
+                                      [&](double ph) { return inside(th, ph, hx, hy); });
+      for (long long jk = jlo; jk < jhi && !stopped; ++jk) {
+        const double ph = phOf(static_cast<int>(jk - nty));
+        for (const Column& col : aperture) {
+          const double u = uOf(static_cast<int>(col.u - nax));
+          for (long long bk = col.lo; bk < col.hi; ++bk) {
+            const double v = vOf(static_cast<int>(bk - nay));
             // The ray that passes through the aperture point (u, v).
             if (!emit(u - d_ * std::tan(th), th, v - d_ * std::tan(ph), ph, true)) {
               stopped = true;
@@ -533,6 +592,7 @@ Synth::Pass Synth::pass(bool first) {
             }
             progress(1000);
           }
+          if (stopped) break;
         }
       }
     }
@@ -543,16 +603,6 @@ Synth::Pass Synth::pass(bool first) {
   say(gx::fI(count_, 8) + " rays generated total.");
   blank();
   return again();
-}
-
-// Counts one grid point outside the circle; true (with the message) once
-// the run has passed over more than it may.
-bool Synth::gridExhausted() {
-  if (++gridRejected_ <= kMaxGridRejections) return false;
-  say("?KQSYNTH- More than " + std::to_string(kMaxGridRejections) +
-      " grid points fell outside the object or aperture; stopped at " + std::to_string(count_) + " rays.");
-  say("          Use fewer object or aperture rays, or square apertures.");
-  return true;
 }
 
 Synth::Pass Synth::again() {

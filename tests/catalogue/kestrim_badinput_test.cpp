@@ -197,11 +197,15 @@ std::vector<Case> kestrimCases() {
                "SYNTH/N triplet\n1\n199000\n\n1000,0.001\n0,0\n1,1\n0,0\n0\n1,1\nQ\nEXIT\n",
                {"?KQSYNTH- More than 20000000 random rays fell outside the object or aperture"}, {"triplet.bin"}});
   // 1e12 object points and one aperture point, at the corner outside the
-  // circle: no ray can be written, and the walk over the object is bounded.
-  v.push_back({"SynthGridPointsOutsideBound", {kCof},
+  // circle: only the paraxial pair, at once (the grid was walked for hours).
+  v.push_back({"SynthNoAperturePointInsideTheCircle", {kCof},
                "SYNTH/N triplet\n2\n\n1e12,0\n\n3,20\n0,0\n61,61\n0,0\n0\n0,0\nQ\nNTOT\nEXIT\n",
-               {"?KQSYNTH- More than 20000000 grid points fell outside the object or aperture; stopped at 2 rays.",
-                "Total number of ray vectors =       2"},
+               {"       2 rays generated total.", "Total number of ray vectors =       2"}, {"triplet.bin"}});
+  // A line object and a million aperture points: the first object points
+  // fill the pass, though most of the aperture's outer columns lie outside.
+  v.push_back({"SynthHugeCircularGridFillsThePass", {kCof},
+               "SYNTH/N triplet\n2\n\n1e6,1e6\n\n0,10\n0.1,-0.2\n1,1\n0.01,0\n0\n0,0\nQ\nNTOT\nEXIT\n",
+               {"Maximum number of rays exceeded, stop at     200000", "Total number of ray vectors =  200000"},
                {"triplet.bin"}});
   v.push_back({"SynthHugeEnergySpread", {kCof}, "SYNTH/N triplet\n2\n100\n\n10,10\n0,0\n1,1\n0,0\n1e308\n0,0\nQ\nEXIT\n",
                {"Energy distribution in dist.fit"}, {"triplet.bin", "dist.fit"}});
