@@ -183,6 +183,62 @@ TEST_F(Synth, RegularGridIsSymmetricAboutTheAxis) {
   }
 }
 
+// Circular apertures keep exactly the grid points inside each ellipse, in
+// the order of the grid loops (x, then y, then the aperture's u and v). A
+// count n a plane becomes n sqrt(4/pi) points, so sqrt of that many steps
+// span each diameter: in units of the half-size the points are -1 + 2k/s up
+// to 1.05, and a point is kept when a^2 + b^2 <= 1.
+TEST_F(Synth, CircularGridKeepsThePointsInsideBothEllipsesInOrder) {
+  writeCof("id.cof", 1.0);
+  Pass p;
+  p.n = "\n199 199";  // points in the object and the aperture
+  p.shape = "";       // circular
+  p.obj = "10 6";
+  p.ap = "0.2 0.3";
+  Session s(p.text());
+  s.synth("id", 'N');
+  auto rays = readRays("id.bin");
+  const double steps = std::sqrt(199.0 * std::sqrt(4.0 / static_cast<double>(3.1415927f)));
+  std::vector<double> grid;
+  for (int k = 0; -1.0 + 2.0 * k / steps <= 1.05; ++k) grid.push_back(-1.0 + 2.0 * k / steps);
+  std::vector<std::pair<int, int>> disc;
+  for (int i = 0; i < static_cast<int>(grid.size()); ++i)
+    for (int j = 0; j < static_cast<int>(grid.size()); ++j) {
+      const double e = grid[i] * grid[i] + grid[j] * grid[j];
+      ASSERT_GT(std::fabs(e - 1.0), 1e-9);  // no point on the rim: rounding cannot decide
+      if (e <= 1.0) disc.push_back({i, j});
+    }
+  ASSERT_EQ(rays.size(), disc.size() * disc.size() + 2u);
+  const double um = static_cast<double>(1.0E-6f) / 1e-6;
+  const double hx = 5e-6 * um, hy = 3e-6 * um, hu = 1e-4, hv = 1.5e-4;
+  auto index = [&](double v, double h) { return static_cast<int>(std::lround((v / h + 1.0) * steps / 2.0)); };
+  size_t n = 2;
+  for (auto [i, j] : disc)
+    for (auto [a, b] : disc) {
+      const Ray& r = rays[n++];
+      ASSERT_EQ(index(r.x, hx), i) << "ray " << n;
+      ASSERT_EQ(index(r.y, hy), j) << "ray " << n;
+      ASSERT_EQ(index(r.th, hu), a) << "ray " << n;
+      ASSERT_EQ(index(r.ph, hv), b) << "ray " << n;
+    }
+}
+
+// One aperture point, at the corner of its square outside the circle, and a
+// million points a side in the object: no grid ray can pass, and the pass
+// ends at once with the paraxial pair.
+TEST_F(Synth, NoAperturePointInsideTheCircleEndsThePassAtOnce) {
+  writeCof("id.cof", 1.0);
+  Pass p;
+  p.n = "\n1e12 0";  // not auto: object and aperture counts
+  p.shape = "";
+  p.obj = "3 20";
+  p.ap = "0.2 0.2";
+  Session s(p.text());
+  s.synth("id", 'N');
+  EXPECT_EQ(readRays("id.bin").size(), 2u);
+  EXPECT_NE(s.out.str().find("       2 rays generated total."), std::string::npos) << s.out.str();
+}
+
 TEST_F(Synth, ObjectOfSizeZeroPutsEveryRayThroughOnePoint) {
   writeCof("id.cof", 1.0);
   Pass p;
