@@ -8,15 +8,17 @@ tkfuzz::Examples examples;
 
 // The exact maps (EXACT in all its forms, COFOUT/H and COFOUT/E) integrate
 // fifth-order series through the whole system: about 0.4 s in a release
-// build, over 20 s with the sanitizers and coverage. Their dialogues are
-// covered by the session tests; here they would only look like hangs.
-bool exactMap(const std::string& line) {
+// build, over 20 s with the sanitizers and coverage. AGP evaluates the
+// whole system at up to a million grid points: a few seconds in a release
+// build, some 30 s here. Their dialogues are covered by the session tests
+// and the catalogue; here they would only look like hangs.
+bool tooSlow(const std::string& line) {
   size_t b = line.find_first_not_of(" \t");
   if (b == std::string::npos) return false;
   std::string w;
   for (size_t i = b; i < line.size() && line[i] != ' ' && line[i] != '\t'; ++i)
     w += static_cast<char>(std::toupper(static_cast<unsigned char>(line[i])));
-  if (w.rfind("EXA", 0) == 0) return true;
+  if (w.rfind("EXA", 0) == 0 || w.rfind("AG", 0) == 0) return true;
   const size_t slash = w.find('/');
   return w.rfind("COF", 0) == 0 && slash != std::string::npos && slash + 1 < w.size() &&
          (w[slash + 1] == 'H' || w[slash + 1] == 'E');
@@ -31,5 +33,5 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   return tkfuzz::runSession(examples, data, size,
-                            [](std::istream& in, std::ostream& out) { tavo::run(in, out); }, exactMap);
+                            [](std::istream& in, std::ostream& out) { tavo::run(in, out); }, tooSlow);
 }
