@@ -9,8 +9,8 @@ tkfuzz::Examples examples;
 // The exact maps (EXACT in all its forms, COFOUT/H and COFOUT/E) integrate
 // fifth-order series through the whole system: about 0.4 s in a release
 // build, over 20 s with the sanitizers and coverage. AGP evaluates the
-// whole system at up to a million grid points: a few seconds in a release
-// build, some 30 s here. Their dialogues are covered by the session tests
+// whole system at up to a million grid points: about 2 s in a release
+// build, 20 s here. Their dialogues are covered by the session tests
 // and the catalogue; here they would only look like hangs.
 bool tooSlow(const std::string& line) {
   size_t b = line.find_first_not_of(" \t");

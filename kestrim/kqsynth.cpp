@@ -78,10 +78,12 @@ std::vector<double> axisPoints(double h, double step) {
 // ellipse test `in` with the other coordinate held, as one run [lo, hi):
 // the test can only fail more as |val| grows, so the run stands about the
 // point nearest zero and bisection finds its ends, instead of walking a
-// grid whose points may nearly all lie outside the circle.
+// grid whose points may nearly all lie outside the circle. With square
+// apertures (all) every point is kept.
 template <class Val, class In>
-std::pair<long long, long long> insideRun(long long n, Val val, In in) {
+std::pair<long long, long long> insideRun(long long n, Val val, In in, bool all) {
   if (n <= 0) return {0, 0};
+  if (all) return {0, n};
   long long lo = 0, hi = n;
   while (lo < hi) {
     const long long mid = lo + (hi - lo) / 2;
@@ -130,8 +132,7 @@ std::vector<Column> apertureColumns(long long nu, long long nv, UOf uOf, VOf vOf
   long long held = 0;
   for (long long i = 0; i < nu && held < limit; ++i) {
     const double u = uOf(i);
-    auto [lo, hi] = square ? std::pair<long long, long long>{0, nv}
-                           : insideRun(nv, vOf, [&](double v) { return inside(u, v, hu, hv); });
+    auto [lo, hi] = insideRun(nv, vOf, [&](double v) { return inside(u, v, hu, hv); }, square);
     if (lo >= hi) continue;
     cols.push_back({i, lo, hi});
     held += hi - lo;
@@ -528,8 +529,7 @@ Synth::Pass Synth::pass(bool first) {
         square_, hax, hay, kMaxRays);
     for (size_t ix = 0; ix < xs.size() && !stopped && !aperture.empty(); ++ix) {
       const double x = xs[ix];
-      auto [ylo, yhi] = square_ ? std::pair<long long, long long>{0, nys}
-                                : insideRun(nys, yAt, [&](double y) { return inside(x, y, hx, hy); });
+      auto [ylo, yhi] = insideRun(nys, yAt, [&](double y) { return inside(x, y, hx, hy); }, square_);
       for (long long k = ylo; k < yhi && !stopped; ++k) {
         const double y = yAt(k);
         for (const Column& col : aperture) {
@@ -575,10 +575,9 @@ Synth::Pass Synth::pass(bool first) {
         [&](long long k) { return vOf(static_cast<int>(k - nay)); }, square_, hax, hay, kMaxRays);
     for (int i = -ntx; i <= ntx && !stopped && !aperture.empty(); ++i) {
       const double th = thOf(i);
-      auto [jlo, jhi] = square_ ? std::pair<long long, long long>{0, 2LL * nty + 1}
-                                : insideRun(
-                                      2LL * nty + 1, [&](long long k) { return phOf(static_cast<int>(k - nty)); },
-                                      [&](double ph) { return inside(th, ph, hx, hy); });
+      auto [jlo, jhi] = insideRun(
+          2LL * nty + 1, [&](long long k) { return phOf(static_cast<int>(k - nty)); },
+          [&](double ph) { return inside(th, ph, hx, hy); }, square_);
       for (long long jk = jlo; jk < jhi && !stopped; ++jk) {
         const double ph = phOf(static_cast<int>(jk - nty));
         for (const Column& col : aperture) {
