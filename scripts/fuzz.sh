@@ -18,6 +18,9 @@ root=$PWD  # the targets work in scratch folders: every path they get is absolut
 secs=${1:-60}
 shift || true
 
+# What the libraries need to build (libedit and the rest), then the fuzzer.
+bash scripts/deps.sh
+
 have_fuzzer() {
   command -v clang++ >/dev/null 2>&1 &&
     ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1
