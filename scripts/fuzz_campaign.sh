@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A long fuzz campaign: every target runs until its executions, summed over
-# all the runs on this machine, reach a goal. One worker per core (at most
+# all the runs (see below), reach a goal. One worker per core (at most
 # two) at low priority; each takes the target with the most still to run
 # that the other is not running, in runs of at most CHUNK seconds, and adds
 # what was run to the tally in build-fuzz/executions/<name>. The campaign can
@@ -13,6 +13,10 @@
 # GOAL executions per target (default 10000000); TARGETs as for fuzz.sh.
 # FUZZ_CHUNK (seconds, default 1800) bounds one run. A finding stops its
 # target and is reported at the end, as fuzz.sh reports it.
+#
+# build-fuzz/ does not outlive a machine: fuzz/executions.txt carries the
+# tally in the repository. A campaign starts from it where this machine has
+# no count of its own and writes it anew when it ends.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 root=$PWD
@@ -37,6 +41,14 @@ lock=$state/lock
 log=$state/log
 
 count() { cat "$tally/$1" 2>/dev/null || echo 0; }
+
+record=$root/fuzz/executions.txt
+if [ -f "$record" ]; then
+  while read -r name n; do
+    [[ $name == \#* || -z $name || ! $n =~ ^[0-9]+$ ]] && continue
+    [ -e "$tally/$name" ] || echo "$n" >"$tally/$name"
+  done <"$record"
+fi
 
 # Under the lock: the target with the most to run, one nobody runs if there
 # is one (shared, each worker runs half of what is left); it is marked busy
@@ -124,6 +136,14 @@ for ((w = 1; w <= jobs; w++)); do worker "$w" & done
 trap 'kill -TERM $(jobs -p) 2>/dev/null' INT TERM HUP
 wait
 wait
+
+# The tally of every target this machine knows, for the next machine.
+{
+  echo "# Executions of each fuzz target, summed over every campaign (scripts/fuzz_campaign.sh)"
+  for f in "$tally"/*; do
+    [ -f "$f" ] && echo "$(basename "$f") $(cat "$f")"
+  done
+} >"$record.new" && mv "$record.new" "$record"
 
 status=0
 for t in "${targets[@]}"; do
