@@ -141,7 +141,8 @@ wait
 {
   echo "# Executions of each fuzz target, summed over every campaign (scripts/fuzz_campaign.sh)"
   for f in "$tally"/*; do
-    [ -f "$f" ] && echo "$(basename "$f") $(cat "$f")"
+    # name.new: an update cut short between its write and its rename
+    if [[ -f $f && $f != *.new ]]; then echo "$(basename "$f") $(cat "$f")"; fi
   done
 } >"$record.new" && mv "$record.new" "$record"
 
