@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <initializer_list>
 #include <sstream>
 #include <string>
@@ -95,12 +96,31 @@ inline bool leavesScratch(std::string_view line) {
   return false;
 }
 
+// A line's first blank-delimited word, in capitals: how a skip sees the
+// command a line gives.
+inline std::string firstWord(const std::string& line) {
+  std::string w;
+  size_t i = line.find_first_not_of(" \t");
+  for (; i < line.size() && line[i] != ' ' && line[i] != '\t'; ++i)
+    w += static_cast<char>(std::toupper(static_cast<unsigned char>(line[i])));
+  return w;
+}
+
+// Whether the word's leading letters (at least `least` of them) begin the
+// command, as the decoder takes an abbreviation.
+inline bool abbreviates(const std::string& word, std::string_view command, size_t least = 1) {
+  size_t n = 0;
+  while (n < word.size() && std::isalpha(static_cast<unsigned char>(word[n]))) ++n;
+  return n >= least && n <= command.size() && command.substr(0, n) == std::string_view(word).substr(0, n);
+}
+
 // The session input a whole-program target may give: lines that would run
 // a shell command ("$" first) or name a path outside the scratch folder
 // are dropped; NUL bytes become blanks (a terminal line holds none).
 // skip: lines a target leaves out besides those (see runSession).
-inline std::string sessionInput(std::string_view text,
-                                bool (*skip)(const std::string&) = nullptr) {
+using Skip = std::function<bool(const std::string&)>;
+
+inline std::string sessionInput(std::string_view text, const Skip& skip = {}) {
   std::string out;
   size_t b = 0;
   while (b < text.size()) {
@@ -142,7 +162,7 @@ inline Examples loadExamples(std::initializer_list<const char*> names) {
 // tells a hang.
 template <class Run>
 int runSession(const Examples& ex, const uint8_t* data, size_t size, Run run,
-               bool (*skip)(const std::string&) = nullptr) {
+               const Skip& skip = {}) {
   freshScratch();
   for (const auto& e : ex) writeFile(e.first, e.second);
   std::istringstream in(sessionInput(cut(data, size), skip));
