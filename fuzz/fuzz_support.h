@@ -106,20 +106,35 @@ inline std::string firstWord(const std::string& line) {
   return w;
 }
 
-// Whether the word's leading letters (at least `least` of them) begin the
-// command, as the decoder takes an abbreviation.
+// Whether the word selects the command, as the decoder reads it: the
+// qualifier ("/x") is cut off and six characters are kept, so "VALUESH"
+// runs VALUES and "TRACEX" runs nothing. `least`: characters the word
+// needs before no earlier command begins with them.
 inline bool abbreviates(const std::string& word, std::string_view command, size_t least = 1) {
-  size_t n = 0;
-  while (n < word.size() && std::isalpha(static_cast<unsigned char>(word[n]))) ++n;
-  return n >= least && n <= command.size() && command.substr(0, n) == std::string_view(word).substr(0, n);
+  std::string_view w(word);
+  w = w.substr(0, std::min<size_t>(w.find('/'), 6));
+  return w.size() >= least && w.size() <= command.size() && command.substr(0, w.size()) == w;
+}
+
+// Lines a session target leaves out of its input (see sessionInput).
+using Skip = std::function<bool(const std::string&)>;
+
+// A skip that passes the first line selecting `command` and leaves out
+// the later ones, and after it every line selecting `again` (a command
+// that repeats the previous one), so the command runs once per input.
+inline Skip once(std::string_view command, size_t least = 1, std::string_view again = {}) {
+  int seen = 0;
+  return [=](const std::string& line) mutable {
+    const std::string w = firstWord(line);
+    if (abbreviates(w, command, least)) return ++seen > 1;
+    return seen > 0 && !again.empty() && abbreviates(w, again);
+  };
 }
 
 // The session input a whole-program target may give: lines that would run
 // a shell command ("$" first) or name a path outside the scratch folder
 // are dropped; NUL bytes become blanks (a terminal line holds none).
 // skip: lines a target leaves out besides those (see runSession).
-using Skip = std::function<bool(const std::string&)>;
-
 inline std::string sessionInput(std::string_view text, const Skip& skip = {}) {
   std::string out;
   size_t b = 0;

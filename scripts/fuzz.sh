@@ -20,6 +20,7 @@ shift || true
 
 # What the libraries need to build (libedit and the rest), then the fuzzer.
 bash scripts/deps.sh
+source scripts/fuzz_limits.sh
 
 have_fuzzer() {
   command -v clang++ >/dev/null 2>&1 &&
@@ -60,7 +61,7 @@ for t in "${targets[@]}"; do
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:allocator_may_return_null=0 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     setsid -w "$root/build-fuzz/$t" "$work" "$root/fuzz/corpus/$name" \
-      -max_total_time="$secs" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+      -max_total_time="$secs" -timeout="$(fuzz_timeout "$t")" -rss_limit_mb=2048 -max_len=4096 \
       -print_final_stats=1 "${dict[@]}" -artifact_prefix="$root/build-fuzz/findings/$name-" >"$log" 2>&1
   rc=$?
   set -e

@@ -20,6 +20,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 root=$PWD
+source scripts/fuzz_limits.sh
 
 goal=${1:-10000000}
 shift || true
@@ -100,7 +101,7 @@ worker() {
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:allocator_may_return_null=0:malloc_context_size=2 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
       nice -n 19 setsid -w "$root/build-fuzz/${name}_fuzz" "$root/build-fuzz/corpus/$name" \
-        "$root/fuzz/corpus/$name" -runs=$((left + kept + 16)) -max_total_time="$chunk" -timeout=10 \
+        "$root/fuzz/corpus/$name" -runs=$((left + kept + 16)) -max_total_time="$chunk" -timeout="$(fuzz_timeout "$name")" \
         -rss_limit_mb=2048 -max_len=4096 -print_final_stats=1 "${dict[@]}" \
         -artifact_prefix="$root/build-fuzz/findings/$name-" >"$out" 2>&1 &
     pid=$!
