@@ -187,9 +187,6 @@ int runSession(const Examples& ex, const uint8_t* data, size_t size, Run run,
   return 0;
 }
 
-}  // namespace tkfuzz
-
-namespace tkfuzz {
 // Whether this process is the outer one of a corpus merge (-merge=1): it
 // runs no input itself and starts the inner processes through system().
 inline bool mergeOuter() {
@@ -202,6 +199,7 @@ inline bool mergeOuter() {
   }
   return outer;
 }
+
 }  // namespace tkfuzz
 
 // Belt and braces: no input may reach a shell, whatever a macro file made

@@ -4,7 +4,7 @@
 # A KESTRIM session may synthesise 200 000 rays and then analyse them a
 # few times over: up to about 15 s instrumented on a loaded machine, with
 # the draws of random mode depending on the time-of-day seed. 30 s keeps
-# a timeout meaning a hang there; everything else runs in well under 1 s.
+# a timeout meaning a hang there. The other targets keep 10 s.
 fuzz_timeout() {
   case ${1%_fuzz} in
     kestrim_analysis | kestrim_session) echo 30 ;;
