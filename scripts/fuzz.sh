@@ -20,7 +20,7 @@ shift || true
 
 # What the libraries need to build (libedit and the rest), then the fuzzer.
 bash scripts/deps.sh
-source scripts/fuzz_limits.sh
+source scripts/fuzz_common.sh
 
 have_fuzzer() {
   command -v clang++ >/dev/null 2>&1 &&
@@ -44,8 +44,8 @@ cmake --build build-fuzz -j"$jobs" --target "${targets[@]}"
 ((secs == 0)) && exit 0
 
 mkdir -p build-fuzz/findings
-# Scratch folders of the targets, in memory where there is /dev/shm.
-scratch=$(mktemp -d "$( [ -w /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/tkfuzz.XXXXXX")
+# Scratch folders of the targets.
+scratch=$(fuzz_scratch tkfuzz)
 trap 'rm -rf "$scratch"' EXIT
 failed=()
 for t in "${targets[@]}"; do

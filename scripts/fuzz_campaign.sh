@@ -21,7 +21,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 root=$PWD
-source scripts/fuzz_limits.sh
+source scripts/fuzz_common.sh
 
 goal=${1:-10000000}
 shift || true
@@ -82,7 +82,7 @@ add() {  # name runs
 
 worker() {
   local w=$1 scratch pid="" name left runs rc out kept inited
-  scratch=$(mktemp -d "$( [ -w /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/tkcamp.XXXXXX")
+  scratch=$(fuzz_scratch tkcamp)
   # A stop forwards SIGINT to the running target, which then prints its
   # statistics; the loop below still counts the run.
   trap 'stopping=1; [ -n "$pid" ] && kill -INT "$pid" 2>/dev/null' INT TERM HUP
@@ -147,7 +147,7 @@ minimise() {  # name
   files=$(find "$dir" -type f | wc -l)
   ((files > 2 * last + 100)) || return 0
   rm -rf "$dir.merging" && mkdir -p "$dir.merging" || return 0
-  scratch=$(mktemp -d "$( [ -w /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/tkcamp.XXXXXX")
+  scratch=$(fuzz_scratch tkcamp)
   TK_FUZZ_SCRATCH=$scratch ASAN_OPTIONS=detect_leaks=0:abort_on_error=0:malloc_context_size=2 \
     nice -n 19 setsid -w "$root/build-fuzz/${name}_fuzz" -merge=1 "$dir.merging" "$dir" \
       -timeout="$(fuzz_timeout "$name")" -rss_limit_mb=2048 -max_len=4096 \
