@@ -56,13 +56,15 @@ for t in "${targets[@]}"; do
   # setsid: no controlling terminal, so no input can reach /dev/tty.
   dict=()
   [ -f "fuzz/$name.dict" ] && dict=(-dict="$root/fuzz/$name.dict")
+  read -ra opts <<<"$(fuzz_options "$t")"
   set +e
   TK_FUZZ_SCRATCH=$scratch \
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:allocator_may_return_null=0 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     setsid -w "$root/build-fuzz/$t" "$work" "$root/fuzz/corpus/$name" \
       -max_total_time="$secs" -timeout="$(fuzz_timeout "$t")" -rss_limit_mb=2048 -max_len=4096 \
-      -print_final_stats=1 "${dict[@]}" -artifact_prefix="$root/build-fuzz/findings/$name-" >"$log" 2>&1
+      -print_final_stats=1 "${dict[@]}" "${opts[@]}" \
+      -artifact_prefix="$root/build-fuzz/findings/$name-" >"$log" 2>&1
   rc=$?
   set -e
   runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || true)

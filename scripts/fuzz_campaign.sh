@@ -92,6 +92,7 @@ worker() {
     out=$state/$name.$w.log
     dict=()
     [ -f "fuzz/$name.dict" ] && dict=(-dict="$root/fuzz/$name.dict")
+    read -ra opts <<<"$(fuzz_options "$name")"
     mkdir -p "$root/build-fuzz/corpus/$name"
     # -runs counts the load of the corpus as well: one run per file kept
     # (and a few of its own).
@@ -103,7 +104,7 @@ worker() {
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
       nice -n 19 setsid -w "$root/build-fuzz/${name}_fuzz" "$root/build-fuzz/corpus/$name" \
         "$root/fuzz/corpus/$name" -runs=$((left + kept + 16)) -max_total_time="$chunk" -timeout="$(fuzz_timeout "$name")" \
-        -rss_limit_mb=2048 -max_len=4096 -print_final_stats=1 "${dict[@]}" \
+        -rss_limit_mb=2048 -max_len=4096 -print_final_stats=1 "${dict[@]}" "${opts[@]}" \
         -artifact_prefix="$root/build-fuzz/findings/$name-" >"$out" 2>&1 &
     pid=$!
     wait "$pid"
