@@ -126,8 +126,11 @@ void kqprofile(Kestrim& k, std::string& line, char option, double /*value*/) {
     const double kk = n * (v - lo) / range + 1.5;
     int c = kk >= 1.0 ? static_cast<int>(std::min(kk, static_cast<double>(n + 1))) : 0;
     if (c < 1) {
+      // A ray with a non-finite coordinate (an overflowing map) has no
+      // channel at all: its index shows as 0, the r beside it says why.
+      const int shown = kk == kk ? static_cast<int>(std::max(kk, -2147483647.0)) : 0;
       kqsay(k, "Bad index at " + std::to_string(j) + " r = " + g13(v) + " index = " +
-                   std::to_string(static_cast<int>(std::max(kk, -2147483647.0))));
+                   std::to_string(shown));
       c = 1;
     }
     ++hist[static_cast<size_t>(c)];

@@ -63,6 +63,21 @@ TEST_F(Profile, TooManyChannelsAndAZeroRange) {
   EXPECT_FALSE(fs::exists("pe.fit"));
 }
 
+TEST_F(Profile, ARayWithoutAFiniteCoordinateIsABadIndexInChannelOne) {
+  // A map that overflowed leaves NaN in a ray: it falls in no channel.
+  auto v = kqtest::imagePair();
+  v.push_back({1e-6, 0, 0, 0, 0});
+  v.push_back({std::nan(""), 0, 0, 0, 0});
+  kqtest::writeSet("p.bin", v);
+  Session s("DATA p\nPROFIL/X\n10\nEXIT\n");
+  EXPECT_TRUE(s.has("Bad index at 4 r = ")) << s.text();
+  EXPECT_TRUE(s.has(" index = 0\n")) << s.text();
+  auto l = kqtest::lines("px.fit");
+  ASSERT_EQ(l.size(), 7u + 11u);
+  EXPECT_EQ(std::lround(kqtest::numbers(l[7])[1]), 3);    // the pair and the NaN ray
+  EXPECT_EQ(std::lround(kqtest::numbers(l.back())[1]), 1);
+}
+
 TEST_F(Profile, DiffUsesAFivePercentWiderRangeAndCountsEveryRayOnce) {
   auto v = kqtest::imagePair();
   v.push_back({1e-6, 0, 0, 0, 0});      // the largest radius, 1 micron
