@@ -62,6 +62,9 @@ void kqprofile(Kestrim& k, std::string& line, char option, double /*value*/) {
   bool first = true;
   kqeach(k, 1, [&](int, double x, double, double y, double, double de) {
     const double v = field(opt, x, y, de);
+    // A ray whose value is NaN has no place in the range (it is a bad
+    // index below); taken first, it made every profile a zero range.
+    if (!(v == v)) return;
     if (first) {
       lo = hi = v;
       first = false;
@@ -126,8 +129,8 @@ void kqprofile(Kestrim& k, std::string& line, char option, double /*value*/) {
     const double kk = n * (v - lo) / range + 1.5;
     int c = kk >= 1.0 ? static_cast<int>(std::min(kk, static_cast<double>(n + 1))) : 0;
     if (c < 1) {
-      // A ray with a non-finite coordinate (an overflowing map) has no
-      // channel at all: its index shows as 0, the r beside it says why.
+      // A ray with a NaN coordinate (from a ray file, or a map that
+      // overflowed) has no channel: its index shows as 0, its r says why.
       const int shown = kk == kk ? static_cast<int>(std::max(kk, -2147483647.0)) : 0;
       kqsay(k, "Bad index at " + std::to_string(j) + " r = " + g13(v) + " index = " +
                    std::to_string(shown));

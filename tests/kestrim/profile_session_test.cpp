@@ -63,7 +63,7 @@ TEST_F(Profile, TooManyChannelsAndAZeroRange) {
   EXPECT_FALSE(fs::exists("pe.fit"));
 }
 
-TEST_F(Profile, ARayWithoutAFiniteCoordinateIsABadIndexInChannelOne) {
+TEST_F(Profile, ARayWithANaNCoordinateIsABadIndexInChannelOne) {
   // A map that overflowed leaves NaN in a ray: it falls in no channel.
   auto v = kqtest::imagePair();
   v.push_back({1e-6, 0, 0, 0, 0});
@@ -76,6 +76,15 @@ TEST_F(Profile, ARayWithoutAFiniteCoordinateIsABadIndexInChannelOne) {
   ASSERT_EQ(l.size(), 7u + 11u);
   EXPECT_EQ(std::lround(kqtest::numbers(l[7])[1]), 3);    // the pair and the NaN ray
   EXPECT_EQ(std::lround(kqtest::numbers(l.back())[1]), 1);
+
+  // First in the set, it still takes no part in the range.
+  v.insert(v.begin(), v.back());
+  v.pop_back();
+  kqtest::writeSet("q.bin", v);
+  Session t("DATA q\nPROFIL/X\n10\nEXIT\n");
+  EXPECT_TRUE(t.has(" X-range from    0.0000     to   1.00000E-06")) << t.text();
+  EXPECT_TRUE(t.has("Bad index at 1 r = ")) << t.text();
+  ASSERT_EQ(kqtest::lines("qx.fit").size(), 7u + 11u);
 }
 
 TEST_F(Profile, DiffUsesAFivePercentWiderRangeAndCountsEveryRayOnce) {
