@@ -20,10 +20,15 @@ constexpr int kUnit = 2;
 std::string g12(double v) { return gx::fG(v, 12, 5, 1); }
 std::string g13(double v) { return gx::fG(v, 13, 5, 1); }
 
+// A NaN value (from a ray file, or a map that overflowed) takes no part:
+// first in a set, it made the whole range NaN.
 struct Range {
   double lo = 0, hi = 0;
-  void add(double v, bool first) {
-    if (first) lo = hi = v;
+  bool any = false;
+  void add(double v) {
+    if (!(v == v)) return;
+    if (!any) lo = hi = v;
+    any = true;
     lo = std::min(lo, v);
     hi = std::max(hi, v);
   }
@@ -61,12 +66,12 @@ void kqdeltae(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
   Range rx, ry, rt, rp, re;
   int seen = 0;
   kqeach(k, 1, [&](int, double x, double th, double y, double ph, double de) {
-    const bool first = seen++ == 0;
-    rx.add(x, first);
-    ry.add(y, first);
-    rt.add(th, first);
-    rp.add(ph, first);
-    re.add(de, first);
+    ++seen;
+    rx.add(x);
+    ry.add(y);
+    rt.add(th);
+    rp.add(ph);
+    re.add(de);
   });
   kqsay(k, "X-axis spread range: " + g13(1e6 * rx.lo) + " to " + g13(1e6 * rx.hi) + "micron");
   kqsay(k, "Y-axis spread range: " + g13(1e6 * ry.lo) + " to " + g13(1e6 * ry.hi) + "micron");
@@ -102,7 +107,8 @@ void kqdeltae(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
     }
     ++total;
     int b = 1;
-    if (!flat) b = static_cast<int>(std::clamp(99.0 * (de - re.lo) / span + 1.5, 1.0, 100.0));
+    const double q = 99.0 * (de - re.lo) / span + 1.5;
+    if (!flat && q == q) b = static_cast<int>(std::clamp(q, 1.0, 100.0));  // a NaN DE: bin 1
     ++bins[static_cast<size_t>(b)];
   });
   if (failed) {

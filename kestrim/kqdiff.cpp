@@ -75,6 +75,7 @@ void kqdiff(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
   kqeach(k, 1, [&](int j, double x, double th, double y, double ph, double) {
     if (j == 2) return;
     const double X = x + z * th, Y = y + z * ph, r = std::sqrt(X * X + Y * Y);
+    if (!(r == r)) return;  // a NaN ray: no radius to measure (first, it made the range NaN)
     if (first) {
       rmax = rmin = r;
       first = false;

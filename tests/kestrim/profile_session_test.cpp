@@ -126,6 +126,17 @@ TEST_F(Profile, DiffUsesAFivePercentWiderRangeAndCountsEveryRayOnce) {
   EXPECT_TRUE(t.has(" Number of rays outside range =      1"));
 }
 
+TEST_F(Profile, DiffMeasuresItsRangeWithoutANaNRayFirstInTheSet) {
+  std::vector<Ray> v{{std::nan(""), 0, 0, 0, 0}};
+  for (const Ray& r : kqtest::imagePair()) v.push_back(r);
+  v.push_back({1e-6, 0, 0, 0, 0});
+  kqtest::writeSet("d.bin", v);
+  Session s("DATA d\nDIFF\n\n\n\nEXIT\n");
+  EXPECT_TRUE(s.has(" Using a maximum range of   1.0500     micron")) << s.text();
+  EXPECT_FALSE(s.has("Zero range"));
+  EXPECT_EQ(kqtest::lines("dbr.fit").size(), 7u + 20u);
+}
+
 TEST_F(Profile, DeltaeHistogramAddsUpToAHundredPercent) {
   auto v = kqtest::imagePair();
   v.push_back({0, 3e-3, 0, 4e-3, -1.0});
@@ -155,6 +166,21 @@ TEST_F(Profile, DeltaeHistogramAddsUpToAHundredPercent) {
   EXPECT_EQ(r[2][2], -1.0);
   EXPECT_EQ(r[2][1], 0.0);
   EXPECT_EQ(r[2][4], 0.0);
+}
+
+TEST_F(Profile, DeltaeLeavesANaNEnergyOutOfTheRangeAndCountsItInBinOne) {
+  std::vector<Ray> v{{0, 0, 0, 0, std::nan("")}};
+  for (const Ray& r : kqtest::imagePair()) v.push_back(r);
+  v.push_back({0, 0, 0, 0, 1.0});
+  v.push_back({0, 0, 0, 0, -1.0});
+  kqtest::writeSet("e.bin", v);
+  Session s("DATA e\nDELTAE spread\nEXIT\n");
+  EXPECT_TRUE(s.has("      Delta E range:   -1.0000     to    1.0000    ??")) << s.text();
+  auto l = kqtest::lines("spread.fit");
+  ASSERT_EQ(l.size(), 7u + 100u);
+  EXPECT_NEAR(kqtest::numbers(l[7])[1], 40.0, 1e-9);    // -1 and the NaN
+  EXPECT_NEAR(kqtest::numbers(l[57])[1], 40.0, 1e-9);   // the pair's 0: bin 51
+  EXPECT_NEAR(kqtest::numbers(l[106])[1], 20.0, 1e-9);
 }
 
 TEST_F(Profile, DeltaeWithOneEnergyPutsEveryRayInTheFirstBin) {
