@@ -57,6 +57,21 @@ void kqeach(Kestrim& k, int from, F&& f) {
   }
 }
 
+// The least and greatest of the values added; 0 and 0 before any. A NaN
+// (from a ray file, or a map that overflowed) takes no part: first in a
+// set, it would make the whole range NaN.
+struct Range {
+  double lo = 0, hi = 0;
+  bool any = false;
+  void add(double v) {
+    if (!(v == v)) return;
+    if (!any) lo = hi = v;
+    any = true;
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  }
+};
+
 // The extent of the rays at distance z, over rays from..NTOT; with
 // skipSecond the second ray (the paraxial pair's angled one) is left out.
 struct Extent {

@@ -20,20 +20,6 @@ constexpr int kUnit = 2;
 std::string g12(double v) { return gx::fG(v, 12, 5, 1); }
 std::string g13(double v) { return gx::fG(v, 13, 5, 1); }
 
-// A NaN value (from a ray file, or a map that overflowed) takes no part:
-// first in a set, it made the whole range NaN.
-struct Range {
-  double lo = 0, hi = 0;
-  bool any = false;
-  void add(double v) {
-    if (!(v == v)) return;
-    if (!any) lo = hi = v;
-    any = true;
-    lo = std::min(lo, v);
-    hi = std::max(hi, v);
-  }
-};
-
 }  // namespace
 
 void kqdeltae(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {

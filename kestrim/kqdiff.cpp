@@ -70,19 +70,13 @@ void kqdiff(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
     return abandon();
   const double z = a / 1e6;
 
-  double rmax = 0.0, rmin = 0.0;
-  bool first = true;
+  Range radii;  // a NaN ray has no radius to measure
   kqeach(k, 1, [&](int j, double x, double th, double y, double ph, double) {
     if (j == 2) return;
-    const double X = x + z * th, Y = y + z * ph, r = std::sqrt(X * X + Y * Y);
-    if (!(r == r)) return;  // a NaN ray: no radius to measure (first, it made the range NaN)
-    if (first) {
-      rmax = rmin = r;
-      first = false;
-    }
-    rmax = std::max(rmax, r);
-    rmin = std::min(rmin, r);
+    const double X = x + z * th, Y = y + z * ph;
+    radii.add(std::sqrt(X * X + Y * Y));
   });
+  const double rmax = radii.hi, rmin = radii.lo;
   kqsay(k, "R max = " + g13(rmax) + " R min = " + g13(rmin));
   kqsay(k, "");
   double range = 1e6 * kWiden * rmax;

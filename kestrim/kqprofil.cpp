@@ -58,20 +58,12 @@ void kqprofile(Kestrim& k, std::string& line, char option, double /*value*/) {
   opt = static_cast<char>(std::toupper(static_cast<unsigned char>(opt)));
 
   // 3. Range of the field over all rays.
-  double lo = 0.0, hi = 0.0;
-  bool first = true;
+  // A ray whose value is NaN takes no part (it is a bad index below).
+  Range values;
   kqeach(k, 1, [&](int, double x, double, double y, double, double de) {
-    const double v = field(opt, x, y, de);
-    // A ray whose value is NaN has no place in the range (it is a bad
-    // index below); taken first, it made every profile a zero range.
-    if (!(v == v)) return;
-    if (first) {
-      lo = hi = v;
-      first = false;
-    }
-    lo = std::min(lo, v);
-    hi = std::max(hi, v);
+    values.add(field(opt, x, y, de));
   });
+  const double lo = values.lo, hi = values.hi;
   kqsay(k, std::string(1, opt) + "-range from " + g13(lo) + " to " + g13(hi));
   const double range = hi - lo;
   if (!(range >= 1e-20) || !std::isfinite(range)) {
