@@ -78,22 +78,14 @@ struct Extent {
   double xmin = 0, xmax = 0, ymin = 0, ymax = 0;
 };
 inline Extent kqextent(Kestrim& k, double z, int from, bool skipSecond) {
-  Extent e;
-  bool first = true;
-  kqeach(k, from, [&](int n, double x, double th, double y, double ph, double) {
+  // A NaN ray (an overflowed map, a damaged file) has no place in the spot.
+  Range x, y;
+  kqeach(k, from, [&](int n, double xx, double th, double yy, double ph, double) {
     if (skipSecond && n == 2) return;
-    const double X = x + z * th, Y = y + z * ph;
-    if (first) {
-      e.xmin = e.xmax = X;
-      e.ymin = e.ymax = Y;
-      first = false;
-    }
-    e.xmin = std::min(e.xmin, X);
-    e.xmax = std::max(e.xmax, X);
-    e.ymin = std::min(e.ymin, Y);
-    e.ymax = std::max(e.ymax, Y);
+    x.add(xx + z * th);
+    y.add(yy + z * ph);
   });
-  return e;
+  return Extent{x.lo, x.hi, y.lo, y.hi};
 }
 
 

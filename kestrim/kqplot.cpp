@@ -118,17 +118,15 @@ void kqplot(Kestrim& k, std::string& line, char qual, double /*value*/) {
   kqimage(k, ximg, yimg, false);
   if (!kqplane(k, ximg, yimg, z)) return;
 
-  Ranges r;
-  bool first = true;
+  std::array<Range, 5> q;
   kqeach(k, 3, [&](int, double x, double th, double y, double ph, double de) {
-    for (size_t i = 0; i < 5; ++i) {
-      const double v = quantity(kLetters[i], z, x, th, y, ph, de);
-      if (first) r.lo[i] = r.hi[i] = v;
-      r.lo[i] = std::min(r.lo[i], v);
-      r.hi[i] = std::max(r.hi[i], v);
-    }
-    first = false;
+    for (size_t i = 0; i < 5; ++i) q[i].add(quantity(kLetters[i], z, x, th, y, ph, de));
   });
+  Ranges r;
+  for (size_t i = 0; i < 5; ++i) {
+    r.lo[i] = q[i].lo;
+    r.hi[i] = q[i].hi;
+  }
   k.extXmin = static_cast<float>(r.lo[0]);
   k.extXmax = static_cast<float>(r.hi[0]);
   k.extYmin = static_cast<float>(r.lo[2]);

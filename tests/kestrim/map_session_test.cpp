@@ -175,6 +175,29 @@ TEST_F(Map, PlotAsksAgainAfterAZeroRangeAndDrawsPointsOnItsLimits) {
   EXPECT_FLOAT_EQ(s.k.lastPlot.ymin, -1e-6f);
 }
 
+TEST_F(Map, MapAndPlotMeasureTheSpotWithoutANaNRayFirstInTheBeam) {
+  // A damaged file or an overflowed map can leave NaN in the first beam ray.
+  auto v = kqtest::imagePair();
+  v.push_back({std::nan(""), 0, std::nan(""), 0, 0});
+  v.push_back({1e-6, 1e-3, 0.5e-6, 0, 0});
+  v.push_back({-1e-6, -1e-3, -0.5e-6, 0, 0});
+  kqtest::writeSet("n.bin", v);
+  Session m("DATA n\nMAP/D P\nMAP/Q\nX\n\nEXIT\n");
+  EXPECT_DOUBLE_EQ(m.k.extXmin, -1e-6) << m.text();
+  EXPECT_DOUBLE_EQ(m.k.extXmax, 1e-6);
+  EXPECT_DOUBLE_EQ(m.k.extYmin, -0.5e-6);
+  EXPECT_DOUBLE_EQ(m.k.extYmax, 0.5e-6);
+  // A centred map offers 1.05 times the greatest distance from the axis.
+  EXPECT_TRUE(m.has("Map done to +/-   1.0500     micron")) << m.text();
+
+  Session p("DATA n\nPLOT/D P\nPLOT/Q\nX\nT\nX\n\n\nEXIT\n");
+  EXPECT_EQ(p.count("Zero range on one axis"), 0u) << p.text();
+  EXPECT_EQ(p.count("Limits beyond single precision"), 0u);
+  EXPECT_TRUE(p.has("Limits on T-axis (-1.00000E-03,1.00000E-03) > ")) << p.text();
+  EXPECT_FLOAT_EQ(p.k.lastPlot.xmax, 1e-3f);
+  EXPECT_FLOAT_EQ(p.k.lastPlot.ymin, -1e-6f);
+}
+
 TEST_F(Map, TransPassesTheRaysThatClearTheAperture) {
   fs::copy_file(fs::path(TK_SOURCE_DIR) / "examples" / "identity.cof", "identity.cof");
   auto v = kqtest::imagePair();          // ray 2 misses the 0.1 mm aperture 1 m on
