@@ -77,6 +77,23 @@ TEST_F(Sort, GridOfOneCellCountsTheRaysInsideTheSquare) {
   EXPECT_NEAR(v[1], 0.0, 1e-9);
 }
 
+TEST_F(Sort, ARayWithANaNCoordinateLiesInNoCell) {
+  // A damaged file or an overflowed map: the ray has no place on the grid.
+  auto v = edgeSet();
+  v.push_back({std::nan(""), 0, 0, 0, 0});
+  v.push_back({0, 0, std::nan(""), 0, 0});
+  kqtest::writeSet("g.bin", v);
+  Session s("DATA g\nSORT g\n3\n0\n3.814697265625\nEXIT\n");
+  const std::vector<long> want = {0, 0, 0, 1, 1, 1, 0, 0, 0};
+  EXPECT_EQ(cells("g.agp"), want) << s.text();
+
+  fs::remove("g.agp");
+  Session one("DATA g\nSORT g\n1\n0\n3.814697265625\nEXIT\n");
+  auto l = kqtest::lines("g.agp");
+  ASSERT_EQ(l.size(), 4u) << one.text();
+  EXPECT_EQ(std::lround(kqtest::numbers(l[3])[2]), 2);
+}
+
 TEST_F(Sort, CountsBeyondSixteenBitsStayRightInGridAndEdgeScan) {
   auto v = kqtest::imagePair();
   for (int i = 0; i < 40000; ++i) v.push_back({0, 0, 0, 0, 0});
