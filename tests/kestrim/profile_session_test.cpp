@@ -134,6 +134,9 @@ TEST_F(Profile, DiffMeasuresItsRangeWithoutANaNRayFirstInTheSet) {
   Session s("DATA d\nDIFF\n\n\n\nEXIT\n");
   EXPECT_TRUE(s.has(" Using a maximum range of   1.0500     micron")) << s.text();
   EXPECT_FALSE(s.has("Zero range"));
+  // It has no radius either, so it lies outside the annuli.
+  EXPECT_EQ(s.count(" Ray outside range."), 1u);
+  EXPECT_TRUE(s.has(" Number of rays outside range =      1"));
   EXPECT_EQ(kqtest::lines("dbr.fit").size(), 7u + 20u);
 }
 
