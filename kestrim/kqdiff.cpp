@@ -97,7 +97,7 @@ void kqdiff(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
   kqeach(k, 1, [&](int, double x, double th, double y, double ph, double) {
     const double X = x + z * th, Y = y + z * ph, r = std::sqrt(X * X + Y * Y);
     const double kk = (n > 1 ? gx::gxnint((n - 1) * r / rr) : (r <= rr ? 0 : 1)) + 1.0;
-    if (r != r || kk < 1 || kk > n) {   // a NaN ray has no radius to bin
+    if (std::isnan(r) || kk < 1 || kk > n) {   // a NaN ray has no radius to bin
       if (++outside <= 10) kqsay(k, "Ray outside range.");
       return;
     }

@@ -36,15 +36,15 @@ double quantity(char q, double z, double x, double th, double y, double ph, doub
 
 struct Ranges {
   // X, T, Y, P, E in the order of kLetters.
-  std::array<double, 5> lo{}, hi{};
-  size_t index(char q) const { return std::min<size_t>(kLetters.find(q), 4); }
+  std::array<Range, 5> q{};
+  const Range& of(char c) const { return q[std::min<size_t>(kLetters.find(c), 4)]; }
 };
 
 void summary(Kestrim& k, const Ranges& r) {
   kqsay(k, gx::fI(k.ntot, 7) + " rays.");
   auto line = [&](const char* n, size_t i, double f, const char* unit) {
-    kqsay(k, std::string(n) + "min = " + g12(f * r.lo[i]) + " to " + n + "max = " + g12(f * r.hi[i]) +
-                 unit + "\t\t\t" + n + "range = " + g12(f * (r.hi[i] - r.lo[i])) + unit);
+    kqsay(k, std::string(n) + "min = " + g12(f * r.q[i].lo) + " to " + n + "max = " + g12(f * r.q[i].hi) +
+                 unit + "\t\t\t" + n + "range = " + g12(f * (r.q[i].hi - r.q[i].lo)) + unit);
   };
   line("X", 0, 1e6, " micron");
   line("T", 1, 1000.0, " mrad");
@@ -118,19 +118,14 @@ void kqplot(Kestrim& k, std::string& line, char qual, double /*value*/) {
   kqimage(k, ximg, yimg, false);
   if (!kqplane(k, ximg, yimg, z)) return;
 
-  std::array<Range, 5> q;
-  kqeach(k, 3, [&](int, double x, double th, double y, double ph, double de) {
-    for (size_t i = 0; i < 5; ++i) q[i].add(quantity(kLetters[i], z, x, th, y, ph, de));
-  });
   Ranges r;
-  for (size_t i = 0; i < 5; ++i) {
-    r.lo[i] = q[i].lo;
-    r.hi[i] = q[i].hi;
-  }
-  k.extXmin = static_cast<float>(r.lo[0]);
-  k.extXmax = static_cast<float>(r.hi[0]);
-  k.extYmin = static_cast<float>(r.lo[2]);
-  k.extYmax = static_cast<float>(r.hi[2]);
+  kqeach(k, 3, [&](int, double x, double th, double y, double ph, double de) {
+    for (size_t i = 0; i < 5; ++i) r.q[i].add(quantity(kLetters[i], z, x, th, y, ph, de));
+  });
+  k.extXmin = static_cast<float>(r.q[0].lo);
+  k.extXmax = static_cast<float>(r.q[0].hi);
+  k.extYmin = static_cast<float>(r.q[2].lo);
+  k.extYmax = static_cast<float>(r.q[2].hi);
   summary(k, r);
 
   Kestrim::kqlastplot p;
@@ -139,13 +134,13 @@ void kqplot(Kestrim& k, std::string& line, char qual, double /*value*/) {
   for (;;) {
     if (!askAxis(k, "Parameter on horizontal ? (X,T,Y,P,E) > ", p.h)) return;
     if (!askAxis(k, "  Parameter on vertical ? (X,T,Y,P,E) > ", p.v)) return;
-    double hl = r.lo[r.index(p.h)], hh = r.hi[r.index(p.h)];
+    double hl = r.of(p.h).lo, hh = r.of(p.h).hi;
     if (gx::gxaskupdate(g, k.io.in, k.io.out, k.io.macro,
                         "Limits on " + std::string(1, p.h) + "-axis (" + kqstrip(g12(hl)) + "," +
                             kqstrip(g12(hh)) + ") > ",
                         hl, hh) != gx::Reply::Ok)
       return;
-    double vl = r.lo[r.index(p.v)], vh = r.hi[r.index(p.v)];
+    double vl = r.of(p.v).lo, vh = r.of(p.v).hi;
     if (gx::gxaskupdate(g, k.io.in, k.io.out, k.io.macro,
                         "Limits on " + std::string(1, p.v) + "-axis (" + kqstrip(g12(vl)) + "," +
                             kqstrip(g12(vh)) + ") > ",

@@ -169,7 +169,7 @@ bool Sort::grid() {
   kqeach(k_, 3, [&](int, double x, double th, double y, double ph, double) {
     const double X = x + z_ * th, Y = y + z_ * ph;
     int i = 1, j = 1;
-    if (X != X || Y != Y) return;   // a NaN ray lies in no cell
+    if (std::isnan(X) || std::isnan(Y)) return;   // a NaN ray lies in no cell
     if (n_ == 1) {
       if (X < lo_ || X > hiEdge || Y < lo_ || Y > hiEdge) return;
     } else {
