@@ -3,7 +3,7 @@
 #pragma once
 
 #include <algorithm>
-
+#include <cmath>
 #include <string>
 
 #include "kestrim/state.h"
@@ -64,7 +64,7 @@ struct Range {
   double lo = 0, hi = 0;
   bool any = false;
   void add(double v) {
-    if (!(v == v)) return;
+    if (std::isnan(v)) return;   // a NaN ray has no place in a range
     if (!any) lo = hi = v;
     any = true;
     lo = std::min(lo, v);

@@ -42,15 +42,17 @@ struct Ranges {
 
 void summary(Kestrim& k, const Ranges& r) {
   kqsay(k, gx::fI(k.ntot, 7) + " rays.");
-  auto line = [&](const char* n, size_t i, double f, const char* unit) {
-    kqsay(k, std::string(n) + "min = " + g12(f * r.q[i].lo) + " to " + n + "max = " + g12(f * r.q[i].hi) +
-                 unit + "\t\t\t" + n + "range = " + g12(f * (r.q[i].hi - r.q[i].lo)) + unit);
+  auto line = [&](char c, double f, const char* unit) {
+    const std::string n(1, c);
+    const Range& q = r.of(c);
+    kqsay(k, n + "min = " + g12(f * q.lo) + " to " + n + "max = " + g12(f * q.hi) + unit + "\t\t\t" + n +
+                 "range = " + g12(f * (q.hi - q.lo)) + unit);
   };
-  line("X", 0, 1e6, " micron");
-  line("T", 1, 1000.0, " mrad");
-  line("Y", 2, 1e6, " micron");
-  line("P", 3, 1000.0, " mrad");
-  line("E", 4, 1.0, "");
+  line('X', 1e6, " micron");
+  line('T', 1000.0, " mrad");
+  line('Y', 1e6, " micron");
+  line('P', 1000.0, " mrad");
+  line('E', 1.0, "");
 }
 
 bool askAxis(Kestrim& k, const std::string& prompt, char& q) {
@@ -122,10 +124,10 @@ void kqplot(Kestrim& k, std::string& line, char qual, double /*value*/) {
   kqeach(k, 3, [&](int, double x, double th, double y, double ph, double de) {
     for (size_t i = 0; i < 5; ++i) r.q[i].add(quantity(kLetters[i], z, x, th, y, ph, de));
   });
-  k.extXmin = static_cast<float>(r.q[0].lo);
-  k.extXmax = static_cast<float>(r.q[0].hi);
-  k.extYmin = static_cast<float>(r.q[2].lo);
-  k.extYmax = static_cast<float>(r.q[2].hi);
+  k.extXmin = static_cast<float>(r.of('X').lo);
+  k.extXmax = static_cast<float>(r.of('X').hi);
+  k.extYmin = static_cast<float>(r.of('Y').lo);
+  k.extYmax = static_cast<float>(r.of('Y').hi);
   summary(k, r);
 
   Kestrim::kqlastplot p;
