@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "gxlib/fortio.h"
-#include "gxlib/plot.h"
+#include "gxlib/fortran/fortio.h"
+#include "gxlib/plot/plot.h"
 #include "kestrim/kq.h"
 #include "kestrim/state.h"
 

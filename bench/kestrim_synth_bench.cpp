@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "gxlib/fortio.h"
+#include "gxlib/fortran/fortio.h"
 #include "kestrim/kq.h"
 
 namespace {

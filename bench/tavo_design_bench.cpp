@@ -11,7 +11,7 @@
 #include <string>
 
 #include "tavo/commands.h"
-#include "tavo/design.h"
+#include "tavo/design/design.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tavo/exact.h"
-#include "tavo/optics.h"
+#include "tavo/exact/exact.h"
+#include "tavo/optics/optics.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "gxlib/plot.h"
+#include "gxlib/plot/plot.h"
 
 int main(int argc, char** argv) {
   const char dev = argc > 1 ? argv[1][0] : 'Q';

@@ -9,7 +9,7 @@
 
 #include "fuzz_support.h"
 #include "gxlib/gxlib.h"
-#include "gxlib/plot.h"
+#include "gxlib/plot/plot.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   tkfuzz::noTerminal();

@@ -3,8 +3,8 @@
 #include <sstream>
 
 #include "fuzz_support.h"
-#include "gxlib/fortio.h"
-#include "gxlib/io.h"
+#include "gxlib/fortran/fortio.h"
+#include "gxlib/fortran/io.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;

@@ -3,7 +3,7 @@
 #include <sstream>
 
 #include "fuzz_support.h"
-#include "gxlib/converse.h"
+#include "gxlib/console/converse.h"
 #include "gxlib/gxlib.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

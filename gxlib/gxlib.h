@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "gxlib/io.h"
-#include "gxlib/plotstate.h"
+#include "gxlib/fortran/io.h"
+#include "gxlib/plot/plotstate.h"
 
 namespace gx {
 

@@ -3,8 +3,8 @@
 #include <array>
 #include <string>
 
-#include "gxlib/converse.h"
-#include "gxlib/fortio.h"
+#include "gxlib/console/converse.h"
+#include "gxlib/fortran/fortio.h"
 #include "kestrim/kq.h"
 
 namespace kestrim {

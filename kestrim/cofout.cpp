@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "gxlib/fortio.h"
+#include "gxlib/fortran/fortio.h"
 #include "kestrim/kq.h"
 
 namespace kestrim {

@@ -1,7 +1,7 @@
 // The aberration polynomial of the coefficient store and its accessors.
 #include <cmath>
 
-#include "gxlib/fortio.h"
+#include "gxlib/fortran/fortio.h"
 #include "kestrim/kq.h"
 
 namespace kestrim {

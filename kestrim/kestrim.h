@@ -3,7 +3,7 @@
 
 #include <iosfwd>
 
-#include "gxlib/gxargs.h"
+#include "gxlib/console/gxargs.h"
 
 namespace kestrim {
 

@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "gxlib/converse.h"
+#include "gxlib/console/converse.h"
 #include "kestrim/state.h"
 
 namespace kestrim {

@@ -10,8 +10,8 @@
 #include <fstream>
 #include <limits>
 
-#include "gxlib/fortio.h"
-#include "gxlib/unformatted.h"
+#include "gxlib/fortran/fortio.h"
+#include "gxlib/fortran/unformatted.h"
 #include "kestrim/kq.h"
 #include "kestrim/kqcmd.h"
 

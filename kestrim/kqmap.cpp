@@ -5,9 +5,9 @@
 #include <cmath>
 #include <string>
 
-#include "gxlib/converse.h"
-#include "gxlib/fortio.h"
-#include "gxlib/plot.h"
+#include "gxlib/console/converse.h"
+#include "gxlib/fortran/fortio.h"
+#include "gxlib/plot/plot.h"
 #include "kestrim/kq.h"
 #include "kestrim/kqcmd.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "gxlib/converse.h"
-#include "gxlib/fortio.h"
+#include "gxlib/console/converse.h"
+#include "gxlib/fortran/fortio.h"
 #include "kestrim/kq.h"
 #include "kestrim/kqcmd.h"
 

@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "gxlib/converse.h"
-#include "gxlib/fortio.h"
+#include "gxlib/console/converse.h"
+#include "gxlib/fortran/fortio.h"
 #include "kestrim/kq.h"
 #include "kestrim/kqcmd.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "gxlib/converse.h"
-#include "gxlib/gxargs.h"
+#include "gxlib/console/converse.h"
+#include "gxlib/console/gxargs.h"
 
 #include "tavo/state.h"
 

@@ -1,4 +1,4 @@
-#include "gxlib/gxargs.h"
+#include "gxlib/console/gxargs.h"
 #include "tavo/commands.h"
 
 int main(int argc, char** argv) {

@@ -6,13 +6,13 @@
 #include <istream>
 #include <ostream>
 
-#include "gxlib/converse.h"
-#include "gxlib/fortio.h"
+#include "gxlib/console/converse.h"
+#include "gxlib/fortran/fortio.h"
 #include "tavo/commands.h"
-#include "tavo/edit.h"
-#include "tavo/design.h"
-#include "tavo/model.h"
-#include "tavo/optics.h"
+#include "tavo/edit/edit.h"
+#include "tavo/design/design.h"
+#include "tavo/model/model.h"
+#include "tavo/optics/optics.h"
 
 namespace tavo {
 

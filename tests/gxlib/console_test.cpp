@@ -4,7 +4,7 @@
 
 #include <ctime>
 
-#include "gxlib/plot.h"
+#include "gxlib/plot/plot.h"
 #include "test_support.h"
 
 using gxtest::Session;

@@ -14,7 +14,7 @@
 #include <cmath>
 #include <thread>
 
-#include "gxlib/converse.h"
+#include "gxlib/console/converse.h"
 #include "test_support.h"
 
 using gxtest::Session;

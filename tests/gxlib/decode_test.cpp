@@ -1,7 +1,7 @@
 // Command-line decoding: word, qualifier, value and the rewritten argument.
 #include <gtest/gtest.h>
 
-#include "gxlib/fortio.h"
+#include "gxlib/fortran/fortio.h"
 #include "test_support.h"
 
 using gxtest::Session;

@@ -12,7 +12,7 @@
 #include <random>
 
 #include "gfortran_support.h"
-#include "gxlib/fortio.h"
+#include "gxlib/fortran/fortio.h"
 
 using gxtest::TempDir;
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "gxlib/fortio.h"
+#include "gxlib/fortran/fortio.h"
 
 TEST(FortranFormat, KnownGfortranLines) {
   // Lines printed by gfortran for these descriptors.

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "gxlib/fortio.h"
+#include "gxlib/fortran/fortio.h"
 #include "test_support.h"
 
 using gxtest::Session;

@@ -1,5 +1,5 @@
 // Completion, the history file and the terminal read through a line source.
-#include "gxlib/lineedit.h"
+#include "gxlib/console/lineedit.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,8 +8,8 @@
 #include <fstream>
 #include <vector>
 
-#include "gxlib/converse.h"
-#include "gxlib/fortio.h"
+#include "gxlib/console/converse.h"
+#include "gxlib/fortran/fortio.h"
 #include "test_support.h"
 
 namespace {

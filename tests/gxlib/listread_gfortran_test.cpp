@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "gfortran_support.h"
-#include "gxlib/fortio.h"
+#include "gxlib/fortran/fortio.h"
 
 using gxtest::Session;
 using gxtest::TempDir;

@@ -1,7 +1,7 @@
 // The library's settings command: keyword matching and the settings kept.
 #include <gtest/gtest.h>
 
-#include "gxlib/plot.h"
+#include "gxlib/plot/plot.h"
 #include "test_support.h"
 
 using gxtest::Session;

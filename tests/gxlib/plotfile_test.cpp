@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "gxlib/plot.h"
+#include "gxlib/plot/plot.h"
 #include "test_support.h"
 
 using gxtest::Session;

@@ -9,7 +9,7 @@
 
 #include <filesystem>
 
-#include "gxlib/plot.h"
+#include "gxlib/plot/plot.h"
 #include "render_support.h"
 #include "test_support.h"
 

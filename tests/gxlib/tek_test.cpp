@@ -8,7 +8,7 @@
 #include <sstream>
 #include <vector>
 
-#include "gxlib/plot.h"
+#include "gxlib/plot/plot.h"
 #include "test_support.h"
 
 using gxtest::Session;

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "gxlib/unformatted.h"
+#include "gxlib/fortran/unformatted.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "gxlib/fortio.h"
+#include "gxlib/fortran/fortio.h"
 #include "session.h"
 #include "workdir.h"
 

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <regex>
 
-#include "gxlib/fortio.h"
-#include "gxlib/plot.h"
+#include "gxlib/fortran/fortio.h"
+#include "gxlib/plot/plot.h"
 #include "session.h"
 #include "workdir.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "gxlib/fortio.h"
+#include "gxlib/fortran/fortio.h"
 #include "workdir.h"
 #include "kestrim/kq.h"
 

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "gxlib/fortio.h"
+#include "gxlib/fortran/fortio.h"
 #include "workdir.h"
 #include "kestrim/kestrim.h"
 #include "kestrim/kq.h"

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "aber_numeric.h"
-#include "tavo/aber.h"
+#include "tavo/aber/aber.h"
 
 using abertest::Session;
 using tavo::Mat14;

@@ -4,9 +4,9 @@
 
 #include "aber_numeric.h"
 #include "session.h"
-#include "gxlib/fortio.h"
-#include "tavo/aber.h"
-#include "tavo/optics.h"
+#include "gxlib/fortran/fortio.h"
+#include "tavo/aber/aber.h"
+#include "tavo/optics/optics.h"
 
 using abertest::numbersAfter;
 namespace fs = std::filesystem;

@@ -4,8 +4,8 @@
 
 #include <cmath>
 
-#include "tavo/damap.h"
-#include "tavo/exact.h"
+#include "tavo/series/damap.h"
+#include "tavo/exact/exact.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <vector>
 
-#include "tavo/design.h"
+#include "tavo/design/design.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include "aber_numeric.h"
 #include "exact_support.h"
-#include "tavo/exact.h"
-#include "tavo/optics.h"
+#include "tavo/exact/exact.h"
+#include "tavo/optics/optics.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "aber_numeric.h"
 #include "exact_support.h"
 #include "session.h"
-#include "tavo/exact.h"
-#include "tavo/optics.h"
+#include "tavo/exact/exact.h"
+#include "tavo/optics/optics.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "aber_numeric.h"
-#include "tavo/exact.h"
+#include "tavo/exact/exact.h"
 
 namespace exacttest {
 

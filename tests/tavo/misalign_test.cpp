@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "session.h"
-#include "tavo/edit.h"
-#include "tavo/model.h"
-#include "tavo/optics.h"
+#include "tavo/edit/edit.h"
+#include "tavo/model/model.h"
+#include "tavo/optics/optics.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <limits>
 #include <sstream>
 
-#include "tavo/model.h"
+#include "tavo/model/model.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <sstream>
 
-#include "tavo/model.h"
-#include "tavo/optics.h"
+#include "tavo/model/model.h"
+#include "tavo/optics/optics.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <sstream>
 #include <string>
 
-#include "gxlib/fortio.h"
+#include "gxlib/fortran/fortio.h"
 #include "tavo/commands.h"
-#include "tavo/optics.h"
+#include "tavo/optics/optics.h"
 
 namespace {
 

@@ -1,0 +1,365 @@
+// The device-independent plot layer: the data window, the remembered move,
+// fat lines, line styles and the text unit, and the dispatch of every
+// operation to one device driver chosen by the device letter.
+#include <cmath>
+
+#include "gxlib/console/converse.h"
+#include "gxlib/fortran/fortio.h"
+#include "gxlib/plot/plot.h"
+#include "gxlib/plot/plotint.h"
+
+namespace gx {
+
+namespace {
+
+// The drivers behind the device letters. They hold no state of their own:
+// everything lives in Lib::plot.
+struct TekDriver final : Driver {
+  void start(Lib& g, float, float xmin, float xmax, float ymin, float ymax, int&) const override {
+    PlotState& p = g.plot;
+    // Drawing area on the 1024 x 768 screen for the aspect ratio, leaving
+    // room for the y labels on the left.
+    float a = p.aspect;
+    float L = 36.25f, B = 0.0f, R, T;
+    if (a >= kRoot2) {
+      R = 990.0f;
+      T = (990.0f - L) / a + B;
+    } else {
+      T = (990.0f - L) / kRoot2 + B;
+      R = a * (T - B) + L;
+    }
+    if (a > 2.0f) {
+      float f = (724.0f - (T - B)) / 2.0f;
+      B += 0.75f * f;
+      T += 0.75f * f;
+    } else if (a <= 1.0f) {
+      float f = (1023.0f - (R - L)) / 2.0f;
+      L += 0.5f * f;
+      R += 0.5f * f;
+    }
+    crscreen(g, 0, 1023, 0, 767);
+    crwindow(g, L, R, B, T);
+    crblow(g, xmin, xmax, ymin, ymax);
+    if (p.autoClear == 1) crclear(g);
+  }
+  void point(Lib& g, float x, float y, int pen) const override {
+    static constexpr int kStyle[7] = {0, 3, 2, 1, 4, 3, 2};
+    int l = g.plot.line;
+    int style = (l >= 0 && l <= 6) ? kStyle[l] : 0;
+    crplot(g, x, y, pen + 10 * style);
+  }
+  void end(Lib& g) const override { crreset(g); }
+  void quit(Lib&) const override {}
+  void scale(Lib& g, float s, float xo, float yo) const override {
+    crfactor(g, s);
+    croffset(g, xo, yo);
+  }
+  void clear(Lib& g) const override { crclear(g); }
+  void pen(Lib&, int) const override {}
+};
+
+struct PsDriver final : Driver {
+  void start(Lib& g, float, float, float, float, float, int&) const override {
+    psstart(g, g.plot.in, g.plot.out);
+  }
+  void point(Lib& g, float x, float y, int pen) const override { psplot(g, x, y, pen); }
+  void end(Lib& g) const override { psclear(g); }
+  void quit(Lib& g) const override { psend(g); }
+  void scale(Lib& g, float s, float xo, float yo) const override { psscale(g, s, xo, yo); }
+  void clear(Lib& g) const override { g.plot.ps.autoClear = g.plot.autoClear; }
+  void pen(Lib& g, int p) const override { pscolset(g, static_cast<float>(p)); }
+};
+
+struct SvgDriver final : Driver {
+  void start(Lib& g, float, float, float, float, float, int&) const override {
+    svgstart(g, g.plot.in, g.plot.out);
+  }
+  void point(Lib& g, float x, float y, int pen) const override { svgplot(g, x, y, pen); }
+  void end(Lib& g) const override { svgclear(g); }
+  void quit(Lib& g) const override { svgend(g); }
+  void scale(Lib& g, float s, float xo, float yo) const override { svgscale(g, s, xo, yo); }
+  void clear(Lib& g) const override { g.plot.svg.autoClear = g.plot.autoClear; }
+  void pen(Lib& g, int p) const override { svgcolset(g, static_cast<float>(p)); }
+};
+
+struct HpDriver final : Driver {
+  explicit HpDriver(char d) : letter(d) {}
+  char letter;
+  void start(Lib& g, float aspect, float xmin, float xmax, float ymin, float ymax,
+             int& ierr) const override {
+    hpstart(g, letter, g.plot.in, g.plot.out, g.plot.echo, aspect, xmin, xmax, ymin, ymax, ierr);
+  }
+  void point(Lib& g, float x, float y, int pen) const override { hpplot(g, x, y, pen); }
+  void end(Lib&) const override {}
+  void quit(Lib& g) const override { hpquit(g); }
+  void scale(Lib& g, float s, float xo, float yo) const override { hpscale(g, s, xo, yo); }
+  void clear(Lib& g) const override { hpclear(g, g.plot.autoClear == 1 ? 'E' : 'D'); }
+  void pen(Lib& g, int p) const override { hpline(g, p); }
+};
+
+struct NullDriver final : Driver {
+  void start(Lib&, float, float, float, float, float, int&) const override {}
+  void point(Lib&, float, float, int) const override {}
+  void end(Lib&) const override {}
+  void quit(Lib&) const override {}
+  void scale(Lib&, float, float, float) const override {}
+  void clear(Lib&) const override {}
+  void pen(Lib&, int) const override {}
+};
+
+// Device O: announced as missing at the start, silent afterwards.
+struct MissingDriver final : Driver {
+  void start(Lib& g, float, float, float, float, float, int&) const override {
+    g.io.write(g.plot.out, " Not implemented at Kelmor.");
+  }
+  void point(Lib&, float, float, int) const override {}
+  void end(Lib&) const override {}
+  void quit(Lib&) const override {}
+  void scale(Lib&, float, float, float) const override {}
+  void clear(Lib&) const override {}
+  void pen(Lib&, int) const override {}
+};
+
+const TekDriver kTek;
+const PsDriver kPs;
+const SvgDriver kSvg;
+const HpDriver kHpH('H');
+const HpDriver kHpP('P');
+const NullDriver kNull;
+const MissingDriver kMissing;
+
+}  // namespace
+
+char deviceCode(char device) {
+  char d = plotUpper(device);
+  return d == ' ' || d == '\0' ? 'S' : d;
+}
+
+const Driver& driverFor(char device) {
+  switch (deviceCode(device)) {
+    case 'Q': return kPs;
+    case 'V': return kSvg;
+    case 'H': return kHpH;
+    case 'P': return kHpP;
+    case 'U': return kNull;
+    case 'O': return kMissing;
+    default: return kTek;
+  }
+}
+
+void gxstart(Lib& g, int inunit, int outunit, int echo, float aspect, char device,
+             float xmin, float xmax, float ymin, float ymax, int& ierr) {
+  PlotState& p = g.plot;
+  const char d = deviceCode(device);
+  p.device = d;
+  p.in = inunit < 1 ? 5 : inunit;
+  p.out = outunit < 1 ? 6 : outunit;
+  p.unit1 = inunit + 10;
+  p.unit2 = inunit + 11;
+  p.unit3 = inunit + 12;
+  p.echo = echo;
+  // A drawing area needs a positive, finite aspect ratio; anything else
+  // gets the page's own (the square root of two).
+  p.aspect = (std::isfinite(aspect) && aspect > 1e-5f) ? aspect : kRoot2;
+  p.labelMargin = 0;
+  gxbox_load(g, xmin, xmax, ymin, ymax);
+  p.lastPen = 3;
+  ierr = 0;
+  // The HP-GL driver takes the aspect as given: it has its own default.
+  driverFor(d).start(g, aspect, xmin, xmax, ymin, ymax, ierr);
+}
+
+void gxbox_load(Lib& g, float xmin, float xmax, float ymin, float ymax) {
+  PlotState& p = g.plot;
+  p.xmin = xmin;
+  p.xmax = xmax;
+  p.ymin = ymin;
+  p.ymax = ymax;
+  p.xspan = xmax - xmin;
+  p.yspan = ymax - ymin;
+  p.xsym = xmin - 0.05f * p.xspan;
+}
+
+void gxbox(Lib& g, char device, float xmin, float xmax, float ymin, float ymax) {
+  gxbox_load(g, xmin, xmax, ymin, ymax);
+  gxplot(g, device, xmin, ymin, 3);
+  gxplot(g, device, xmax, ymin, 2);
+  gxplot(g, device, xmax, ymax, 2);
+  gxplot(g, device, xmin, ymax, 2);
+  gxplot(g, device, xmin, ymin, 2);
+  // Leaves the terminal's beam at the top-left corner.
+  if (deviceCode(device) == 'S') gxplot(g, device, xmin, ymax, 2);
+}
+
+void gxplot(Lib& g, char device, float x, float y, int ipen) {
+  PlotState& p = g.plot;
+  if (!std::isfinite(x) || !std::isfinite(y)) {
+    // A point that cannot be drawn breaks the line: the next draw starts
+    // afresh from its own point.
+    p.lastPen = 0;
+    return;
+  }
+  if (ipen == 2) {
+    if (p.lastPen == 0) {
+      // No valid point to draw from: this one becomes the start.
+      ipen = 3;
+    } else {
+      if (p.lastPen == 3) gxvect(g, device, p.lastX, p.lastY, 3);
+      gxfat(g, device, p.lastX, p.lastY, x, y);
+    }
+  } else {
+    ipen = 3;
+  }
+  p.lastPen = ipen;
+  p.lastX = x;
+  p.lastY = y;
+}
+
+void gxvect(Lib& g, char device, float x, float y, int ipen) {
+  driverFor(device).point(g, x, y, ipen);
+}
+
+void gxfat(Lib& g, char device, float x1, float y1, float x2, float y2) {
+  PlotState& p = g.plot;
+  gxvect(g, device, x2, y2, 2);
+  const int n = p.fatCount;
+  const float w = p.fatWidth;
+  if (n < 1 || !(w > 1e-10f)) return;
+  float ux, uy;
+  gxunit(g, ux, uy);
+  ux *= w;
+  uy *= w;
+  auto stroke = [&](float xa, float ya, float xb, float yb) {
+    gxvect(g, device, xa, ya, 3);
+    gxvect(g, device, xb, yb, 2);
+  };
+  if (std::fabs(x2 - x1) < 1e-10f) {
+    float dir = (y2 - y1) < 0 ? -1.0f : 1.0f;
+    float ya = y1 - dir * n * uy, yb = y2 + dir * n * uy;
+    for (int i = 1; i <= n; ++i) {
+      stroke(x1 + i * ux, ya, x1 + i * ux, yb);
+      stroke(x1 - i * ux, ya, x1 - i * ux, yb);
+    }
+  } else if (std::fabs(y2 - y1) < 1e-10f) {
+    float dir = (x2 - x1) < 0 ? -1.0f : 1.0f;
+    float xa = x1 - dir * n * ux, xb = x2 + dir * n * ux;
+    for (int i = 1; i <= n; ++i) {
+      stroke(xa, y1 - i * uy, xb, y1 - i * uy);
+      stroke(xa, y1 + i * uy, xb, y1 + i * uy);
+    }
+  } else {
+    const float th = std::atan2(y2 - y1, x2 - x1);
+    const float s = std::sin(th), c = std::cos(th);
+    for (int i = 1; i <= n; ++i) {
+      stroke(x1 + i * ux * s, y1 - i * uy * c, x2 + i * ux * s, y2 - i * uy * c);
+      stroke(x2 - i * ux * s, y2 + i * uy * c, x1 - i * ux * s, y1 + i * uy * c);
+    }
+  }
+  gxvect(g, device, x2, y2, 3);
+}
+
+void gxunit(Lib& g, float& ux, float& uy) {
+  const PlotState& p = g.plot;
+  if (p.unitFlag != 0) {
+    ux = p.unitX;
+    uy = p.unitY;
+    return;
+  }
+  ux = 0.0225f * p.xspan;
+  uy = 0.0225f * p.yspan;
+  if (p.aspect >= 1.0f)
+    uy *= p.aspect;
+  else
+    ux /= p.aspect;
+}
+
+void gxscale(Lib& g, int inunit, int outunit, int echo, char device, const std::string& name) {
+  const char d = plotUpper(device);
+  std::string nm = trimmedName(name);
+  if (!nm.empty()) {
+    if (d == 'Q' || d == '*') psoutput(g, nm);
+    if (d == 'V' || d == '*') svgoutput(g, nm);
+    if (d == 'P' || d == 'H' || d == '*') hpfile(g, nm);
+    return;
+  }
+  double scale = 1.0, dummy = 0.0;
+  if (gxaskupdate(g, inunit, outunit, echo, "Scale factor for next plot > ", scale, dummy) != Reply::Ok)
+    return;
+  double xo = 0.0, yo = 0.0;
+  if (gxaskupdate(g, inunit, outunit, echo, "X and Y plot offsets (mm) > ", xo, yo) != Reply::Ok) return;
+  gxscale_it(g, d, static_cast<float>(scale), static_cast<float>(xo), static_cast<float>(yo));
+}
+
+void gxscale_it(Lib& g, char device, float scale, float xoffset, float yoffset) {
+  const char d = plotUpper(device);
+  if (d == '*' || d == 'S' || d == ' ' || d == '\0') kTek.scale(g, scale, xoffset, yoffset);
+  if (d == '*' || d == 'Q') kPs.scale(g, scale, xoffset, yoffset);
+  if (d == '*' || d == 'V') kSvg.scale(g, scale, xoffset, yoffset);
+  if (d == '*' || d == 'P' || d == 'H') kHpH.scale(g, scale, xoffset, yoffset);
+}
+
+void gxend(Lib& g, char device) { driverFor(device).end(g); }
+
+void gxclear(Lib& g, char flag) {
+  char f = plotUpper(flag);
+  if (f == 'E') g.plot.autoClear = 1;
+  if (f == 'D') g.plot.autoClear = 0;
+  kPs.clear(g);
+  kSvg.clear(g);
+  hpclear(g, f);
+}
+
+void gxfont(Lib& g, int n) {
+  if (n >= 0 && n <= 8) g.plot.font = n;
+}
+
+void gxquit(Lib& g, char) {
+  kPs.quit(g);
+  kSvg.quit(g);
+  kHpH.quit(g);
+}
+
+void gxline(Lib& g, int style) { g.plot.line = style; }
+
+void gxfatset(Lib& g, float width, int n) {
+  g.plot.fatWidth = width;
+  g.plot.fatCount = n;
+}
+
+void gxunit_set(Lib& g, int flag, float ux, float uy) {
+  g.plot.unitFlag = flag;
+  g.plot.unitX = ux;
+  g.plot.unitY = uy;
+}
+
+Lib::~Lib() {
+  // The end of a session closes the plot files properly, so they end
+  // well-formed, and sends what the terminal driver still holds.
+  try {
+    gxquit(*this, '*');
+    crsend(*this, -1);
+    crclose(*this);
+  } catch (...) {
+  }
+}
+
+// ---- helpers shared by the plot files ----
+
+char plotUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string trimmedName(const std::string& s) {
+  std::string t(trimRight(s));
+  size_t lead = t.find_first_not_of(" \t");
+  return lead == std::string::npos ? std::string() : t.substr(lead);
+}
+
+
+int truncClamp(double v, int lo, int hi) {
+  if (!(v == v)) return lo;
+  if (v <= lo) return lo;
+  if (v >= hi) return hi;
+  return static_cast<int>(v);
+}
+
+
+}  // namespace gx

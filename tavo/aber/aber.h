@@ -1,0 +1,40 @@
+// Second- and third-order aberrations and the coefficient file.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "tavo/series/damap.h"
+#include "tavo/state.h"
+
+namespace tavo {
+
+using Vec20 = std::array<double, 20>;   // third-order vector, entry k at [k-1]
+
+void zero(Vec20& t);
+// Element's own third-order coefficients (cleared first).
+void third(Tavo& s, int i, Vec20& t);
+void qspher(Tavo& s, int i, Vec20& t);
+void supra(double k, double ux, double uy, double K, double L,
+           double& ax, double& bx, double& ay, double& by);
+// Adds T, referred to the system object, to S.
+void tadd(Tavo& s, int i, const Vec20& t, Vec20& sv);
+
+// Element's 14x14 second-order matrix.
+void second(Tavo& s, int i, const Mat4& m, Mat14& sm);
+void bsqsub(const Mat4& m, Mat14& sm);
+inline double delfn(int i, int j) { return i == j ? 1.0 : 0.0; }
+
+// Third-order vector to image-side micron/mrad table C(plane 1..2, j 1..10).
+void rconv(Tavo& s, int iz, const Vec20& t, double c[2][10]);
+// Third-order coefficient printing (diagnostic levels 8 and 9), mode 1..4.
+void printThird(Tavo& s, int mode, const Vec20& t);
+
+// Writes the coefficient file (COFOUT) from the system matrix, or, given a
+// map in (x, theta, y, phi, delta), every record from the map (its
+// fifth-order records too when fifth is set).
+void cofout(Tavo& s, const Mat4& a, const std::string& line,
+            const std::vector<da::Poly>* map = nullptr, bool fifth = false);
+
+}  // namespace tavo

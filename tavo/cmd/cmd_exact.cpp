@@ -1,0 +1,214 @@
+// EXACT and FRINGE: the third-order coefficients of the closed-form model
+// beside those of the maps integrated through the hard-edged and the
+// soft-edged fields, the soft edge's fifth-order aperture terms and the
+// paraxial image shift its fringe fields cause.
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "gxlib/fortran/fortio.h"
+#include "tavo/aber/aber.h"
+#include "tavo/commands.h"
+#include "tavo/exact/exact.h"
+#include "tavo/model/model.h"
+#include "tavo/optics/optics.h"
+
+namespace tavo {
+
+bool softSystemMap(Tavo& s, const da::Space& sp, std::vector<da::Poly>& map, std::string& why) {
+  Mat4 a;
+  stigmat(s, 1, a);
+  Lattice lat;
+  if (!buildLattice(s, lat, why)) return false;
+  MapSettings set;
+  set.model = EdgeModel::Soft;
+  set.fringe = s.fringe;
+  return systemMap(lat, set, sp, map, why);
+}
+
+std::string exactNum(double v) {
+  std::string t = gx::fG(v, 12, 5);
+  const size_t b = t.find_first_not_of(' ');
+  const size_t e = t.find_last_not_of(' ');
+  return b == std::string::npos ? t : t.substr(b, e - b + 1);
+}
+
+namespace {
+
+using da::Exps;
+using da::Poly;
+
+constexpr const char* kTermName[2][10] = {
+    {"T3", "TP2", "XT2", "XP2", "TYP", "X2T", "TY2", "XYP", "X3", "XY2"},
+    {"P3", "PT2", "YP2", "YT2", "PXT", "Y2P", "PX2", "YXT", "Y3", "YX2"}};
+// Exponents (x, theta, y, phi) of the ten x-plane terms; the y plane mirrors them.
+constexpr int kMono[10][4] = {{0, 3, 0, 0}, {0, 1, 0, 2}, {1, 2, 0, 0}, {1, 0, 0, 2},
+                              {0, 1, 1, 1}, {2, 1, 0, 0}, {0, 1, 2, 0}, {1, 0, 1, 1},
+                              {3, 0, 0, 0}, {1, 0, 2, 0}};
+// Scale of term j to micron and milliradian units.
+constexpr double kScale[10] = {1e-3, 1e-3, 1e-6, 1e-6, 1e-6, 1e-9, 1e-9, 1e-9, 1e-12, 1e-12};
+
+std::string g146(double v) { return gx::fG(v + 0.0, 14, 6, 1); }
+
+struct Table {
+  bool ok = false;
+  double c[2][10]{};   // micron / mrad units, image side as it stands
+};
+
+// Coefficient table of a map.
+Table fromMap(const std::vector<Poly>& map) {
+  Table t;
+  t.ok = true;
+  for (int j = 0; j < 10; ++j) {
+    const Exps ex{kMono[j][0], kMono[j][1], kMono[j][2], kMono[j][3], 0};
+    const Exps ey{kMono[j][2], kMono[j][3], kMono[j][0], kMono[j][1], 0};
+    t.c[0][j] = map[0].coef(ex) * kScale[j];
+    t.c[1][j] = map[2].coef(ey) * kScale[j];
+  }
+  return t;
+}
+
+Table fromClosed(Tavo& s, const Vec20& v) {
+  Table t;
+  t.ok = true;
+  rconv(s, s.syspa, v, t.c);
+  return t;
+}
+
+bool integrate(const Lattice& lat, EdgeModel model, double fringe, int only,
+               std::vector<Poly>& map, std::string& why, const da::Space& sp) {
+  MapSettings set;
+  set.model = model;
+  set.fringe = fringe;
+  set.only = only;
+  return systemMap(lat, set, sp, map, why);
+}
+
+void printTables(Tavo& s, const std::string& title, const Table& a, const Table& b,
+                 const Table& c, bool all) {
+  say(s, title);
+  const int last = all ? 10 : 2;
+  for (int p = 0; p < 2; ++p) {
+    for (int j = 0; j < last; ++j) {
+      std::string line = std::string(p == 0 ? " (X/" : " (Y/") + kTermName[p][j] + ")";
+      line = gx::pad(line, 10);
+      for (const Table* t : {&a, &b, &c})
+        line += t->ok ? g146(t->c[p][j]) : std::string("             -");
+      say(s, line);
+    }
+  }
+}
+
+// Distance from the system end to the paraxial image of the plane: where
+// (x|theta) of the drifted map vanishes.
+double imageDistance(const std::vector<Poly>& map, int plane) {
+  const int pos = plane == 0 ? 0 : 2;
+  const Exps e = plane == 0 ? Exps{0, 1, 0, 0, 0} : Exps{0, 0, 0, 1, 0};
+  const double m12 = map[pos].coef(e), m22 = map[pos + 1].coef(e);
+  return m22 == 0.0 ? 0.0 : -m12 / m22;
+}
+
+}  // namespace
+
+void cmdFringe(Tavo& s, Command& c) {
+  std::string arg = c.arg();
+  while (!arg.empty() && arg.back() == ' ') arg.pop_back();
+  if (arg.find_first_not_of(' ') != std::string::npos) {
+    if (!(c.value > 0.0) || !std::isfinite(c.value)) {
+      say(s, "?FRINGE- The fringe factor must be a positive number.");
+    } else {
+      s.fringe = c.value;
+    }
+  }
+  say(s, "Fringe length lambda = " + exactNum(s.fringe) +
+             " x bore radius (g(z) = [tanh((z-z1)/lambda) - tanh((z-z2)/lambda)]/2)");
+}
+
+void cmdExact(Tavo& s, Command& c) {
+  if (s.syspa < 3) {
+    say(s, "No lens system loaded: type DATA first.");
+    return;
+  }
+  if (c.qual == 'F') {
+    exactFit(s, c);
+    return;
+  }
+  if (c.qual == 'C') {
+    exactCram(s, c);
+    return;
+  }
+  Mat4 a;
+  stigmat(s, -3, a);
+  Lattice lat;
+  std::string why;
+  if (!buildLattice(s, lat, why)) {
+    say(s, "?EXACT- " + why);
+    return;
+  }
+  const bool all = c.letter == 'A';
+  const da::Space s3(4, 3), s5(4, 5);
+
+  std::vector<Poly> hard, soft, soft5;
+  std::string hardWhy, softWhy;
+  const bool hardOk = integrate(lat, EdgeModel::Hard, s.fringe, 0, hard, hardWhy, s3);
+  const bool softOk = integrate(lat, EdgeModel::Soft, s.fringe, 0, soft5, softWhy, s5);
+
+  say(s, "Third-order coefficients at the system end (as AB3: micron, mrad)");
+  say(s, "              Closed form     Hard edge     Soft edge");
+  Table ht = hardOk ? fromMap(hard) : Table{};
+  Table st = softOk ? fromMap(soft5) : Table{};
+  printTables(s, " System", fromClosed(s, s.aber3.total), ht, st, all);
+
+  // Each lens with what lies on it: its own share of the system's terms.
+  for (int i = 3; i < s.syspa; ++i) {
+    TypeCode tc = gxpack(s, s.bdata(i, 1));
+    if (tc.field == 0 || tc.superposed) continue;
+    bool inLattice = false;
+    for (const FieldLens& e : lat.lens) inLattice = inLattice || e.host == i;
+    if (!inLattice) continue;
+    Vec20 t{}, share{};
+    if (tc.kind == 4 || tc.kind == 8 || tc.kind == 11) {
+      third(s, i, t);
+      tadd(s, i, t, share);
+    }
+    std::vector<Poly> mh, ms;
+    std::string w;
+    Table lh = hardOk && integrate(lat, EdgeModel::Hard, s.fringe, i, mh, w, s3) ? fromMap(mh) : Table{};
+    Table ls = softOk && integrate(lat, EdgeModel::Soft, s.fringe, i, ms, w, s3) ? fromMap(ms) : Table{};
+    std::string name = kindName(tc.kind);
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    printTables(s, " Lens at row " + gx::fI(i, 2) + " (" + name + ")", fromClosed(s, share), lh, ls,
+                all);
+  }
+  if (all) {
+    say(s, "Units: micron/mrad^3, micron/(mrad^2 micron), micron/(mrad micron^2), micron/micron^3");
+  } else {
+    say(s, "Units: micron/mrad^3");
+  }
+  if (!hardOk) say(s, "Hard edge: " + hardWhy);
+  if (!softOk) {
+    say(s, "Soft edge: " + softWhy);
+    return;
+  }
+
+  say(s, "");
+  say(s, "Fifth-order aperture terms, soft edge (micron/mrad^5)");
+  auto c5 = [&](int pos, Exps e) { return g146(soft5[pos].coef(e) * 1e-9); };
+  say(s, " (X/T5)   = " + c5(0, {0, 5, 0, 0, 0}) + "   (Y/P5)   = " + c5(2, {0, 0, 0, 5, 0}));
+  say(s, " (X/T3P2) = " + c5(0, {0, 3, 0, 2, 0}) + "   (Y/P3T2) = " + c5(2, {0, 2, 0, 3, 0}));
+  say(s, " (X/TP4)  = " + c5(0, {0, 1, 0, 4, 0}) + "   (Y/PT4)  = " + c5(2, {0, 4, 0, 1, 0}));
+
+  if (hardOk) {
+    say(s, "");
+    say(s, "First order, soft edge against hard edge");
+    const double hx = hard[0].coef({0, 1, 0, 0, 0}), hy = hard[2].coef({0, 0, 0, 1, 0});
+    const double sx = soft5[0].coef({0, 1, 0, 0, 0}), sy = soft5[2].coef({0, 0, 0, 1, 0});
+    say(s, " (X/TH) hard = " + g146(hx) + "  soft = " + g146(sx) + " m/rad");
+    say(s, " (Y/PH) hard = " + g146(hy) + "  soft = " + g146(sy) + " m/rad");
+    const double dx = (imageDistance(soft5, 0) - imageDistance(hard, 0)) * 1e3;
+    const double dy = (imageDistance(soft5, 1) - imageDistance(hard, 1)) * 1e3;
+    say(s, " Image-distance shift  X = " + g146(dx) + " mm   Y = " + g146(dy) + " mm");
+  }
+}
+
+}  // namespace tavo

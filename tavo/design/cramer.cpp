@@ -1,0 +1,202 @@
+// Correction of the third-order spherical aberration with three magnetic
+// octupoles: the strengths that cancel P, PB and the mean of S and SB solve
+// a 3x3 linear system (Cramer's rule); the pole-tip fields follow from the
+// particle's rigidity at each octupole. And the CRAM command.
+#include <cmath>
+#include <string>
+
+#include "gxlib/fortran/fortio.h"
+#include "tavo/commands.h"
+#include "tavo/design/design.h"
+#include "tavo/model/model.h"
+#include "tavo/optics/optics.h"
+
+namespace tavo {
+
+namespace {
+
+std::string g135(double v) { return gx::fG(v, 13, 5, 1); }
+
+// A unit number that can be written: the listing unit when it is open,
+// otherwise the terminal.
+int writable(Tavo& s, int unit) {
+  return (unit == s.inout.term || s.gx.io.isOpen(unit)) ? unit : s.inout.term;
+}
+
+double det3(const double m[3][3]) {
+  return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+         m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+         m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+}
+
+}  // namespace
+
+bool cramer(Tavo& s, double p, double& sx, double pb, double sb) {
+  auto& io = s.gx.io;
+  const int msg = writable(s, s.idiag >= 1 ? s.inout.lst : s.inout.term);
+  const int lst = writable(s, s.inout.lst);
+  int oct[4] = {0, 0, 0, 0};
+  int count = 0;
+  const int last = std::min(s.syspa, kRows);
+  for (int r = 1; r <= last; ++r) {
+    const TypeCode tc = gxpack(s, s.bdata(r, 1));
+    if (tc.kind != 8 || tc.field != 1) continue;
+    if (count < 3) oct[count + 1] = r;
+    ++count;
+  }
+  s.nlens.noct = count;
+  if (count < 3) {
+    io.write(msg, " %CRAMER- Insufficient Octupoles for correction,");
+    io.write(msg, " at least 3 are required, you have only " + gx::fI(count, 2));
+    return false;
+  }
+  if (count > 3)
+    io.write(msg, " %CRAMER - FIRST 3/" + gx::fI(count, 1) + " OF AVAILABLE OCTUPOLES USED.");
+  sx = (sx + sb) / 2.0;
+
+  double mx[4], my[4], dx5[4], dy5[4], w[4];
+  const double fifth = static_cast<double>(0.2f);
+  for (int j = 1; j <= 3; ++j) {
+    const int r = oct[j];
+    int k;
+    double dx, dy;
+    elelas(s, r, k, dx, dy);
+    // An octupole that sees the object directly has unit magnification.
+    mx[j] = k >= 3 ? s.bdata(k, 9) : 1.0;
+    my[j] = k >= 3 ? s.bdata(k, 10) : 1.0;
+    const double len = s.bdata(r, 2);
+    const double a = dx - len / 2.0, b = dy - len / 2.0;
+    dx5[j] = -(std::pow(len + a, 5) - std::pow(a, 5)) / 5.0;
+    dy5[j] = -(std::pow(len + b, 5) - std::pow(b, 5)) / 5.0;
+    w[j] = 3.0 * (len * a * a * b * b + a * b * (a + b) * len * len +
+                  (a * a + b * b + 4.0 * a * b) * std::pow(len, 3) / 3.0 +
+                  std::pow(len, 4) * (a + b) / 2.0 + fifth * std::pow(len, 5));
+  }
+  // Rows P, S, PB; columns the three octupoles, each referred to the object
+  // through the magnifications of the lenses before it.
+  double m[3][3];
+  m[0][0] = dx5[1] / std::pow(mx[1], 4);
+  m[0][1] = dx5[2] / std::pow(mx[1] * mx[2], 4);
+  m[0][2] = dx5[3] / std::pow(mx[2] * mx[3] * mx[1], 4);
+  m[1][0] = w[1] / std::pow(my[1] * mx[1], 2);
+  m[1][1] = w[2] / std::pow(my[2] * mx[2] * mx[1] * my[1], 2);
+  m[1][2] = w[3] / std::pow(my[3] * mx[3] * mx[2] * my[2] * mx[1] * my[1], 2);
+  m[2][0] = dy5[1] / std::pow(my[1], 4);
+  m[2][1] = dy5[2] / std::pow(my[1] * my[2], 4);
+  m[2][2] = dy5[3] / std::pow(my[2] * my[3] * my[1], 4);
+  const double delta = (m[2][1] * m[1][2] - m[1][1] * m[2][2]) * m[0][0] -
+                       (m[2][0] * m[1][2] - m[2][2] * m[1][0]) * m[0][1] +
+                       (m[2][0] * m[1][1] - m[2][1] * m[1][0]) * m[0][2];
+  const double rhs[3] = {-p, -sx, -pb};
+  double str[4] = {0, 0, 0, 0};
+  bool solved = delta != 0.0 && std::isfinite(delta);
+  if (solved) {
+    // Cramer's rule; delta is minus the determinant of the matrix.
+    for (int j = 0; j < 3; ++j) {
+      double mj[3][3];
+      for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) mj[r][c] = c == j ? rhs[r] : m[r][c];
+      str[j + 1] = -det3(mj) / delta;
+      if (!std::isfinite(str[j + 1])) solved = false;
+    }
+  }
+  if (!solved) {
+    io.write(msg, " ");
+    io.write(msg, " %CRAMER-Determinant of coefficient matrix zero, system");
+    io.write(msg, " %CRAMER-cannot be corrected with octupoles. ");
+    return false;
+  }
+  // Pole-tip field from the strength K = (Q e/p) B / R^3, with the momentum
+  // of the particle at the octupole (relativistic, the same as the octupole
+  // itself uses), so that the fields give back exactly these strengths.
+  double field[4] = {0, 0, 0, 0};
+  for (int j = 1; j <= 3; ++j) {
+    const Kinematics kin = kinematics(s, oct[j]);
+    if (kin.qep <= 0.0) {
+      io.write(msg, " %CRAMER- No particle momentum at octupole " + gx::fI(oct[j], 2) +
+                        ", no fields set.");
+      return false;
+    }
+    field[j] = std::pow(s.bdata(oct[j], 4), 3) * str[j] / kin.qep;
+  }
+  double z[4];
+  z[1] = m[0][0] * str[1] + m[0][1] * str[2] + m[0][2] * str[3] + p;
+  z[2] = m[2][0] * str[1] + m[2][1] * str[2] + m[2][2] * str[3] + pb;
+  z[3] = m[1][0] * str[1] + m[1][1] * str[2] + m[1][2] * str[3] + sx;
+  const double ztot = std::fabs(z[1]) + std::fabs(z[2]) + std::fabs(z[3]);
+  if (ztot > static_cast<double>(1.0e-4f))
+    io.write(msg, " %CRAMER - Partial correction  Z = " + g135(ztot));
+  for (int j = 1; j <= 3; ++j) {
+    s.bdata(oct[j], 8) = str[j];
+    s.bdata(oct[j], 3) = field[j];
+  }
+  io.write(msg, gx::fX(40) + "Determinant = " + g135(delta));
+  if (s.idiag >= 0) {
+    for (int j = 1; j <= 3; ++j) {
+      if (rawCode(s, oct[j]) != 8) continue;
+      io.write(lst, gx::fX(10) + "Octupole " + gx::fI(j, 2) + " = " + g135(field[j]) +
+                        " Tesla (Z" + gx::fI(j, 1) + " = " + gx::fG(z[j], 9, 2, 1) + ")");
+    }
+  }
+  return true;
+}
+
+void correctionList(Tavo& s, const Command& c) {
+  say(s, "Required corrections;");
+  say(s, "     Octupole          Field      Unit");
+  int n = 0;
+  for (int r = 3; r <= s.syspa && r <= kRows; ++r) {
+    const TypeCode tc = gxpack(s, s.bdata(r, 1));
+    if (tc.kind != 8) continue;
+    ++n;
+    int idx = 1;
+    double factor = 1.0;
+    if (tc.field < 0) {
+      idx = c.letter == 'V' ? 7 : 6;
+    } else {
+      switch (c.letter) {
+        case 'G': idx = 2; break;
+        case 'K': idx = 3; break;
+        case 'M': idx = 4; break;
+        case 'O': idx = 5; break;
+        case 'A': idx = 10; break;
+        default: idx = 1; break;
+      }
+    }
+    factor = idx == 10 ? s.bdata(r, 4) / s.cnst.mu0 : s.unitFactor[idx];
+    double value = s.bdata(r, 3) * factor;
+    std::string unit = kUnitNames[idx];
+    if (c.letter == 'B') {
+      value = s.bdata(r, 8);
+      unit = kUnitNames[9];
+    }
+    say(s, gx::fX(8) + gx::fI(n, 2) + gx::fX(5) + g135(value) + "   " + unit);
+  }
+}
+
+void cmdCram(Tavo& s, Command& c) {
+  if (s.syspa < 3) {
+    say(s, "No lens system loaded: type DATA first.");
+    return;
+  }
+  Mat4 a;
+  stigmat(s, -3, a);
+  const auto& q = s.aber3.quad;
+  // P (x/theta^3), S (x/theta phi^2), PB (y/phi^3), SB (y/theta^2 phi).
+  double p = q[0], sx = q[2], pb = q[1], sb = q[3];
+  if (c.letter == 'S') {
+    struct Ask {
+      const char* text;
+      double* v;
+    } asks[4] = {{"(X/TH3)   = ", &p}, {"(X/TH2PH) = ", &sx}, {"(Y/THPH2) = ", &sb},
+                 {"(Y/PH3)   = ", &pb}};
+    for (const Ask& k : asks) {
+      const std::string text = " " + std::string(k.text) + gx::fF(*k.v, 11, 3) + " > ";
+      if (gx::gxaskupdate(s.gx, s.inout.cmd, s.inout.term, s.imacr, text, *k.v) == gx::Reply::End)
+        return;
+    }
+  }
+  if (cramer(s, p, sx, pb, sb)) correctionList(s, c);
+}
+
+}  // namespace tavo

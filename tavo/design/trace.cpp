@@ -1,0 +1,455 @@
+// The edge ray through the lens system: the ray at any z from the system
+// truncated there (bupdate), and TRACE, which follows it from one z to
+// another, tests it against slits and apertures, plots it with the
+// elements and can save every point in trace.dat.
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "gxlib/console/converse.h"
+#include "gxlib/fortran/fortio.h"
+#include "gxlib/plot/plot.h"
+#include "tavo/commands.h"
+#include "tavo/design/design.h"
+#include "tavo/model/model.h"
+#include "tavo/optics/optics.h"
+
+namespace tavo {
+
+void bupdate(Tavo& s, int order, double z, double dz, int& iz, Mat4& a, double ray[4]) {
+  const int end = std::clamp(s.syspa, 3, kRows);
+  const tavo_bdata keep = s.bdata;
+  const int keepEnd = s.syspa;
+  double za = 0.0, zb = 0.0;
+  int found = 0;
+  for (int r = 3; r <= end; ++r) {
+    const int raw = rawCode(s, r);
+    if (raw >= 20) continue;
+    za = zb;
+    zb = za + s.bdata(r, 2);
+    if (z < zb || (raw == 5 && z < zb + dz)) {
+      found = r;
+      break;
+    }
+  }
+  if (found != 0) {
+    iz = found;
+    s.bdata(found, 2) = z - za;
+    int next = found + 1;
+    while (next <= kRows && rawCode(s, next) >= 20) {
+      s.bdata(next, 2) = z - za;
+      ++next;
+    }
+    if (next <= kRows) {
+      for (int c = 1; c <= kCols; ++c) s.bdata(next, c) = 0.0;
+      s.bdata(next, 1) = 9.0;
+    }
+  } else {
+    // Beyond the system end: a drift from the end to z.
+    iz = end;
+    double zlen = 0.0;
+    for (int r = 3; r <= end; ++r)
+      if (rawCode(s, r) < 20) zlen += s.bdata(r, 2);
+    if (end < kRows) {
+      for (int c = 1; c <= kCols; ++c) s.bdata(end, c) = 0.0;
+      s.bdata(end, 1) = 3.0;
+      s.bdata(end, 2) = z - zlen;
+      for (int c = 1; c <= kCols; ++c) s.bdata(end + 1, c) = 0.0;
+      s.bdata(end + 1, 1) = 9.0;
+    }
+  }
+  stigmat(s, order, a);
+  for (int k = 0; k < 4; ++k) ray[k] = s.trace.ray[k];
+  vecmul(s, order, ray, a);
+  for (int k = 0; k < 4; ++k) s.trace.point[k] = s.bspec[k];
+  // The rest of the program sees the whole system again.
+  s.bdata = keep;
+  s.syspa = keepEnd;
+  Mat4 full;
+  stigmat(s, order, full);
+}
+
+}  // namespace tavo
+
+namespace tavo {
+
+namespace {
+
+std::string g125(double v) { return gx::fG(v, 12, 5, 1); }
+
+float fl(double v) { return static_cast<float>(v); }
+
+float clampf(double v, double lo, double hi) {
+  return fl(std::min(std::max(v, lo), hi));
+}
+
+// Lengths of the rows that take room along z (superimposed rows do not).
+double rowLength(const Tavo& s, int r) { return rawCode(s, r) < 20 ? s.bdata(r, 2) : 0.0; }
+
+// One traced point.
+struct Point {
+  int iz = 0, code = 0;
+  double z = 0, x = 0, t = 0, y = 0, p = 0;
+};
+
+void savePoint(Tavo& s, const Point& q) {
+  s.gx.io.write(s.inout.sysout, " " + gx::fI(q.iz, 2) + ":" + gx::fI(q.code, 2) + " z:" +
+                                    g125(q.z) + "," + g125(q.x * 1000.0) + "," +
+                                    g125(q.t * 1000.0) + "," + g125(q.y * 1000.0) + "," +
+                                    g125(q.p * 1000.0));
+}
+
+// The frame, the texts and the elements of a new plot. False when the plot
+// could not be started.
+bool drawSystem(Tavo& s, char dev, double zlen) {
+  gx::Lib& g = s.gx;
+  const tavtrace& t = s.trace;
+  const double zs = t.zstart, ze = t.zend, lo = t.lo, hi = t.hi;
+  const double h = 0.05 * (ze - zs), gm = 0.05 * (hi - lo);
+  int ierr = 0;
+  gx::gxstart(g, s.inout.cmd, s.inout.term, s.imacr, 1.4142135f, dev, fl(zs - 4.0 * h),
+              fl(ze + h), fl(lo - 4.0 * gm), fl(hi + gm), ierr);
+  if (ierr != 0) {
+    say(s, "Error starting plot.");
+    say(s, "");
+    return false;
+  }
+  if (t.wait > 1e-10f) gx::gxdelay(t.wait);
+  gx::gxbox(g, dev, fl(zs), fl(ze), fl(lo), fl(hi));
+  float ux = 0.0f, uy = 0.0f;
+  gx::gxunit(g, ux, uy);
+  const float xsym = gx::gxmark(g, dev, 6, 6, 1.1f);
+  // Texts: the file name over the right end, the axis titles and the title.
+  const std::string file(gx::trimRight(s.file));
+  if (!file.empty())
+    gx::gxsymbol(g, dev, fl(ze) - gx::gxsymlen(g, 0.75f, file, -1), fl(hi) + 3.0f * uy, 0.75f,
+                 0.0f, file, -1);
+  const std::string zt = "z-axis (m)";
+  gx::gxsymbol(g, dev, fl((zs + ze) / 2.0) - gx::gxsymlen(g, 1.0f, zt, -1) / 2.0f,
+               fl(lo) - 3.5f * uy, 1.0f, 0.0f, zt, -1);
+  const std::string yt = "x- and y-axes (mm)";
+  const float ylen = ux != 0.0f ? gx::gxsymlen(g, 1.0f, yt, -1) / ux * uy : 0.0f;
+  gx::gxsymbol(g, dev, xsym, fl((lo + hi) / 2.0) - ylen / 2.0f, 1.0f, 90.0f, yt, -1);
+  std::string title = s.title;
+  gx::gxlead(g, title);
+  title = std::string(gx::trimRight(title));
+  if (!title.empty())
+    gx::gxsymbol(g, dev, fl((zs + ze) / 2.0) - gx::gxsymlen(g, 1.0f, title, -1) / 2.0f,
+                 fl(hi) + uy, 1.0f, 0.0f, title, -1);
+  // Elements.
+  const int end = std::clamp(s.syspa, 3, kRows);
+  double zb = 0.0;
+  const double mid = (lo + hi) / 2.0;
+  for (int r = 3; r <= end; ++r) {
+    const TypeCode tc = gxpack(s, s.bdata(r, 1));
+    const double za = zb;
+    zb = za + rowLength(s, r);
+    if (tc.superposed) continue;
+    if (tc.kind == 5) {
+      if (za > ze || zb <= zs) continue;
+      const float zc = clampf(za, zs, ze);
+      const double c = s.bdata(r, 3), w = s.bdata(r, 4);
+      gx::gxplot(g, dev, zc, fl(lo), 3);
+      gx::gxplot(g, dev, zc, clampf((c - w / 2.0) * 1000.0 + mid, lo, hi), 2);
+      gx::gxplot(g, dev, zc, clampf((c + w / 2.0) * 1000.0 + mid, lo, hi), 3);
+      gx::gxplot(g, dev, zc, fl(hi), 2);
+    } else if (tc.field != 0) {
+      if (za > ze || zb < zs) continue;
+      const float a = clampf(za, zs, ze), b = clampf(zb, zs, ze);
+      const float top = fl(hi), bot = fl(lo);
+      gx::gxplot(g, dev, a, top, 3);
+      gx::gxplot(g, dev, a, top - 5.0f * uy, 2);
+      gx::gxplot(g, dev, b, top - 5.0f * uy, 2);
+      gx::gxplot(g, dev, b, top, 2);
+      gx::gxplot(g, dev, a, bot, 3);
+      gx::gxplot(g, dev, a, bot + 5.0f * uy, 2);
+      gx::gxplot(g, dev, b, bot + 5.0f * uy, 2);
+      gx::gxplot(g, dev, b, bot, 2);
+      const double ap = 1000.0 * s.bdata(r, 4);
+      for (double y : {ap, -ap}) {
+        if (y < lo || y > hi) continue;
+        gx::gxplot(g, dev, a, fl(y), 3);
+        gx::gxplot(g, dev, b, fl(y), 2);
+      }
+    }
+  }
+  gx::gxend(g, dev);
+  // The system end, the principal planes and the dashed axis.
+  auto tick = [&](double z, double y0, double y1) {
+    if (z < zs || z > ze) return;
+    gx::gxplot(g, dev, fl(z), fl(y0), 3);
+    gx::gxplot(g, dev, fl(z), fl(y1), 2);
+  };
+  if (zs < zlen && zlen < ze) tick(zlen, -3.0 * uy, 3.0 * uy);
+  Mat4 a;
+  stigmat(s, 1, a);
+  const LensParams lp = light(s, s.syspa, a);
+  tick(lp.px, 0.0, 2.0 * uy);
+  tick(zlen - lp.qx, 0.0, 2.5 * uy);
+  tick(lp.py, 0.0, -2.0 * uy);
+  tick(zlen - lp.qy, 0.0, -2.5 * uy);
+  if (ux > 0.0f && lo <= 0.0 && hi >= 0.0) {
+    const double dash = ux / 2.0;
+    const long long ndash = static_cast<long long>((ze - zs) / ux) + 1;
+    for (long long k = 0; k < ndash && k < 100000; ++k) {
+      const double z0 = zs + static_cast<double>(k) * ux;
+      if (z0 > ze) break;
+      gx::gxplot(g, dev, fl(z0), 0.0f, 3);
+      gx::gxplot(g, dev, fl(std::min(z0 + dash, ze)), 0.0f, 2);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void trace(Tavo& s, const std::string& line, char option, double value) {
+  auto& io = s.gx.io;
+  tavtrace& t = s.trace;
+  const std::string l = gx::pad(line, 40);
+  std::string sub = l.substr(7, 2);
+  gx::gxupcase(sub);
+  switch (option) {
+    case 'O':
+      t.order = std::max(1, static_cast<int>(std::min(std::max(value + 0.5, -1e9), 1e9)));
+      say(s, "Order set to " + gx::fI(t.order, 3));
+      return;
+    case 'W':
+      t.wait = std::isfinite(value) ? static_cast<float>(std::min(std::max(value, 0.0), 3600.0)) : 0.0f;
+      say(s, "Wait before plot set to " + gx::fF(t.wait, 10, 1) + " seconds.");
+      say(s, "");
+      return;
+    case 'F':
+      t.font = static_cast<int>(std::min(std::max(value + 0.5, 0.0), 1e6));
+      if (t.font < 1) t.font = 0;
+      gx::gxfont(s.gx, t.font);
+      say(s, "Font set to " + gx::fI(t.font, 2));
+      say(s, "");
+      return;
+    case 'D':
+    case 'E': {
+      const bool on = option == 'E';
+      switch (sub[0]) {
+        case 'K':
+          gx::gxclear(s.gx, option);
+          say(s, on ? " TEK4010 auto clear enabled" : " TEK4010 auto clear disabled");
+          return;
+        case 'C':
+          t.collimate = on ? 1 : 0;
+          say(s, on ? " Rays tested for collimation" : " Rays not tested for collimation");
+          return;
+        case 'S':
+          t.save = on ? 1 : 0;
+          say(s, on ? " Trajectories will be saved in trace.dat"
+                    : " Trajectories will not be saved");
+          return;
+        default:
+          say(s, " Unknown option");
+          return;
+      }
+    }
+    default: break;
+  }
+  const bool repeat = option == 'R';
+  if (repeat && !t.plotted) {
+    say(s, "%TRACE- No earlier trace to repeat.");
+    return;
+  }
+  // The trajectory file.
+  bool saving = false;
+  if (t.save) {
+    if (io.isOpen(s.inout.sysout)) io.close(s.inout.sysout);
+    if (io.open(s.inout.sysout, "trace.dat", gx::OpenStatus::Replace, gx::Access::Write)) {
+      saving = true;
+      io.write(s.inout.sysout, " iz:it z (m),  x (mm), theta (mr), y(mm), phi (mr)");
+      say(s, " Trajectories to be saved in trace.dat");
+    } else {
+      say(s, "Unable to open trace.dat; the trajectories are not saved.");
+    }
+  }
+  // The initial ray.
+  t.copy = s.bdata;
+  for (int k = 0; k < 4; ++k) {
+    t.ray[k] = s.bdata(2, k + 2);
+    s.bdata(2, k + 7) = t.ray[k];
+  }
+  if (!repeat) {
+    say(s, "Inital beam: (" + g125(t.ray[0] * 1e6) + "um," + g125(t.ray[1] * 1e3) + "mr," +
+               g125(t.ray[2] * 1e6) + "um," + g125(t.ray[3] * 1e3) + "mr)");
+    say(s, "Trace performed to order " + gx::fI(t.order, 9));
+  }
+  const int end = std::clamp(s.syspa, 3, kRows);
+  double zlen = 0.0;
+  for (int r = 3; r <= end; ++r) zlen += rowLength(s, r);
+  char dev = option;
+  int n = t.nsteps;
+  double dz = 0.0;
+  if (repeat) {
+    dev = t.device;
+    gx::gxbox_load(s.gx, t.zstart, t.zend, t.lo, t.hi);
+  } else {
+    t.device = dev;
+    s.syspb.totlen = zlen;
+    double zs = 0.0, ze = static_cast<double>(1.05f) * zlen;
+    say(s, "Perform a trace through the system.");
+    for (;;) {
+      const std::string text = " Initial and final z-positions (" + g125(zs) + " to " + g125(ze) + ") > ";
+      if (gx::gxaskupdate(s.gx, s.inout.cmd, s.inout.term, s.imacr, text, zs, ze) != gx::Reply::Ok) {
+        if (saving) io.close(s.inout.sysout, false);
+        return;
+      }
+      if (std::isfinite(zs) && std::isfinite(ze) && std::fabs(zs) < 1e6 && std::fabs(ze) < 1e6) break;
+      zs = 0.0;
+      ze = static_cast<double>(1.05f) * zlen;
+    }
+    // Steps.
+    n = value >= 1.0 && value < 1e9 ? static_cast<int>(value + 0.5) : 250;
+    if (n < 1) n = 250;
+    dz = (ze - zs) / n;
+    say(s, "Step size = " + g125(dz * 1000.0) + " mm");
+    if (dz < static_cast<double>(1.0e-4f)) {
+      say(s, "Resetting step size to 0.1 mm");
+      dz = static_cast<double>(1.0e-4f);
+      ze = std::max(ze, zs + dz);
+    }
+    // At most 100000 steps: the step count follows the range.
+    const double steps = std::floor((ze - zs) / dz + 0.5);
+    n = static_cast<int>(std::min(std::max(steps, 1.0), 100000.0));
+    // Extents from the ends and the middle and end of every element.
+    int iz0, iz1;
+    Mat4 a;
+    double r0[4], r1[4];
+    bupdate(s, t.order, zs, dz, iz0, a, r0);
+    bupdate(s, t.order, ze, dz, iz1, a, r1);
+    double xmin = std::min(r0[0], r1[0]), xmax = std::max(r0[0], r1[0]);
+    double ymin = std::min(r0[2], r1[2]), ymax = std::max(r0[2], r1[2]);
+    say(s, "Initial: " + gx::fI(iz0, 3) + " Final: " + gx::fI(iz1, 3));
+    double z = 0.0;
+    for (int r = 3; r < iz0; ++r) z += rowLength(s, r);
+    for (int r = iz0; r <= iz1 && r <= end; ++r) {
+      if (rawCode(s, r) >= 20) continue;
+      for (int half = 0; half < 2; ++half) {
+        z += s.bdata(r, 2) / 2.0;
+        if (z > ze) continue;
+        int iz;
+        double rr[4];
+        bupdate(s, t.order, z, dz, iz, a, rr);
+        xmin = std::min(xmin, rr[0]);
+        xmax = std::max(xmax, rr[0]);
+        ymin = std::min(ymin, rr[2]);
+        ymax = std::max(ymax, rr[2]);
+      }
+    }
+    // Plot extent.
+    const double e = std::max(std::fabs(std::min(xmin, ymin)), std::fabs(std::max(xmax, ymax))) * 1000.0;
+    double lo = -1.25 * e, hi = 1.25 * e;
+    if (!(hi > lo)) {
+      lo = -1.0;   // a beam of no extent: one millimetre either side
+      hi = 1.0;
+    }
+    auto mm = [](double v) { return gx::fG(v * 1000.0, 12, 5, 1); };
+    io.write(s.inout.term, gx::fX(9) + "Extents in xoz plane: " + mm(xmin) + " to " + mm(xmax) + " mm");
+    io.write(s.inout.term, gx::fX(9) + "Extents in yoz plane: " + mm(ymin) + " to " + mm(ymax) + " mm");
+    for (;;) {
+      const double lo0 = lo, hi0 = hi;
+      const std::string text = gx::fX(9) + "Extent for plot, mm ( " + g125(lo) + " to " + g125(hi) + ") > ";
+      if (gx::gxaskupdate(s.gx, s.inout.cmd, s.inout.term, s.imacr, text, lo, hi) != gx::Reply::Ok) {
+        if (saving) io.close(s.inout.sysout, false);
+        return;
+      }
+      if (std::isfinite(lo) && std::isfinite(hi) && hi > lo) break;
+      lo = lo0;
+      hi = hi0;
+    }
+    t.zstart = fl(zs);
+    t.zend = fl(ze);
+    t.lo = fl(lo);
+    t.hi = fl(hi);
+    t.nsteps = n;
+    t.plotted = true;
+    // The plot with the system drawn on it.
+    if (!drawSystem(s, dev, zlen)) {
+      if (saving) io.close(s.inout.sysout, false);
+      return;
+    }
+  }
+  // The trajectories.
+  const double zs = t.zstart, ze = t.zend, lo = t.lo, hi = t.hi;
+  dz = (ze - zs) / n;
+  std::vector<Point> pts;
+  pts.reserve(static_cast<size_t>(n) + 1);
+  int sx = n + 1, sy = n + 1;
+  for (int m = 1; m <= n + 1; ++m) {
+    const double z = zs + (m - 1) * dz;
+    if (z > ze + 1e-9 * std::fabs(dz)) break;
+    int iz;
+    Mat4 a;
+    double rr[4];
+    bupdate(s, t.order, z, dz, iz, a, rr);
+    Point q;
+    q.iz = iz;
+    q.code = rawCode(s, iz);
+    q.z = z;
+    q.x = t.point[0];
+    q.t = t.point[1];
+    q.y = t.point[2];
+    q.p = t.point[3];
+    pts.push_back(q);
+    if (saving) savePoint(s, q);
+    if (t.collimate) {
+      const TypeCode tc = gxpack(s, s.bdata(iz, 1));
+      if (!tc.superposed && tc.kind != 2) {
+        if (tc.kind == 5) {
+          const double c = s.bdata(iz, 3), w = s.bdata(iz, 4) / 2.0;
+          if (std::abs(tc.coupling) < 2) {
+            if ((q.x < c - w || q.x > c + w) && sx == n + 1) sx = m - 1;
+          } else {
+            if ((q.y < c - w || q.y > c + w) && sy == n + 1) sy = m - 1;
+          }
+        } else if (tc.field != 0) {
+          const double rad = s.bdata(iz, 4);
+          if (rad > 0.0 && std::hypot(q.x, q.y) > rad) {
+            if (sx == n + 1) sx = m;
+            if (sy == n + 1) sy = m;
+          }
+        }
+      }
+    }
+    if (m <= std::min(sx, sy))
+      gx::gxplot(s.gx, dev, fl(z), clampf(q.x * 1000.0, lo, hi), m == 1 ? 3 : 2);
+  }
+  // The y trajectory over the same points.
+  for (size_t k = 0; k < pts.size(); ++k) {
+    const int m = static_cast<int>(k) + 1;
+    if (saving) savePoint(s, pts[k]);
+    if (m <= std::min(sx, sy))
+      gx::gxplot(s.gx, dev, fl(pts[k].z), clampf(pts[k].y * 1000.0, lo, hi), m == 1 ? 3 : 2);
+  }
+  gx::gxend(s.gx, dev);
+  say(s, "nstep:" + gx::fI(n, 12) + " icollx:" + gx::fI(sx, 12) + " icolly:" + gx::fI(sy, 12));
+  if (saving) {
+    io.close(s.inout.sysout);
+    say(s, " Closing trajectory file: trace.dat");
+  }
+}
+
+void cmdTrace(Tavo& s, Command& c) {
+  if (s.syspa < 3) {
+    say(s, "No lens system loaded: type DATA first.");
+    return;
+  }
+  // The option is the qualifier (TRACE/O 3, TRACE/E C) or else the argument
+  // letter, the plot device (TRACE Q).
+  std::string line = c.line;
+  char option = c.qual;
+  if (option == ' ') {
+    option = c.letter;
+    // A number as the argument is the step count on the terminal.
+    if ((option >= '0' && option <= '9') || option == '.' || option == '-' || option == '+')
+      option = ' ';
+  }
+  trace(s, line, option, c.value);
+}
+
+}  // namespace tavo

@@ -1,0 +1,414 @@
+// Transfer maps from the fields: the lens system's magnetic multipoles and
+// solenoids, their off-axis fields from the scalar potential, and the ray
+// equation x'' = (q/p) s [y'Bz - (1+x'^2)By + x'y'Bx],
+// y'' = (q/p) s [-x'Bz + (1+y'^2)Bx - x'y'By], s = sqrt(1+x'^2+y'^2),
+// integrated for the whole map at once.
+#include "tavo/exact/exact.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "gxlib/fortran/fortio.h"
+#include "tavo/model/model.h"
+#include "tavo/optics/optics.h"
+
+namespace tavo {
+
+using da::Poly;
+
+namespace {
+
+// Fringe tails are followed out to this many fringe lengths (tanh is then
+// within 1e-17 of its limit).
+constexpr double kTail = 20.0;
+
+std::string rowName(Tavo& s, int row) {
+  TypeCode tc = gxpack(s, s.bdata(row, 1));
+  std::string name = kindName(tc.kind);
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  return "row " + std::to_string(row) + " (" + fieldLabel(tc.field) + " " + name + ")";
+}
+
+double lambdaOf(const FieldLens& e, const MapSettings& set) { return set.fringe * e.bore; }
+
+// Extent of the lens's field along z.
+void extent(const FieldLens& e, const MapSettings& set, double& lo, double& hi) {
+  const double w = set.model == EdgeModel::Soft ? kTail * lambdaOf(e, set) : 0.0;
+  lo = e.zin - w;
+  hi = e.zout + w;
+}
+
+// g^(k)(z), k = 0..m, of g = (tanh((z - zin)/l) - tanh((z - zout)/l)) / 2.
+std::vector<double> gDerivs(const FieldLens& e, double lam, double z, int m) {
+  std::vector<double> a = tanhDerivs((z - e.zin) / lam, m);
+  std::vector<double> b = tanhDerivs((z - e.zout) / lam, m);
+  std::vector<double> g(m + 1);
+  double f = 0.5;
+  for (int k = 0; k <= m; ++k) {
+    g[k] = f * (a[k] - b[k]);
+    f /= lam;
+  }
+  return g;
+}
+
+// Field of one lens (already multiplied by Qe/p) added to (bx, by, bz).
+void lensField(const FieldLens& e, const MapSettings& set, double z, const Poly& xs,
+               const Poly& ys, Poly& bx, Poly& by, Poly& bz) {
+  const da::Space& sp = xs.space();
+  const int order = sp.order();
+  const bool soft = set.model == EdgeModel::Soft;
+  if (!soft && (z < e.zin || z > e.zout)) return;
+  const Poly xr = xs + e.dx, yr = ys + e.dy;
+
+  if (e.n == 0) {
+    // Solenoid: Bz = sum c_k b^(2k) r^2k, Br = -r sum c_k b^(2k+1) r^2k / (2k+2),
+    // c_k = (-1)^k / (4^k k!^2).
+    if (!soft) {
+      bz += e.k;
+      return;
+    }
+    const int m = order + 1;
+    std::vector<double> g = gDerivs(e, lambdaOf(e, set), z, m);
+    const Poly r2 = xr * xr + yr * yr;
+    Poly rp(sp, 1.0);   // r^2k
+    Poly sr(sp);        // sum c_k b^(2k+1) r^2k / (2k+2)
+    double c = 1.0;
+    for (int k = 0; 2 * k <= order; ++k) {
+      if (2 * k <= order - 1) bz.axpy(e.k * c * g[2 * k], rp);
+      if (2 * k + 1 <= order) sr.axpy(c * g[2 * k + 1] / (2.0 * k + 2.0), rp);
+      c *= -1.0 / (4.0 * (k + 1) * (k + 1));
+      rp = rp * r2;
+    }
+    bx.addProduct(xr, sr * -e.k);
+    by.addProduct(yr, sr * -e.k);
+    return;
+  }
+
+  // Multipole of order n in its own frame: By + i Bx = K g(z) w^(n-1) on the
+  // midplane, w = u + i v; off axis the potential
+  // Psi = sum_k a_k r^2k h, h = Im(w^n)/n, a_k = -K (-1)^k g^(2k) / prod_j 4j(j+n).
+  const Poly u = xr * e.cosa + yr * e.sina;
+  const Poly v = yr * e.cosa - xr * e.sina;
+  Poly pr(sp, 1.0), pi(sp);   // w^(n-1)
+  for (int j = 1; j < e.n; ++j) {
+    Poly nr = pr * u - pi * v;
+    Poly ni = pr * v + pi * u;
+    pr = std::move(nr);
+    pi = std::move(ni);
+  }
+  Poly bu(sp), bv(sp), bw(sp);
+  if (!soft) {
+    bu.axpy(e.k, pi);
+    bv.axpy(e.k, pr);
+  } else {
+    const int n = e.n;
+    const int kmax = (order - n + 1) / 2;
+    std::vector<double> g = gDerivs(e, lambdaOf(e, set), z, 2 * kmax + 1);
+    const Poly h = (pr * v + pi * u) * (1.0 / n);
+    const Poly r2 = u * u + v * v;
+    Poly rp(sp, 1.0), rpm(sp);   // r^2k, r^(2k-2)
+    double d = 1.0;
+    for (int k = 0; k <= kmax; ++k) {
+      const double sgn = k % 2 == 0 ? 1.0 : -1.0;
+      const double ak = -e.k * sgn * g[2 * k] / d;
+      const double akp = -e.k * sgn * g[2 * k + 1] / d;
+      // B = -grad Psi.
+      Poly t = rp * pi;
+      Poly q = rp * pr;
+      if (k > 0) {
+        const Poly rh = rpm * h * (2.0 * k);
+        t.addProduct(rh, u);
+        q.addProduct(rh, v);
+      }
+      bu.axpy(-ak, t);
+      bv.axpy(-ak, q);
+      if (n + 2 * k <= order - 1) bw.addProduct(rp * -akp, h);
+      rpm = rp;
+      rp = rp * r2;
+      d *= 4.0 * (k + 1) * (k + 1 + n);
+    }
+  }
+  bx.axpy(e.cosa, bu);
+  bx.axpy(-e.sina, bv);
+  by.axpy(e.sina, bu);
+  by.axpy(e.cosa, bv);
+  bz += bw;
+}
+
+// Ray-equation right-hand side for the field (bx, by, bz) (already Qe/p).
+void rayForce(const std::vector<Poly>& y, const Poly& rho, const Poly& s, const Poly& bx,
+              const Poly& by, const Poly& bz, Poly& fx, Poly& fy) {
+  const Poly& xp = y[1];
+  const Poly& yp = y[3];
+  const Poly xy = xp * yp;
+  Poly ax = yp * bz - (xp * xp + 1.0) * by + xy * bx;
+  Poly ay = (yp * yp + 1.0) * bx - xp * bz - xy * by;
+  const Poly f = rho * s;
+  fx = f * ax;
+  fy = f * ay;
+}
+
+// Thin Maxwellian edge of a hard-edged quadrupole (third order), entrance
+// sign +1, exit -1.
+void quadEdge(const FieldLens& e, const Poly& rho, double sign, std::vector<Poly>& y) {
+  const Poly xr = y[0] + e.dx, yr = y[2] + e.dy;
+  const Poly u = xr * e.cosa + yr * e.sina;
+  const Poly v = yr * e.cosa - xr * e.sina;
+  const Poly up = y[1] * e.cosa + y[3] * e.sina;
+  const Poly vp = y[3] * e.cosa - y[1] * e.sina;
+  const Poly k = rho * (sign * e.k);
+  const Poly u2 = u * u, v2 = v * v, uv = u * v, r2 = u2 + v2;
+  Poly du = k * (u * (u2 + v2 * 3.0)) * (1.0 / 12.0);
+  Poly dv = k * (v * (v2 + u2 * 3.0)) * (-1.0 / 12.0);
+  Poly dup = k * (r2 * up - uv * vp * 2.0) * -0.25;
+  Poly dvp = k * (r2 * vp - uv * up * 2.0) * 0.25;
+  y[0].axpy(e.cosa, du).axpy(-e.sina, dv);
+  y[2].axpy(e.sina, du).axpy(e.cosa, dv);
+  y[1].axpy(e.cosa, dup).axpy(-e.sina, dvp);
+  y[3].axpy(e.sina, dup).axpy(e.cosa, dvp);
+}
+
+// Thin edge of a hard-edged solenoid (first order only: the third order of a
+// field step diverges).
+void solenoidEdge(const FieldLens& e, const Poly& rho, double sign, std::vector<Poly>& y) {
+  const Poly k = rho * (0.5 * sign * e.k);
+  y[1].addProduct(k, y[2] + e.dy);
+  y[3].addProduct(k, -(y[0] + e.dx));
+}
+
+}  // namespace
+
+std::vector<double> tanhDerivs(double u, int m) {
+  // d/du P(t) = P'(t) (1 - t^2) for t = tanh u: derivatives as polynomials in t.
+  const double t = std::tanh(u);
+  std::vector<double> out(m + 1);
+  std::vector<double> p = {0.0, 1.0};
+  for (int k = 0; k <= m; ++k) {
+    double v = 0.0;
+    for (size_t j = p.size(); j-- > 0;) v = v * t + p[j];
+    out[k] = v;
+    std::vector<double> q(p.size() + 1, 0.0);
+    for (size_t j = 1; j < p.size(); ++j) {
+      const double c = p[j] * static_cast<double>(j);
+      q[j - 1] += c;
+      q[j + 1] -= c;
+    }
+    p = std::move(q);
+  }
+  return out;
+}
+
+void fieldAt(const Lattice& lat, const MapSettings& set, double z, const Poly& x, const Poly& y,
+             Poly& bx, Poly& by, Poly& bz, int onlyHost) {
+  for (const FieldLens& e : lat.lens) {
+    if (onlyHost > 0 && e.host != onlyHost) continue;
+    if (onlyHost < 0 && e.host == -onlyHost) continue;
+    double lo, hi;
+    extent(e, set, lo, hi);
+    if (z < lo || z > hi) continue;
+    lensField(e, set, z, x, y, bx, by, bz);
+  }
+}
+
+bool buildLattice(Tavo& s, Lattice& lat, std::string& why) {
+  lat = Lattice{};
+  if (s.syspa < 3) {
+    why = "No lens system loaded: type DATA first.";
+    return false;
+  }
+  lat.zend = s.syspb.totlen;
+  int host = 0;
+  bool energy = false;
+  for (int i = 3; i < s.syspa; ++i) {
+    TypeCode tc = gxpack(s, s.bdata(i, 1));
+    if (tc.field == 0) continue;
+    if (!tc.superposed) host = i;
+    const double b3 = s.bdata(i, 3);
+    const bool multipole = tc.kind == 4 || tc.kind == 6 || tc.kind == 8;
+    const bool modelled = tc.field > 0 && (multipole || tc.kind == 11);
+    if (!modelled) {
+      // A field-free element of another kind is a drift.
+      if (b3 == 0.0 && (tc.kind != 2 || s.bdata(i, 4) == 0.0)) continue;
+      why = "The field map models magnetic multipoles and solenoids only: " + rowName(s, i) +
+            " is not modelled.";
+      return false;
+    }
+    if (tc.superposed && host == 0) {
+      why = "The superimposed " + rowName(s, i) + " has no lens to lie on.";
+      return false;
+    }
+    if (b3 == 0.0) continue;
+    Kinematics kin = kinematics(s, i);
+    if (kin.p <= 0.0) {
+      why = "No particle energy at " + rowName(s, i) + ".";
+      return false;
+    }
+    if (!energy) {
+      const double tc2 = kin.t / s.cnst.c;
+      lat.pa = tc2 * tc2;
+      lat.pb = 2.0 * kin.m * kin.t / s.cnst.e;
+      energy = true;
+    }
+    FieldLens e;
+    e.row = i;
+    e.host = host;
+    const double a = std::fabs(s.bdata(i, 4));
+    e.bore = std::fabs(s.bdata(host, 4));
+    if (tc.kind == 11) {
+      e.n = 0;
+      e.k = kin.qep * b3;
+    } else {
+      e.n = tc.kind == 4 ? 2 : tc.kind == 6 ? 3 : 4;
+      if (a == 0.0) {
+        why = "Zero bore radius in " + rowName(s, i) + ".";
+        return false;
+      }
+      e.k = kin.qep * b3 / std::pow(a, e.n - 1);
+      // A positive octupole field pushes outwards on the x axis
+      // (x'' = +K x^3), the sense the octupole correction is computed in.
+      if (e.n == 4) e.k = -e.k;
+    }
+    const double len = s.bdata(host, 2);
+    const double zc = s.bdata(host, 5);
+    e.zin = zc - len / 2.0;
+    e.zout = zc + len / 2.0;
+    double angle = s.rotat[host];
+    if (host != i) angle += s.rotat[i];
+    e.cosa = std::cos(angle);
+    e.sina = std::sin(angle);
+    if (std::fabs(angle) <= 1e-10) {
+      e.cosa = 1.0;
+      e.sina = 0.0;
+    }
+    e.dx = s.displ[host][0];
+    e.dy = s.displ[host][1];
+    lat.lens.push_back(e);
+  }
+  return true;
+}
+
+bool systemMap(const Lattice& lat, const MapSettings& set, const da::Space& sp,
+               std::vector<Poly>& map, std::string& why) {
+  const int order = sp.order();
+  const bool soft = set.model == EdgeModel::Soft;
+  for (const FieldLens& e : lat.lens) {
+    if (soft && e.bore <= 0.0) {
+      why = "A soft edge needs the bore radius of row " + std::to_string(e.host) + ".";
+      return false;
+    }
+    if (soft && set.fringe <= 0.0) {
+      why = "The fringe-field factor must be positive.";
+      return false;
+    }
+    if (!soft && e.n == 0 && order > 1) {
+      why = "A hard-edged solenoid (row " + std::to_string(e.row) +
+            ") has no finite third-order aberration: use the soft edge.";
+      return false;
+    }
+  }
+  if (!soft && order > 3) {
+    why = "A hard edge has no finite fifth-order limit: the hard-edge map stops at third order.";
+    return false;
+  }
+
+  // Relative rigidity (p/p0)^-1 as a series in delta.
+  Poly rho(sp, 1.0);
+  if (sp.vars() >= 5 && lat.pa + lat.pb > 0.0) {
+    const Poly ep = Poly::var(sp, 4) * 0.01;
+    Poly r = (ep + 1.0) * (ep + 1.0) * lat.pa + (ep + 1.0) * lat.pb;
+    r *= 1.0 / (lat.pa + lat.pb);
+    rho = da::recip(da::sqrt(r));
+  }
+
+  std::vector<Poly> y;
+  for (int v = 0; v < 4; ++v) y.push_back(Poly::var(sp, v));
+
+  // Break points: edges, ends of tails, object and system end.
+  std::vector<double> zs = {0.0, lat.zend};
+  for (const FieldLens& e : lat.lens) {
+    double lo, hi;
+    extent(e, set, lo, hi);
+    for (double z : {lo, hi, e.zin, e.zout})
+      if (z > 0.0 && z < lat.zend) zs.push_back(z);
+  }
+  std::sort(zs.begin(), zs.end());
+  zs.erase(std::unique(zs.begin(), zs.end()), zs.end());
+
+  auto thinEdges = [&](double z, bool exit) {
+    if (soft) return;
+    for (const FieldLens& e : lat.lens) {
+      if (set.only > 0 && e.host != set.only && e.n != 0) continue;
+      if ((exit ? e.zout : e.zin) != z) continue;
+      if (e.zin == e.zout) continue;   // a lens of no length has no field
+      if (e.n == 2 && order >= 3) quadEdge(e, rho, exit ? -1.0 : 1.0, y);
+      if (e.n == 0) solenoidEdge(e, rho, exit ? -1.0 : 1.0, y);
+    }
+  };
+
+  // A hard-edged body's field is the same all through the segment; looked up
+  // at its middle, rounding in z at the segment ends cannot switch it off.
+  double segMid = 0.0;
+  const std::vector<Poly> ident = y;
+  const Poly sIdent = da::sqrt(ident[1] * ident[1] + ident[3] * ident[3] + 1.0);
+  auto rhs = [&](double zz, const std::vector<Poly>& yy) {
+    const double z = soft ? zz : segMid;
+    const Poly xp2 = yy[1] * yy[1];
+    const Poly yp2 = yy[3] * yy[3];
+    const Poly s = da::sqrt(xp2 + yp2 + 1.0);
+    std::vector<Poly> f = {yy[1], Poly(sp), yy[3], Poly(sp)};
+    Poly bx(sp), by(sp), bz(sp);
+    fieldAt(lat, set, z, yy[0], yy[2], bx, by, bz, set.only);
+    rayForce(yy, rho, s, bx, by, bz, f[1], f[3]);
+    if (set.only > 0) {
+      // The other lenses focus but keep their aberrations to themselves:
+      // their force linearised in the ray's present coordinates.
+      Poly ox(sp), oy(sp), oz(sp), fx(sp), fy(sp);
+      fieldAt(lat, set, z, ident[0], ident[2], ox, oy, oz, -set.only);
+      rayForce(ident, rho, sIdent, ox, oy, oz, fx, fy);
+      for (int c = 0; c < 2; ++c) {
+        const Poly& lin = c == 0 ? fx : fy;
+        Poly& out = f[c == 0 ? 1 : 3];
+        out += lin.constant();
+        for (int v = 0; v < 4; ++v) out.axpy(lin[1 + v], yy[v]);
+      }
+    }
+    return f;
+  };
+
+  for (size_t b = 0; b + 1 < zs.size(); ++b) {
+    const double z0 = zs[b], z1 = zs[b + 1];
+    thinEdges(z0, true);
+    thinEdges(z0, false);
+    const double mid = 0.5 * (z0 + z1), len = z1 - z0;
+    if (len <= 0.0) continue;
+    segMid = mid;
+    // Step length from the fringe lengths and the focusing strengths met.
+    double h = len;
+    bool field = false;
+    for (const FieldLens& e : lat.lens) {
+      double lo, hi;
+      extent(e, set, lo, hi);
+      if (mid < lo || mid > hi) continue;
+      field = true;
+      // A quadrupole's or solenoid's phase advance per step stays small.
+      if (e.n == 2) h = std::min(h, 0.02 / std::sqrt(std::fabs(e.k)));
+      if (e.n == 0) h = std::min(h, 0.04 / std::fabs(e.k));
+      h = std::min(h, soft ? lambdaOf(e, set) / 16.0 : len / 4.0);
+    }
+    if (!field) {
+      // Field-free: in slopes a drift is exactly linear.
+      y[0].axpy(len, y[1]);
+      y[2].axpy(len, y[3]);
+      continue;
+    }
+    h /= std::max(set.fineness, 1e-3);
+    const int steps = std::max(2, static_cast<int>(std::ceil(len / h)));
+    const double hs = len / steps;
+    for (int k = 0; k < steps; ++k) da::rk4Step(rhs, z0 + k * hs, hs, y);
+  }
+  thinEdges(lat.zend, true);
+  map = std::move(y);
+  return true;
+}
+
+}  // namespace tavo

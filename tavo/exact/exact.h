@@ -1,0 +1,70 @@
+// Transfer maps of the lens system integrated from the fields themselves:
+// the full (non-paraxial) ray equation in the static magnetic field of the
+// multipoles and solenoids, the fields expanded off axis from Laplace's
+// equation, with hard or soft edges.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tavo/series/damap.h"
+#include "tavo/state.h"
+
+namespace tavo {
+
+enum class EdgeModel { Hard, Soft };
+
+// One magnetic field row as the map sees it.
+struct FieldLens {
+  int row = 0;         // table row
+  int host = 0;        // row whose body it occupies (itself unless superimposed)
+  int n = 0;           // 0 solenoid, 2 quadrupole, 3 sextupole, 4 octupole
+  double k = 0.0;      // (Qe/p) B3 / a^(n-1) (octupole: its negative); solenoid (Qe/p) B
+  double zin = 0.0, zout = 0.0;   // hard-edge entrance and exit of the body
+  double bore = 0.0;   // bore radius of the body (sets the fringe length)
+  double cosa = 1.0, sina = 0.0;  // roll of the element
+  double dx = 0.0, dy = 0.0;      // displacement, added to the ray inside
+};
+
+struct Lattice {
+  std::vector<FieldLens> lens;
+  double zend = 0.0;       // system end
+  // Momentum change with energy: p(delta)^2 / p^2 = (A (1+e)^2 + B (1+e)) / (A + B),
+  // e = delta / 100 (kinetic-energy deviation in percent).
+  double pa = 1.0, pb = 0.0;
+};
+
+struct MapSettings {
+  EdgeModel model = EdgeModel::Soft;
+  double fringe = 1.0;     // fringe length / bore radius (soft edge)
+  int only = 0;            // host row whose aberrations alone are kept (0: all;
+                           // geometric maps only: delta is not split)
+  double fineness = 1.0;   // integration steps scale with it
+};
+
+// Collects the field rows of the evaluated system (stigmat must have run).
+// False with a message naming the row when an element cannot be modelled.
+bool buildLattice(Tavo& s, Lattice& lat, std::string& why);
+
+// The transfer map (x, theta, y, phi at the system end as series in the
+// object coordinates, and delta when the space has a fifth variable).
+// False with a message when the model cannot give the order asked for.
+bool systemMap(const Lattice& lat, const MapSettings& set, const da::Space& sp,
+               std::vector<da::Poly>& map, std::string& why);
+
+// Derivatives d^k tanh(u)/du^k for k = 0..m.
+std::vector<double> tanhDerivs(double u, int m);
+
+// The field (Bx, By, Bz) times Qe/p of the lattice at z, at the position
+// (x, y) given as series (used by the map and checked against Maxwell).
+void fieldAt(const Lattice& lat, const MapSettings& set, double z, const da::Poly& x,
+             const da::Poly& y, da::Poly& bx, da::Poly& by, da::Poly& bz, int onlyHost = -1);
+
+// The soft-edged map of the system as it stands (evaluated to first order
+// first), to the order of sp. False with a message when it cannot be made.
+bool softSystemMap(Tavo& s, const da::Space& sp, std::vector<da::Poly>& map, std::string& why);
+
+// A number for a message: G12.5 without its padding.
+std::string exactNum(double v);
+
+}  // namespace tavo
