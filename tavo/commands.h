@@ -10,6 +10,7 @@
 #include "gxlib/console/gxargs.h"
 
 #include "tavo/state.h"
+#include "tavo/talk.h"
 
 namespace tavo {
 
@@ -48,19 +49,6 @@ int run(std::istream& in, std::ostream& out, bool interactive = false);
 int run(std::istream& in, std::ostream& out, const gx::RunOptions& options);
 // The program's name, version, files and completion words for its command line.
 gx::ProgramInfo program();
-
-// A message on the terminal, behind the carriage-control blank.
-void say(Tavo& s, std::string_view text);
-
-// A prompt of the commands: the prompt's own text (e.g. "Which?> ") after
-// the carriage-control blank, one record of width characters (0: the whole
-// record) from the command input, echoed when it came from a macro. Ok, or
-// End when the macro file has no more (the command then gives up). The end
-// of the terminal input throws gx::EndOfInput, which run() catches.
-gx::Reply ask(Tavo& s, std::string_view prompt, std::string& reply, size_t width);
-// The same, asked again while accept() refuses the answer.
-gx::Reply askUntil(Tavo& s, std::string_view prompt, std::string& reply, size_t width,
-                   const std::function<bool(const std::string&)>& accept);
 
 // The unit index and perturbation of EXCITE and CHROM: the index from the
 // argument letter (blank 1, G 2, K 3, M 4, O 5; another letter keeps the

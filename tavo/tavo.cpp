@@ -205,18 +205,6 @@ int commandSlot(const std::string& word) {
   return gx::gxlookup(gx::pad(word.substr(0, std::min<size_t>(word.size(), 6)), 7), kCommands);
 }
 
-void say(Tavo& s, std::string_view text) { gx::gxsay(s.gx, s.inout.term, text); }
-
-gx::Reply ask(Tavo& s, std::string_view prompt, std::string& reply, size_t width) {
-  return gx::gxprompt(s.gx, s.inout.cmd, s.inout.term, " " + std::string(prompt), reply, width);
-}
-
-gx::Reply askUntil(Tavo& s, std::string_view prompt, std::string& reply, size_t width,
-                   const std::function<bool(const std::string&)>& accept) {
-  return gx::gxask(s.gx, s.inout.cmd, s.inout.term, " " + std::string(prompt), reply, width,
-                   accept);
-}
-
 int run(std::istream& in, std::ostream& out, bool interactive) {
   gx::RunOptions o;
   o.interactive = interactive;

@@ -6,9 +6,9 @@
 
 #include "gxlib/fortran/fortio.h"
 #include "tavo/aber/aber.h"
-#include "tavo/commands.h"
 #include "tavo/model/model.h"
 #include "tavo/optics/optics.h"
+#include "tavo/talk.h"
 
 namespace tavo {
 

@@ -1,11 +1,11 @@
 // The final listing: the lens system and its evaluation at the diagnostic
 // level in effect, written to the listing file named after the system file.
 #include "gxlib/fortran/fortio.h"
-#include "tavo/commands.h"
 #include "tavo/design/design.h"
 #include "tavo/edit/edit.h"
 #include "tavo/model/model.h"
 #include "tavo/optics/optics.h"
+#include "tavo/talk.h"
 
 namespace tavo {
 

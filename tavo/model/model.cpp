@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "gxlib/fortran/fortio.h"
-#include "tavo/commands.h"
+#include "tavo/talk.h"
 
 namespace tavo {
 
