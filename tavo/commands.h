@@ -1,4 +1,5 @@
-// TAVO's command table and the command routines.
+// TAVO's command table and the command handlers, which hold the
+// conversation of each command word and call the physics.
 #pragma once
 
 #include <functional>
@@ -50,28 +51,54 @@ int run(std::istream& in, std::ostream& out, const gx::RunOptions& options);
 // The program's name, version, files and completion words for its command line.
 gx::ProgramInfo program();
 
+// Shared by the handlers.
+// True when a lens system is loaded; otherwise says "type DATA first".
+bool haveSystem(Tavo& s);
+// The text without its leading and trailing blanks and tabs.
+std::string trimBlanks(std::string_view t);
+// The number of the argument, also when it follows a letter ("ROTN A 0.5",
+// "PARASI S 2"); 0 when there is none.
+double argNumber(const Command& c);
 // The unit index and perturbation of EXCITE and CHROM: the index from the
 // argument letter (blank 1, G 2, K 3, M 4, O 5; another letter keeps the
 // index used last), the perturbation from the argument number, asked for
 // with letter S, 0.5 when zero. False when the input ended at the prompt.
 bool perturbation(Tavo& s, Command& c, double& dp);
+// The list of required octupole fields after a correction (CRAM, FISHK), in
+// the unit of the command's letter.
+void correctionList(Tavo& s, const Command& c);
 
-// Foundation commands.
-void cmdP(Tavo&, Command&);
-void cmdExit(Tavo&, Command&);
-void cmdHelp(Tavo&, Command&);
-void cmdDiag(Tavo&, Command&);
-void cmdCap(Tavo&, Command&);
+// Macro levels of the loop (tavo.cpp): a macro file opened as the command
+// input (false when it cannot be), and the end of the current level.
+bool openMacro(Tavo& s, const std::string& name);
+void endMacro(Tavo& s);
+
+// The handlers, one file of tavo/cmd/ per command word or family.
+void cmdP(Tavo&, Command&);              // p.cpp
+void cmdExit(Tavo&, Command&);           // exit.cpp
+void cmdHelp(Tavo&, Command&);           // help.cpp: HELP, MENU
 void cmdMenu(Tavo&, Command&);
-void cmdClear(Tavo&, Command&);
-void cmdSystemShell(Tavo&, Command&);   // $
-void cmdCorr(Tavo&, Command&);
-void cmdVelna(Tavo&, Command&);
+void cmdDiag(Tavo&, Command&);           // diag.cpp
+void cmdCap(Tavo&, Command&);            // cap.cpp
+void cmdClear(Tavo&, Command&);          // clear.cpp
+void cmdSystemShell(Tavo&, Command&);    // shell.cpp: $
+void cmdCorr(Tavo&, Command&);           // corr.cpp
+void cmdVelna(Tavo&, Command&);          // velna_ion.cpp: VELNA, ION
 void cmdIon(Tavo&, Command&);
-
-// First-order commands (filein.cpp, cmd_first.cpp).
-void cmdData(Tavo&, Command&);
+void cmdMacro(Tavo&, Command&);          // macro.cpp: @
+void cmdRetired(Tavo&, Command&);        // retired.cpp: XSCTN, IDLOUT
+void cmdData(Tavo&, Command&);           // data.cpp: DATA, SAVE
 void cmdSave(Tavo&, Command&);
+void cmdElemen(Tavo&, Command&);         // elemen.cpp
+void cmdInsert(Tavo&, Command&);         // edit.cpp: INSERT, REMOVE, ROTN, DISP
+void cmdRemove(Tavo&, Command&);
+void cmdRotn(Tavo&, Command&);
+void cmdDisp(Tavo&, Command&);
+void cmdSqueez(Tavo&, Command&);         // squeez.cpp
+void cmdEffect(Tavo&, Command&);         // effect.cpp
+void cmdParasi(Tavo&, Command&);         // parasi.cpp
+
+// First-order listings (cmd_first.cpp).
 void cmdSmat(Tavo&, Command&);
 void cmdSystem(Tavo&, Command&);
 void cmdElementView(Tavo&, Command&);   // QUAD, OCTU, SOLEN, ACCEL, DIP, EINZ, VS, GAP, CYL, SEXT
@@ -82,7 +109,7 @@ void cmdChrom(Tavo&, Command&);
 void cmdVector(Tavo&, Command&);
 void cmdPtf(Tavo&, Command&);
 
-// Aberration commands (cmd_aber.cpp).
+// Aberration listings (cmd_aber.cpp).
 void cmdThird(Tavo&, Command&);
 void cmdAb3(Tavo&, Command&);
 void cmdAb2(Tavo&, Command&);
@@ -90,30 +117,18 @@ void cmdCofout(Tavo&, Command&);
 // The aberration half of SYSTEM (figure of merit), called by cmdSystem.
 void systemMerit(Tavo&);
 
-// Commands of later work (cmd_later.cpp).
-void cmdStig(Tavo&, Command&);
-void cmdElemen(Tavo&, Command&);
-void cmdFishk(Tavo&, Command&);
-void cmdCram(Tavo&, Command&);
-void cmdExcite(Tavo&, Command&);
-void cmdRotn(Tavo&, Command&);
-void cmdMask(Tavo&, Command&);
-void cmdSpec(Tavo&, Command&);
-void cmdTrace(Tavo&, Command&);
-void cmdInsert(Tavo&, Command&);
-void cmdRemove(Tavo&, Command&);
+// Design.
+void cmdStig(Tavo&, Command&);           // stig.cpp
+void cmdMask(Tavo&, Command&);           // mask.cpp: MASK, AGP
 void cmdAgp(Tavo&, Command&);
-void cmdSqueez(Tavo&, Command&);
-void cmdEffect(Tavo&, Command&);
-void cmdParasi(Tavo&, Command&);
-void cmdDisp(Tavo&, Command&);
+void cmdExcite(Tavo&, Command&);         // excite.cpp
+void cmdFishk(Tavo&, Command&);          // fishk.cpp
+void cmdCram(Tavo&, Command&);           // cram.cpp
+void cmdSpec(Tavo&, Command&);           // spec.cpp
+void cmdTrace(Tavo&, Command&);          // trace.cpp
 
-// Maps integrated through the fields (cmd_exact.cpp, exactfit.cpp).
+// Maps integrated through the fields (cmd_exact.cpp): EXACT, FRINGE.
 void cmdExact(Tavo&, Command&);
 void cmdFringe(Tavo&, Command&);
-// EXACT/F: refits the coupled fields so that the soft-edged system is
-// stigmatic at the system end.
-void exactFit(Tavo&, Command&);
-void exactCram(Tavo&, Command&);
 
 }  // namespace tavo

@@ -1,5 +1,5 @@
-// TAVO's main routine: start-up, the command loop with its macro levels,
-// the command table and the commands that need no optics.
+// TAVO's main routine: start-up, the command loop with its macro levels
+// and the command table, which names each word's handler in tavo/cmd/.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -21,9 +21,6 @@ namespace {
 constexpr int kTerminal = gx::Io::kIn;
 constexpr const char* kVersion = "9.0";
 
-void cmdMacro(Tavo& s, Command& c);
-void cmdNothing(Tavo&, Command&) {}
-
 }  // namespace
 
 const TavoCommand kCommands[60] = {
@@ -40,11 +37,11 @@ const TavoCommand kCommands[60] = {
     {"MASK", cmdMask},    {"SPEC", cmdSpec},       {"DIP", cmdElementView},
     {"EINZ", cmdElementView}, {"VS", cmdElementView}, {"GAP", cmdElementView},
     {"CYL", cmdElementView}, {"TRACE", cmdTrace},  {"SEXT", cmdElementView},
-    {"@", cmdMacro},      {"CLEAR", cmdClear},     {"XSCTN", cmdNothing},
+    {"@", cmdMacro},      {"CLEAR", cmdClear},     {"XSCTN", cmdRetired},
     {"MENU", cmdMenu},    {"INSERT", cmdInsert},   {"REMOVE", cmdRemove},
     {"AB2", cmdAb2},      {"COFOUT", cmdCofout},   {"AGP", cmdAgp},
     {"SQUEEZ", cmdSqueez}, {"EFFECT", cmdEffect},  {"$", cmdSystemShell},
-    {"PARASI", cmdParasi}, {"DISP", cmdDisp},      {"IDLOUT", cmdNothing},
+    {"PARASI", cmdParasi}, {"DISP", cmdDisp},      {"IDLOUT", cmdRetired},
     {"EXACT", cmdExact},  {"FRINGE", cmdFringe},
     {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}};
 
@@ -78,18 +75,6 @@ bool blank(std::string_view t) { return trim(t).empty(); }
 
 void blankLine(Tavo& s) { say(s, ""); }
 
-bool openMacro(Tavo& s, const std::string& name) {
-  if (!gx::gxmacro(s.gx, s.inout.cmd, s.inout.term, name, "TAVO")) return false;
-  s.imacr = 1;
-  return true;
-}
-
-// End of a macro level (end of file, or "@" alone inside the macro).
-void endMacro(Tavo& s) {
-  gx::gxmacroend(s.gx, s.inout.cmd);
-  if (s.inout.cmd == kTerminal) s.imacr = 0;
-  s.bdata(1, 5) = -2.0;
-}
 
 // The command prompt and the read of one 40-character line. Returns false
 // when no line was read (end of a macro level).
@@ -183,23 +168,28 @@ void startup(Tavo& s) {
   if (gx::Io::exists("login.tcm")) openMacro(s, "login.tcm");
 }
 
-// "@": run a macro; alone it ends the current macro, or asks at the terminal.
-void cmdMacro(Tavo& s, Command& c) {
-  std::string name = c.typedArg();
-  if (name.empty()) {
-    if (s.inout.cmd != kTerminal) {
-      endMacro(s);
-      return;
-    }
-    std::string reply;
-    if (ask(s, "Macro file name > ", reply, 100) != gx::Reply::Ok) return;
-    name = trim(reply);
-    if (name.empty()) return;
-  }
-  openMacro(s, name + ".tcm");
+}  // namespace
+
+bool openMacro(Tavo& s, const std::string& name) {
+  if (!gx::gxmacro(s.gx, s.inout.cmd, s.inout.term, name, "TAVO")) return false;
+  s.imacr = 1;
+  return true;
 }
 
-}  // namespace
+// End of a macro level (end of file, or "@" alone inside the macro).
+void endMacro(Tavo& s) {
+  gx::gxmacroend(s.gx, s.inout.cmd);
+  if (s.inout.cmd == kTerminal) s.imacr = 0;
+  s.bdata(1, 5) = -2.0;
+}
+
+std::string trimBlanks(std::string_view t) { return trim(t); }
+
+bool haveSystem(Tavo& s) {
+  if (s.syspa >= 3) return true;
+  say(s, "No lens system loaded: type DATA first.");
+  return false;
+}
 
 int commandSlot(const std::string& word) {
   return gx::gxlookup(gx::pad(word.substr(0, std::min<size_t>(word.size(), 6)), 7), kCommands);
@@ -248,144 +238,6 @@ gx::ProgramInfo program() {
   p.extraWords = gx::gxparamwords();
   p.fileWords = {"DATA", "SAVE", "COFOUT", "@"};
   return p;
-}
-
-// ---------------------------------------------------------------------------
-// Foundation commands.
-
-void cmdP(Tavo& s, Command&) {
-  couple(s);
-  if (s.blk1.nv == 0) {
-    say(s, "No variable first order elements.");
-    return;
-  }
-  for (int n = 1; n <= s.blk1.nv; ++n) {
-    const std::string text = " Lenses with coupling code " + gx::fI(n, 2) + " have fields " +
-                             gx::fG(s.blk1.x[n], 12, 5, 1) + " new > ";
-    if (gx::gxaskupdate(s.gx, s.inout.cmd, s.inout.term, s.imacr, text, s.blk1.x[n]) ==
-        gx::Reply::End)
-      return;  // abandoned: the table is not touched
-  }
-  reload(s);
-}
-
-void cmdExit(Tavo& s, Command& c) {
-  gx::gxquit(s.gx, '*');
-  int level = gx::gxnint(c.value);
-  s.bdata(1, 5) = level;
-  if (level >= 10) {
-    std::string reply;
-    if (ask(s, "IDIAG for final run  > ", reply, 80) != gx::Reply::Ok) return;
-    long long d = 0;
-    if (!gx::readInt(std::string_view(gx::pad(reply, 1)), d)) return;
-    level = static_cast<int>(d);
-    s.bdata(1, 5) = level;
-  }
-  if (level >= 1) {
-    s.idiag = level;
-    if (s.syspa >= 3)
-      finalListing(s);
-    else
-      say(s, "No lens system loaded: no final listing.");
-  }
-  s.running = false;
-}
-
-void cmdHelp(Tavo& s, Command& c) {
-  const std::string arg = c.arg();
-  if (c.qual == 'S') {
-    s.helppath = c.typedArg();
-    return;
-  }
-  std::string key = gx::pad(arg, 6);
-  if (blank(key)) key = "HELP  ";
-  const std::string path = gx::Io::exists("tavo.hlp") ? std::string("tavo.hlp") : s.helppath;
-  gx::gxhelp(s.gx, s.inout.cmd, s.inout.term, c.qual == 'B' ? 1 : 0, path, key);
-}
-
-void cmdDiag(Tavo& s, Command& c) {
-  int n = gx::gxnint(c.value);
-  if (n != 0) {
-    s.bdata(1, 5) = n;
-    s.idiag = n;
-    say(s, "Diagnostic set to " + gx::fI(n, 3));
-  } else {
-    std::string reply;
-    long long v = 0;
-    if (askUntil(s, "Current diagnostic is " + gx::fI(s.idiag, 3) + " > ", reply, 80,
-                 [&](const std::string& r) {
-                   return gx::readInt(std::string_view(gx::pad(r, 3)), v);
-                 }) == gx::Reply::End)
-      return;
-    n = static_cast<int>(v);
-    if (n != 0) {
-      s.bdata(1, 5) = n;
-      s.idiag = n;
-    }
-  }
-  // The thin-lens level works on a fresh evaluation; there is nothing to
-  // evaluate before a system is loaded.
-  if (s.idiag == -6 && s.syspa >= 1) {
-    Mat4 a;
-    stigmat(s, 1, a);
-  }
-}
-
-void cmdCap(Tavo& s, Command&) {
-  say(s, "Title: " + std::string(gx::trimRight(s.title)));
-  std::string reply;
-  if (ask(s, "New> ", reply, 50) != gx::Reply::Ok) return;
-  if (!blank(reply)) s.title = gx::pad(reply, 50);
-}
-
-void cmdMenu(Tavo& s, Command&) {
-  blankLine(s);
-  say(s, "TAVO commands: ");
-  blankLine(s);
-  for (int i = 0; i < 60; i += 8) {
-    std::string row = " ";
-    for (int j = i; j < i + 8 && j < 60; ++j) row += gx::pad(kCommands[j].word, 6) + "  ";
-    s.gx.io.write(s.inout.term, row);
-  }
-}
-
-void cmdClear(Tavo& s, Command& c) { gx::gxcls(s.gx, s.inout.term, c.qual); }
-
-void cmdSystemShell(Tavo& s, Command& c) {
-  gx::gxsystem(s.gx, trim(gx::pad(c.typedArg(), 33)));
-}
-
-// File names are taken as typed: the decoder would rewrite a name that
-// starts like a number.
-void cmdCorr(Tavo& s, Command& c) {
-  const std::string name = c.typedArg();
-  if (name.empty()) return;
-  s.corrName = name + ".lpt";
-  say(s, "Output into file " + s.corrName);
-}
-
-void cmdVelna(Tavo& s, Command& c) {
-  std::string name = c.typedArg();
-  if (name.empty()) {
-    std::string reply;
-    if (ask(s, "VELNA filename for output> ", reply, 100) != gx::Reply::Ok) return;
-    name = trim(reply);
-    if (name.empty()) name = s.corrName;
-  }
-  couple(s);
-  say(s, "KQOUT not implemented");
-}
-
-void cmdIon(Tavo& s, Command& c) {
-  std::string name = c.typedArg();
-  if (name.empty()) {
-    std::string reply;
-    if (ask(s, "TIRVEX filename for output> ", reply, 100) != gx::Reply::Ok) return;
-    name = trim(reply);
-    if (name.empty()) name = s.file;
-  }
-  couple(s);
-  say(s, "IONOUT not implemented");
 }
 
 }  // namespace tavo

@@ -23,13 +23,6 @@ constexpr const char* kTermName[2][10] = {
 std::string g146(double v) { return gx::fG(v + 0.0, 14, 6, 1); }
 std::string g135(double v) { return gx::fG(v + 0.0, 13, 5, 1); }
 
-// The listings need a loaded system (the first evaluation sets its end row).
-bool haveSystem(Tavo& s) {
-  if (s.syspa >= 3) return true;
-  say(s, "No lens system loaded: type DATA first.");
-  return false;
-}
-
 // Entry of plane p (0 x, 1 y), term j (1..10) of a third-order vector.
 double term(const Vec20& t, int p, int j) { return t[2 * (j - 1) + p]; }
 

@@ -15,24 +15,6 @@
 
 namespace tavo {
 
-bool softSystemMap(Tavo& s, const da::Space& sp, std::vector<da::Poly>& map, std::string& why) {
-  Mat4 a;
-  stigmat(s, 1, a);
-  Lattice lat;
-  if (!buildLattice(s, lat, why)) return false;
-  MapSettings set;
-  set.model = EdgeModel::Soft;
-  set.fringe = s.fringe;
-  return systemMap(lat, set, sp, map, why);
-}
-
-std::string exactNum(double v) {
-  std::string t = gx::fG(v, 12, 5);
-  const size_t b = t.find_first_not_of(' ');
-  const size_t e = t.find_last_not_of(' ');
-  return b == std::string::npos ? t : t.substr(b, e - b + 1);
-}
-
 namespace {
 
 using da::Exps;
@@ -125,16 +107,13 @@ void cmdFringe(Tavo& s, Command& c) {
 }
 
 void cmdExact(Tavo& s, Command& c) {
-  if (s.syspa < 3) {
-    say(s, "No lens system loaded: type DATA first.");
-    return;
-  }
+  if (!haveSystem(s)) return;
   if (c.qual == 'F') {
-    exactFit(s, c);
+    exactFit(s, c.value);
     return;
   }
   if (c.qual == 'C') {
-    exactCram(s, c);
+    exactCram(s);
     return;
   }
   Mat4 a;

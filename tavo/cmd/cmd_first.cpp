@@ -13,12 +13,6 @@ namespace tavo {
 
 namespace {
 
-bool haveSystem(Tavo& s) {
-  if (s.syspa >= 3) return true;
-  say(s, "No lens system loaded: type DATA first.");
-  return false;
-}
-
 // Element routine of a kind.
 void elementMatrix(Tavo& s, int row, int kind, Mat4& m) {
   switch (kind) {

@@ -1,14 +1,14 @@
 // The coefficient fit: the objective that sums the coefficients chosen by
-// the coefficient mask in quadrature, the MASK command that minimises it and
-// AGP, which writes the objective over a grid of two variables.
+// the coefficient mask in quadrature, and the objective over a grid of two
+// variables.
 #include <cmath>
 #include <string>
 
 #include "gxlib/fortran/fortio.h"
-#include "tavo/commands.h"
 #include "tavo/design/design.h"
 #include "tavo/model/model.h"
 #include "tavo/optics/optics.h"
+#include "tavo/talk.h"
 
 namespace tavo {
 
@@ -42,26 +42,6 @@ double coefficient(const Tavo& s, const Mat4& a, int kind, int p, int n) {
     case 7: return (n >= 1 && n <= 10) ? s.aber3.total[2 * (n - 1) + (p - 1)] : 0.0;
     default: return 0.0;
   }
-}
-
-// A list-directed record of n reals; values not given keep their old ones.
-bool readReals(const std::string& reply, double* v, int n) {
-  gx::ListScanner sc(n);
-  if (!sc.add(reply)) return false;
-  for (size_t i = 0; i < sc.items().size() && static_cast<int>(i) < n; ++i) {
-    const gx::ListItem& it = sc.items()[i];
-    if (it.null) continue;
-    double x;
-    if (!gx::listReal(it.text, x) || !std::isfinite(x)) return false;
-    v[i] = x;
-  }
-  return true;
-}
-
-bool haveSystem(Tavo& s) {
-  if (s.syspa >= 3) return true;
-  say(s, "No lens system loaded: type DATA first.");
-  return false;
 }
 
 }  // namespace
@@ -121,87 +101,8 @@ void coeff(Tavo& s) {
   }
 }
 
-void cmdMask(Tavo& s, Command& c) {
-  if (!haveSystem(s)) return;
-  int nv = 0;
-  if (c.qual != 'F') {
-    say(s, "Enter the variable mask");
-    if (!minput(s, s.masks.var, nv)) return;
-    say(s, "No. of variables = " + gx::fI(nv, 3));
-    say(s, "Enter the coefficient mask");
-    int nt = 0;
-    if (!minput(s, s.masks.coef, nt)) return;
-    s.fitPrecision = c.value > 0.0 ? c.value : static_cast<double>(1e-6f);
-  }
-  fload(s, s.masks.var, nv);
-  s.blk1.nv = std::min(nv, 20);
-  coeff(s);
-  say(s, "Initial quadrature summed coeff = " + g135(s.blk2.chisq));
-  if (s.blk1.nv > 0 && c.letter != 'V') {
-    say(s, "(N)  CHISQ        - Variables.........");
-    setup(s, s.fitPrecision);
-    stepit(s, coeff);
-    say(s, "  Final quadrature summed coeff = " + g135(s.blk2.chisq));
-  }
-  s.iflag = 1;
-}
-
-void cmdAgp(Tavo& s, Command&) {
-  if (!haveSystem(s)) return;
-  say(s, "Construct an AGP file");
-  int nv = 0;
-  if (!minput(s, s.masks.var, nv)) return;
-  say(s, " This command works only for 2 variables,");
-  say(s, " No. of variables = " + gx::fI(nv, 3));
-  if (nv > 2) return;
-  int nt = 0;
-  if (!minput(s, s.masks.coef, nt)) return;
-  fload(s, s.masks.var, nv);
-  s.blk1.nv = nv;
+void coefficientGrid(Tavo& s, const double range[2][2], int n, int m, int unit) {
   const double centre[2] = {s.blk1.x[1], s.blk1.x[2]};
-  double range[2][2] = {{centre[0], centre[0]}, {centre[1], centre[1]}};
-  for (int i = 0; i < 2; ++i) {
-    say(s, "Central value of variable " + gx::fI(i + 1, 2) + " is " + g135(centre[i]));
-    std::string reply;
-    if (askUntil(s, "Minimun and maximum values > ", reply, 0, [&](const std::string& r) {
-          return readReals(r, range[i], 2);
-        }) == gx::Reply::End)
-      return;
-  }
-  // The grid: N x M points, at most a million (a file of some 45 MB).
-  int n = 0, m = 0;
-  {
-    std::string reply;
-    if (askUntil(s, "Size of grid (NxM) > ", reply, 0, [&](const std::string& r) {
-          double v[2] = {0.0, 0.0};
-          if (!readReals(r, v, 2)) return false;
-          if (std::fabs(v[0]) > 1e6 || std::fabs(v[1]) > 1e6) return false;
-          n = static_cast<int>(v[0]);
-          m = static_cast<int>(v[1]);
-          if (n <= 0) n = 30;
-          if (m <= 0) m = n;
-          if (static_cast<long long>(n) * m > 1000000LL) {
-            say(s, "%AGP- At most 1000000 points.");
-            return false;
-          }
-          return true;
-        }) == gx::Reply::End)
-      return;
-  }
-  const int unit = 20;
-  std::string name;
-  for (;;) {
-    std::string reply;
-    if (ask(s, "Filename for output > ", reply, 30) != gx::Reply::Ok) return;
-    name = std::string(gx::trimRight(reply));
-    size_t b = name.find_first_not_of(" \t");
-    if (b == std::string::npos) return;
-    name = name.substr(b);
-    if (s.gx.io.open(unit, name, gx::OpenStatus::New, gx::Access::Write)) break;
-    say(s, "Unable to open " + name + (gx::Io::exists(name) ? " (it exists)" : s.gx.io.reason()));
-    // In a macro the next lines are its commands, not another name.
-    if (s.inout.cmd != gx::Io::kIn) return;
-  }
   auto& io = s.gx.io;
   io.write(unit, std::string(gx::trimRight(s.title)));
   io.write(unit, "X");

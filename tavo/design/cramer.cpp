@@ -6,10 +6,10 @@
 #include <string>
 
 #include "gxlib/fortran/fortio.h"
-#include "tavo/commands.h"
 #include "tavo/design/design.h"
 #include "tavo/model/model.h"
 #include "tavo/optics/optics.h"
+#include "tavo/talk.h"
 
 namespace tavo {
 
@@ -139,64 +139,6 @@ bool cramer(Tavo& s, double p, double& sx, double pb, double sb) {
     }
   }
   return true;
-}
-
-void correctionList(Tavo& s, const Command& c) {
-  say(s, "Required corrections;");
-  say(s, "     Octupole          Field      Unit");
-  int n = 0;
-  for (int r = 3; r <= s.syspa && r <= kRows; ++r) {
-    const TypeCode tc = gxpack(s, s.bdata(r, 1));
-    if (tc.kind != 8) continue;
-    ++n;
-    int idx = 1;
-    double factor = 1.0;
-    if (tc.field < 0) {
-      idx = c.letter == 'V' ? 7 : 6;
-    } else {
-      switch (c.letter) {
-        case 'G': idx = 2; break;
-        case 'K': idx = 3; break;
-        case 'M': idx = 4; break;
-        case 'O': idx = 5; break;
-        case 'A': idx = 10; break;
-        default: idx = 1; break;
-      }
-    }
-    factor = idx == 10 ? s.bdata(r, 4) / s.cnst.mu0 : s.unitFactor[idx];
-    double value = s.bdata(r, 3) * factor;
-    std::string unit = kUnitNames[idx];
-    if (c.letter == 'B') {
-      value = s.bdata(r, 8);
-      unit = kUnitNames[9];
-    }
-    say(s, gx::fX(8) + gx::fI(n, 2) + gx::fX(5) + g135(value) + "   " + unit);
-  }
-}
-
-void cmdCram(Tavo& s, Command& c) {
-  if (s.syspa < 3) {
-    say(s, "No lens system loaded: type DATA first.");
-    return;
-  }
-  Mat4 a;
-  stigmat(s, -3, a);
-  const auto& q = s.aber3.quad;
-  // P (x/theta^3), S (x/theta phi^2), PB (y/phi^3), SB (y/theta^2 phi).
-  double p = q[0], sx = q[2], pb = q[1], sb = q[3];
-  if (c.letter == 'S') {
-    struct Ask {
-      const char* text;
-      double* v;
-    } asks[4] = {{"(X/TH3)   = ", &p}, {"(X/TH2PH) = ", &sx}, {"(Y/THPH2) = ", &sb},
-                 {"(Y/PH3)   = ", &pb}};
-    for (const Ask& k : asks) {
-      const std::string text = " " + std::string(k.text) + gx::fF(*k.v, 11, 3) + " > ";
-      if (gx::gxaskupdate(s.gx, s.inout.cmd, s.inout.term, s.imacr, text, *k.v) == gx::Reply::End)
-        return;
-    }
-  }
-  if (cramer(s, p, sx, pb, sb)) correctionList(s, c);
 }
 
 }  // namespace tavo

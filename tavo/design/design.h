@@ -20,14 +20,20 @@ void setup(Tavo& s, double precision);
 void stgtest(Tavo& s, double& v);
 // Objective of the astigmatism fit.
 void fstig(Tavo& s);
-// SPEC: astigmatism along the system into a file.
-void special(Tavo& s, const std::string& line);
+// The astigmatism A(3,4)/A(4,4) - A(1,2)/A(2,2) of the system truncated at
+// z, for z from z0 to z1 in the given number of steps (clamped to the
+// system), written as (z, a) records to the open unit, closed on return.
+void astigmatismAlong(Tavo& s, double z0, double z1, double steps, int unit);
 
 // Excitation coefficients for a perturbation of dp percent (0: 0.5);
 // on return dp holds dp/100.
 void excite(Tavo& s, double& dp);
 // Objective of the coefficient fit.
 void coeff(Tavo& s);
+// The objective over an n x m grid of the first two variables, from
+// range[v][0] to range[v][1], written to the open unit (closed on return)
+// as (X, Y, objective) records; the variables return to the grid centre.
+void coefficientGrid(Tavo& s, const double range[2][2], int n, int m, int unit);
 
 // Thin-lens spherical coefficients of the quadrupoles (object side, m/rad^3).
 // False when the system cannot be treated (the outputs are then not set).
@@ -35,11 +41,6 @@ bool fishk(Tavo& s, double& p, double& sx, double& pb, double& sb, bool report =
 // Octupole fields that cancel P, (S + SB)/2 and PB; S receives the mean.
 // False when no correction was written.
 bool cramer(Tavo& s, double p, double& sx, double pb, double sb);
-
-struct Command;
-// The list of required octupole fields after a correction, in the unit of
-// the command's letter.
-void correctionList(Tavo& s, const Command& c);
 
 // The ray at z through the system truncated there.
 void bupdate(Tavo& s, int order, double z, double dz, int& iz, Mat4& a, double ray[4]);

@@ -5,10 +5,10 @@
 #include <string>
 
 #include "gxlib/fortran/fortio.h"
-#include "tavo/commands.h"
 #include "tavo/design/design.h"
 #include "tavo/model/model.h"
 #include "tavo/optics/optics.h"
+#include "tavo/talk.h"
 
 namespace tavo {
 
@@ -136,23 +136,6 @@ bool fishk(Tavo& s, double& p, double& sx, double& pb, double& sb, bool report) 
                   gx::fF(cx * std::pow(mx, 4) / fsx, 11, 4) + "   Csy/Fy =  " +
                   gx::fF(cy * std::pow(my, 4) / fsy, 11, 4));
   return true;
-}
-
-void cmdFishk(Tavo& s, Command& c) {
-  if (s.syspa < 3) {
-    say(s, "No lens system loaded: type DATA first.");
-    return;
-  }
-  Mat4 a;
-  stigmat(s, 1, a);
-  double p = 0, sx = 0, pb = 0, sb = 0;
-  if (!fishk(s, p, sx, pb, sb)) return;
-  int noct = 0;
-  for (int r = 3; r <= s.syspa && r <= kRows; ++r)
-    if (gxpack(s, s.bdata(r, 1)).kind == 8) ++noct;
-  if (noct < 3) return;
-  // The correction works on object-side coefficients, as the formulae give.
-  if (cramer(s, p, sx, pb, sb)) correctionList(s, c);
 }
 
 }  // namespace tavo

@@ -10,10 +10,10 @@
 #include "gxlib/console/converse.h"
 #include "gxlib/fortran/fortio.h"
 #include "gxlib/plot/plot.h"
-#include "tavo/commands.h"
 #include "tavo/design/design.h"
 #include "tavo/model/model.h"
 #include "tavo/optics/optics.h"
+#include "tavo/talk.h"
 
 namespace tavo {
 
@@ -432,24 +432,6 @@ void trace(Tavo& s, const std::string& line, char option, double value) {
     io.close(s.inout.sysout);
     say(s, " Closing trajectory file: trace.dat");
   }
-}
-
-void cmdTrace(Tavo& s, Command& c) {
-  if (s.syspa < 3) {
-    say(s, "No lens system loaded: type DATA first.");
-    return;
-  }
-  // The option is the qualifier (TRACE/O 3, TRACE/E C) or else the argument
-  // letter, the plot device (TRACE Q).
-  std::string line = c.line;
-  char option = c.qual;
-  if (option == ' ') {
-    option = c.letter;
-    // A number as the argument is the step count on the terminal.
-    if ((option >= '0' && option <= '9') || option == '.' || option == '-' || option == '+')
-      option = ' ';
-  }
-  trace(s, line, option, c.value);
 }
 
 }  // namespace tavo

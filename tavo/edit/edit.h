@@ -5,12 +5,6 @@
 
 namespace tavo {
 
-struct Command;
-
-// The number of the argument, also when it follows a letter ("ROTN A 0.5",
-// "PARASI S 2"); 0 when there is none.
-double argNumber(const Command& c);
-
 // Interactive editor of one row of the element table. Returns false when
 // the input ended (the row is then unchanged).
 bool element(Tavo& s, int row);
@@ -19,6 +13,29 @@ bool element(Tavo& s, int row);
 // rotation, the displacement and the link of the element.
 void copyRow(Tavo& s, int to, int from);
 void clearRow(Tavo& s, int row);
+// A drift of no length after row `after`; the rows below move down one.
+void insertDrift(Tavo& s, int after);
+// Row `row` leaves the table; the rows below move up one.
+void removeRow(Tavo& s, int row);
+
+// Reading the system file open on the input unit (closed on return) into
+// the element table and the title.
+enum class SysFileRead {
+  Loaded,          // read up to the end row (type 9)
+  Sentinel,        // the file holds no system: SENTINEL after the title
+  Severe,          // a row could not be read, or no end within the table
+  NoParticleBeam,  // the first rows are not the particle and the beam
+};
+SysFileRead readSystemFile(Tavo& s);
+// Writes the title and the rows up to the system end, then SENTINEL.
+void writeSystemFile(Tavo& s, int unit);
+
+// SQUEEZ: each run of adjacent drifts becomes one drift of their summed
+// length; the rows below move up.
+void squeez(Tavo& s);
+// The quadrupoles' lengths become effective lengths: 1.1 bore radii longer,
+// the fringe fields taken as 0.55 bore radii from the drifts on either side.
+void effectiveLengths(Tavo& s);
 
 // z at the system end, walked the way the evaluation walks the table.
 double totalLength(Tavo& s);
@@ -55,6 +72,5 @@ void pardis(Tavo& s, double value);                  // displacements
 // The final listing at the diagnostic level in particle column 5, into the
 // listing file named after the system file (or onto the terminal).
 void finalListing(Tavo& s);
-
 
 }  // namespace tavo

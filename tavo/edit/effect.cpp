@@ -1,18 +1,14 @@
-// EFFECT: the quadrupoles' lengths become effective lengths, the fringe
+// The quadrupoles' lengths become effective lengths, the fringe
 // fields taken as 0.55 bore radii at either end, taken from the drifts on
 // either side.
 #include "gxlib/fortran/fortio.h"
-#include "tavo/commands.h"
 #include "tavo/edit/edit.h"
 #include "tavo/model/model.h"
+#include "tavo/talk.h"
 
 namespace tavo {
 
-void cmdEffect(Tavo& s, Command&) {
-  if (s.syspa < 3) {
-    say(s, "No lens system loaded: type DATA first.");
-    return;
-  }
+void effectiveLengths(Tavo& s) {
   auto isDrift = [&](int r) { return gx::gxnint(s.bdata(r, 1)) == 3; };
   for (int i = 3; i <= s.syspa; ++i) {
     TypeCode tc = gxpack(s, s.bdata(i, 1));

@@ -2,10 +2,10 @@
 #include <cmath>
 
 #include "gxlib/fortran/fortio.h"
-#include "tavo/commands.h"
 #include "tavo/edit/edit.h"
 #include "tavo/model/model.h"
 #include "tavo/optics/optics.h"
+#include "tavo/talk.h"
 
 namespace tavo {
 
@@ -167,38 +167,6 @@ bool element(Tavo& s, int row) {
   for (int j = 1; j <= kCols; ++j) s.bdata(row, j) = v[j];
   if (tc.kind == 0) s.bdata(row, 12) = s.bdata(row, 4);
   return true;
-}
-
-void cmdElemen(Tavo& s, Command& c) {
-  if (s.syspa < 3) {
-    say(s, "No lens system loaded: type DATA first.");
-    return;
-  }
-  Mat4 a;
-  stigmat(s, 1, a);
-  const int count = s.syspa;
-  int n = std::fabs(c.value) < 1e6 ? static_cast<int>(c.value) : 100000;
-  if (n < 1 || n > count) {
-    for (;;) {
-      if (n != 0)
-        say(s, "?TAVO - " + gx::fI(n, 3) + " is not a valid element number, max = " +
-                   gx::fI(count, 2));
-      std::string reply;
-      if (ask(s, "Element number > ", reply, 2) != gx::Reply::Ok) return;
-      long long v = 0;
-      if (!gx::readInt(reply, v)) return;
-      n = static_cast<int>(v);
-      if (n >= 0 && n <= count) break;
-    }
-    if (n == 0) n = count - 1;
-  }
-  const double before = s.syspb.totlen;
-  element(s, n);
-  couple(s);
-  stigmat(s, 1, a);
-  if (s.syspb.totlen != before)
-    say(s, "%System total length changed by " + gx::fG(s.syspb.totlen - before, 10, 3, 1) +
-               " m.");
 }
 
 }  // namespace tavo

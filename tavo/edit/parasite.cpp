@@ -5,10 +5,10 @@
 
 #include "gxlib/fortran/fortio.h"
 #include "tavo/aber/aber.h"
-#include "tavo/commands.h"
 #include "tavo/edit/edit.h"
 #include "tavo/model/model.h"
 #include "tavo/optics/optics.h"
+#include "tavo/talk.h"
 
 namespace tavo {
 
@@ -109,14 +109,6 @@ void parasite(Tavo& s, char option, double value) {
     }
   }
   saved.restore(s);
-}
-
-void cmdParasi(Tavo& s, Command& c) {
-  if (s.syspa < 3) {
-    say(s, "No lens system loaded: type DATA first.");
-    return;
-  }
-  parasite(s, c.qual != ' ' ? c.qual : c.letter, argNumber(c));
 }
 
 }  // namespace tavo

@@ -1,17 +1,10 @@
-// SQUEEZ: adjacent drifts become one drift of their summed length.
-#include "gxlib/fortran/fortio.h"
-#include "tavo/commands.h"
+// Adjacent drifts become one drift of their summed length.
 #include "tavo/edit/edit.h"
 #include "tavo/model/model.h"
-#include "tavo/optics/optics.h"
 
 namespace tavo {
 
-void cmdSqueez(Tavo& s, Command&) {
-  if (s.syspa < 3) {
-    say(s, "No lens system loaded: type DATA first.");
-    return;
-  }
+void squeez(Tavo& s) {
   const int count = s.syspa;
   // Rows only move up, so the new list is built in place.
   int kept = 0;
@@ -24,12 +17,6 @@ void cmdSqueez(Tavo& s, Command&) {
     if (kept != r) copyRow(s, kept, r);
   }
   s.syspa = kept;
-  Mat4 a;
-  stigmat(s, 1, a);
-  couple(s);
-  if (s.syspa != count)
-    say(s, "No. of elements changed by " + gx::fI(s.syspa - count, 2) + " to " +
-               gx::fI(s.syspa, 2));
 }
 
 }  // namespace tavo

@@ -64,6 +64,14 @@ void fieldAt(const Lattice& lat, const MapSettings& set, double z, const da::Pol
 // first), to the order of sp. False with a message when it cannot be made.
 bool softSystemMap(Tavo& s, const da::Space& sp, std::vector<da::Poly>& map, std::string& why);
 
+// EXACT/F: the coupled fields refitted by the minimiser until the
+// soft-edged system is stigmatic at its end, to the precision given
+// (1e-10 when not positive).
+void exactFit(Tavo& s, double precision);
+// EXACT/C: the fields of the first three magnetic octupoles that cancel the
+// soft-edged system's spherical aberration.
+void exactCram(Tavo& s);
+
 // A number for a message: G12.5 without its padding.
 std::string exactNum(double v);
 

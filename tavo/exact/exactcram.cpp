@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "gxlib/fortran/fortio.h"
-#include "tavo/commands.h"
 #include "tavo/design/design.h"
 #include "tavo/exact/exact.h"
 #include "tavo/model/model.h"
 #include "tavo/optics/optics.h"
+#include "tavo/talk.h"
 
 namespace tavo {
 
@@ -69,7 +69,7 @@ bool solve3(double m[3][3], double r[3], double d[3]) {
 
 }  // namespace
 
-void exactCram(Tavo& s, Command&) {
+void exactCram(Tavo& s) {
   int oct[3] = {0, 0, 0};
   int count = 0;
   const int last = std::min(s.syspa, kRows);

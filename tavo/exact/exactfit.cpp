@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "gxlib/fortran/fortio.h"
-#include "tavo/commands.h"
 #include "tavo/design/design.h"
 #include "tavo/exact/exact.h"
 #include "tavo/model/model.h"
 #include "tavo/optics/optics.h"
+#include "tavo/talk.h"
 
 namespace tavo {
 
@@ -31,7 +31,7 @@ bool softAstigmatism(Tavo& s, double& ex, double& ey, std::string& why) {
 
 }  // namespace
 
-void exactFit(Tavo& s, Command& c) {
+void exactFit(Tavo& s, double precision) {
   Mat4 a;
   stigmat(s, 1, a);
   couple(s);
@@ -49,7 +49,7 @@ void exactFit(Tavo& s, Command& c) {
   say(s, "Soft edge, fringe length " + exactNum(s.fringe) + " x bore radius");
   say(s, "Initial combined astigmatism = " + g135(std::sqrt(ex * ex + ey * ey)));
   say(s, "(N)  Comb. Astg.  - FIELDS (" + gx::fI(s.blk1.nv, 2) + ")............");
-  const double precision = c.value > 0.0 ? c.value : static_cast<double>(1e-10f);
+  if (!(precision > 0.0)) precision = static_cast<double>(1e-10f);
   if (diagLevel(s) > 0) s.bdata(1, 5) = -1.0;
   s.idiag = diagLevel(s);
   bool failed = false;
