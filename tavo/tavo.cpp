@@ -87,7 +87,7 @@ bool readCommand(Tavo& s, std::string& line) {
     // Levels below -1: "sti>" while the combined astigmatism exceeds 1e-4.
     if (s.idiag < -1 && s.syspa >= 3) {
       double v = 0.0;
-      stgtest(s, v);
+      astigmatismSquared(s, v);
       if (v > 1e-4) text.replace(0, 4, "sti>");
     }
   }

@@ -19,15 +19,15 @@ void qspher(Tavo& s, int i, Vec20& t);
 void supra(double k, double ux, double uy, double K, double L,
            double& ax, double& bx, double& ay, double& by);
 // Adds T, referred to the system object, to S.
-void tadd(Tavo& s, int i, const Vec20& t, Vec20& sv);
+void addReferredToObject(Tavo& s, int i, const Vec20& t, Vec20& sv);
 
 // Element's 14x14 second-order matrix.
 void second(Tavo& s, int i, const Mat4& m, Mat14& sm);
 void bsqsub(const Mat4& m, Mat14& sm);
-inline double delfn(int i, int j) { return i == j ? 1.0 : 0.0; }
+inline double kronecker(int i, int j) { return i == j ? 1.0 : 0.0; }
 
 // Third-order vector to image-side micron/mrad table C(plane 1..2, j 1..10).
-void rconv(Tavo& s, int iz, const Vec20& t, double c[2][10]);
+void imageCoefficients(Tavo& s, int iz, const Vec20& t, double c[2][10]);
 // Third-order coefficient printing (diagnostic levels 8 and 9), mode 1..4.
 void printThird(Tavo& s, int mode, const Vec20& t);
 

@@ -129,7 +129,7 @@ void mapRecords(const std::vector<da::Poly>& m, bool fifth, std::vector<std::str
 
 }  // namespace
 
-void rconv(Tavo& s, int iz, const Vec20& t, double c[2][10]) {
+void imageCoefficients(Tavo& s, int iz, const Vec20& t, double c[2][10]) {
   double mx = 1.0, my = 1.0;
   mag(s, iz, mx, my);
   for (int j = 0; j < 10; ++j) {
@@ -205,7 +205,7 @@ void cofout(Tavo& s, const Mat4& a, const std::string& line, const std::vector<d
     }
     if (map == nullptr) {
     double c[2][10];
-    rconv(s, s.syspa, s.aber3.total, c);
+    imageCoefficients(s, s.syspa, s.aber3.total, c);
     for (int p = 0; p < 2; ++p) {
       double row[10];
       for (int j = 0; j < 10; ++j) row[j] = c[p][j] * kBack[j];
@@ -231,7 +231,7 @@ void cofout(Tavo& s, const Mat4& a, const std::string& line, const std::vector<d
       io.close(kCofUnit, false);
       io.write(out, "?COFOUT- Coefficients that are not finite numbers: " + name + " not written.");
       for (int row = 3; row <= s.syspa && row <= kRows; ++row) {
-        const int kind = gxpack(s, s.bdata(row, 1)).kind;
+        const int kind = decodeType(s, s.bdata(row, 1)).kind;
         const bool multipole = kind == 4 || kind == 6 || kind == 8;
         if (multipole && s.bdata(row, 3) != 0.0 && s.bdata(row, 4) == 0.0)
           io.write(out, " Element " + gx::fI(row, 2) + " (" + trimBoth(kindName(kind)) +

@@ -22,7 +22,7 @@ void bsqsub(const Mat4& m, Mat14& sm) {
     const int k = kPair[o][0], l = kPair[o][1];
     for (int n = 0; n < 10; ++n) {
       const int i = kPair[n][0], j = kPair[n][1];
-      sm(5 + o, 5 + n) = m(k, i) * m(l, j) + (1.0 - delfn(i, j)) * m(l, i) * m(k, j);
+      sm(5 + o, 5 + n) = m(k, i) * m(l, j) + (1.0 - kronecker(i, j)) * m(l, i) * m(k, j);
     }
   }
 }

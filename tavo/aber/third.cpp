@@ -53,7 +53,7 @@ void third(Tavo& s, int i, Vec20& t) {
     const double len = s.bdata(i, 2);
     int last = 0;
     double dx = 0.0, dy = 0.0;
-    elelas(s, i, last, dx, dy);
+    lastFocusing(s, i, last, dx, dy);
     // The fractions are single-precision values of the decimal constants.
     const double f5 = static_cast<double>(0.2f);
     const double f3 = static_cast<double>(1.0f / 3.0f);
@@ -93,7 +93,7 @@ void qspher(Tavo& s, int i, Vec20& t) {
     const Kinematics kin = kinematics(s, i);
     int last = 0;
     double ux = 0.0, uy = 0.0;
-    elelas(s, i, last, ux, uy);
+    lastFocusing(s, i, last, ux, uy);
     const double len = s.bdata(i, 2);
 
     // Electric share of the lens: that of a superimposed partner
@@ -232,10 +232,10 @@ void supra(double k, double ux, double uy, double K, double L,
   bx = by = bm;
 }
 
-void tadd(Tavo& s, int i, const Vec20& t, Vec20& sv) {
+void addReferredToObject(Tavo& s, int i, const Vec20& t, Vec20& sv) {
   int kp = 0;
   double dx = 0.0, dy = 0.0;
-  elelas(s, i, kp, dx, dy);
+  lastFocusing(s, i, kp, dx, dy);
   if (kp <= 2) {
     sv = t;   // the element sees the system object directly
     return;

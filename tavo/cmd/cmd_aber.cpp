@@ -73,7 +73,7 @@ void cmdAb3(Tavo& s, Command& c) {
   Mat4 a;
   stigmat(s, -3, a);
   double cc[2][10];
-  rconv(s, s.syspa, s.aber3.total, cc);
+  imageCoefficients(s, s.syspa, s.aber3.total, cc);
   say(s, "Third order aberration coefficients");
   say(s, "(X/T3)  = " + g146(cc[0][0]) + "   (Y/P3)  = " + g146(cc[1][0]));
   say(s, "(X/TP2) = " + g146(cc[0][1]) + "   (Y/PT2) = " + g146(cc[1][1]));
@@ -136,7 +136,7 @@ void systemMerit(Tavo& s) {
   Mat4 a;
   stigmat(s, -3, a);
   double cc[2][10];
-  rconv(s, s.syspa, s.aber3.total, cc);
+  imageCoefficients(s, s.syspa, s.aber3.total, cc);
   const double tt = a(2, 2), pp = a(4, 4);
   const double xt3 = cc[0][0], yp3 = cc[1][0];
   // Angular demagnification over the cube root of the spherical aberration.

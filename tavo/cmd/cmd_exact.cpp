@@ -53,7 +53,7 @@ Table fromMap(const std::vector<Poly>& map) {
 Table fromClosed(Tavo& s, const Vec20& v) {
   Table t;
   t.ok = true;
-  rconv(s, s.syspa, v, t.c);
+  imageCoefficients(s, s.syspa, v, t.c);
   return t;
 }
 
@@ -140,7 +140,7 @@ void cmdExact(Tavo& s, Command& c) {
 
   // Each lens with what lies on it: its own share of the system's terms.
   for (int i = 3; i < s.syspa; ++i) {
-    TypeCode tc = gxpack(s, s.bdata(i, 1));
+    TypeCode tc = decodeType(s, s.bdata(i, 1));
     if (tc.field == 0 || tc.superposed) continue;
     bool inLattice = false;
     for (const FieldLens& e : lat.lens) inLattice = inLattice || e.host == i;
@@ -148,7 +148,7 @@ void cmdExact(Tavo& s, Command& c) {
     Vec20 t{}, share{};
     if (tc.kind == 4 || tc.kind == 8 || tc.kind == 11) {
       third(s, i, t);
-      tadd(s, i, t, share);
+      addReferredToObject(s, i, t, share);
     }
     std::vector<Poly> mh, ms;
     std::string w;

@@ -78,20 +78,20 @@ void cmdElementView(Tavo& s, Command& c) {
   else if (w == "CY") kind = 17;
   int row = 0, count = 0;
   for (int k = 3; k <= s.syspa && k <= kRows && row == 0; ++k) {
-    int kk = gxpack(s, s.bdata(k, 1)).kind;
+    int kk = decodeType(s, s.bdata(k, 1)).kind;
     if ((kk == kind || kk == alt) && ++count == n) row = k;
   }
   if (row == 0) {
     say(s, kindName(kind) + " " + gx::fI(n, 2) + " not found");
     return;
   }
-  TypeCode tc = gxpack(s, s.bdata(row, 1));
+  TypeCode tc = decodeType(s, s.bdata(row, 1));
   while (tc.superposed && row > 3) {
     say(s, "Lens ," + gx::fI(row, 2) + " is a supra lens on lens " + gx::fI(row - 1, 2) + ".");
     --row;
-    tc = gxpack(s, s.bdata(row, 1));
+    tc = decodeType(s, s.bdata(row, 1));
   }
-  s.bdata(1, 4) = pengy(s, row);
+  s.bdata(1, 4) = kineticEnergyMeV(s, row);
   Mat4 m = Mat4::identity();
   elementMatrix(s, row, tc.kind, m);
   matprint(s, tc.kind, m);
@@ -107,7 +107,7 @@ void cmdRuss(Tavo& s, Command&) {
   focal(s, s.syspa, fx, fy);
   mag(s, s.syspa, mx, my);
   int k;
-  elelas(s, s.syspa, k, dx, dy);
+  lastFocusing(s, s.syspa, k, dx, dy);
   double tot = s.syspb.totlen, ctr = s.syspb.centre;
   double ex = k > 2 ? (s.bdata(k, 6) - tot) * 1e6 : 0.0;
   double ey = k > 2 ? (s.bdata(k, 7) - tot) * 1e6 : 0.0;
@@ -147,7 +147,7 @@ void cmdCouple(Tavo& s, Command&) {
   auto block = [&](int from, int to) {
     std::string tags = "  Element> ", codes = "Type-code> ", links = "    Links> ", pos = " Position> ";
     for (int r = from; r <= to; ++r) {
-      TypeCode tc = gxpack(s, s.bdata(r, 1));
+      TypeCode tc = decodeType(s, s.bdata(r, 1));
       std::string tag;
       if (r == 1) tag = "Pa";
       else if (tc.kind == 9) tag = "En";
@@ -323,7 +323,7 @@ void cmdPtf(Tavo& s, Command& c) {
   const char u = s.ptfUnit;
   int perKind[21] = {};
   for (int row = 3; row <= s.syspa && row <= kRows; ++row) {
-    TypeCode tc = gxpack(s, s.bdata(row, 1));
+    TypeCode tc = decodeType(s, s.bdata(row, 1));
     if (tc.field == 0) continue;
     int ord = (tc.kind >= 0 && tc.kind <= 20) ? ++perKind[tc.kind] : 0;
     int idx;

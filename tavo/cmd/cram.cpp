@@ -22,7 +22,7 @@ void correctionList(Tavo& s, const Command& c) {
   say(s, "     Octupole          Field      Unit");
   int n = 0;
   for (int r = 3; r <= s.syspa && r <= kRows; ++r) {
-    const TypeCode tc = gxpack(s, s.bdata(r, 1));
+    const TypeCode tc = decodeType(s, s.bdata(r, 1));
     if (tc.kind != 8) continue;
     ++n;
     int idx = 1;
@@ -69,7 +69,7 @@ void cmdCram(Tavo& s, Command& c) {
         return;
     }
   }
-  if (cramer(s, p, sx, pb, sb)) correctionList(s, c);
+  if (octupoleCorrection(s, p, sx, pb, sb)) correctionList(s, c);
 }
 
 }  // namespace tavo

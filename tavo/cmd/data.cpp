@@ -27,7 +27,7 @@ void setArg(Command& c, const std::string& text) {
 }
 
 // Takes the file name and opens it on the input unit. True when opened.
-bool filein(Tavo& s, Command& c) {
+bool openSystemFile(Tavo& s, Command& c) {
   auto& io = s.gx.io;
   std::string name = trimBoth(c.typedArg());
   if (name.empty()) {
@@ -65,7 +65,7 @@ bool filein(Tavo& s, Command& c) {
 void cmdData(Tavo& s, Command& c) {
   auto& io = s.gx.io;
   const int term = s.inout.term;
-  if (!filein(s, c)) return;
+  if (!openSystemFile(s, c)) return;
   s.bdata.clear();
   s.aber3 = tavo_aber3{};
   const SysFileRead status = readSystemFile(s);

@@ -38,12 +38,12 @@ void report(Tavo& s, int before) {
 }
 
 bool adjustable(Tavo& s, int row) {
-  TypeCode tc = gxpack(s, s.bdata(row, 1));
+  TypeCode tc = decodeType(s, s.bdata(row, 1));
   return tc.field != 0 && !tc.superposed;
 }
 
 std::string rowLabel(Tavo& s, int row) {
-  TypeCode tc = gxpack(s, s.bdata(row, 1));
+  TypeCode tc = decodeType(s, s.bdata(row, 1));
   return " " + gx::fI(row, 2) + " " + fieldLabel(tc.field) + " " + kindName(tc.kind);
 }
 
@@ -127,7 +127,7 @@ void cmdRotn(Tavo& s, Command& c) {
     s.rotat = rot;
     return;
   }
-  parrot(s, c.qual != ' ' ? c.qual : c.letter, argNumber(c));
+  rotationAberrations(s, c.qual != ' ' ? c.qual : c.letter, argNumber(c));
 }
 
 void cmdDisp(Tavo& s, Command& c) {
@@ -154,7 +154,7 @@ void cmdDisp(Tavo& s, Command& c) {
     s.displ = d;
     return;
   }
-  pardis(s, argNumber(c));
+  displacementAberrations(s, argNumber(c));
 }
 
 }  // namespace tavo

@@ -28,7 +28,7 @@ void cmdExcite(Tavo& s, Command& c) {
   };
   int k = 0;
   for (int row = 3; row <= s.syspa && row <= kRows && k < 20; ++row) {
-    const TypeCode tc = gxpack(s, s.bdata(row, 1));
+    const TypeCode tc = decodeType(s, s.bdata(row, 1));
     if (tc.field == 0 || tc.kind == 2 || tc.kind == 12 || tc.kind == 8) continue;
     ++k;
     const double cx = s.aber0(3 + 2 * k), cy = s.aber0(4 + 2 * k);
@@ -51,7 +51,7 @@ void cmdExcite(Tavo& s, Command& c) {
   say(s, "Units: micron/milliradian/%power supply error");
   int noct = 0;
   for (int row = 3; row <= s.syspa && row <= kRows; ++row)
-    if (gxpack(s, s.bdata(row, 1)).kind == 8) ++noct;
+    if (decodeType(s, s.bdata(row, 1)).kind == 8) ++noct;
   if (noct > 0) {
     say(s, "Third Order");
     for (int j = 1; j <= 10 && j <= noct; ++j) {

@@ -15,10 +15,10 @@ void cmdFishk(Tavo& s, Command& c) {
   if (!fishk(s, p, sx, pb, sb)) return;
   int noct = 0;
   for (int r = 3; r <= s.syspa && r <= kRows; ++r)
-    if (gxpack(s, s.bdata(r, 1)).kind == 8) ++noct;
+    if (decodeType(s, s.bdata(r, 1)).kind == 8) ++noct;
   if (noct < 3) return;
   // The correction works on object-side coefficients, as the formulae give.
-  if (cramer(s, p, sx, pb, sb)) correctionList(s, c);
+  if (octupoleCorrection(s, p, sx, pb, sb)) correctionList(s, c);
 }
 
 }  // namespace tavo

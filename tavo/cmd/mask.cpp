@@ -37,21 +37,21 @@ void cmdMask(Tavo& s, Command& c) {
   int nv = 0;
   if (c.qual != 'F') {
     say(s, "Enter the variable mask");
-    if (!minput(s, s.masks.var, nv)) return;
+    if (!editMask(s, s.masks.var, nv)) return;
     say(s, "No. of variables = " + gx::fI(nv, 3));
     say(s, "Enter the coefficient mask");
     int nt = 0;
-    if (!minput(s, s.masks.coef, nt)) return;
+    if (!editMask(s, s.masks.coef, nt)) return;
     s.fitPrecision = c.value > 0.0 ? c.value : static_cast<double>(1e-6f);
   }
-  fload(s, s.masks.var, nv);
+  loadMasked(s, s.masks.var, nv);
   s.blk1.nv = std::min(nv, 20);
-  coeff(s);
+  coefficientObjective(s);
   say(s, "Initial quadrature summed coeff = " + g135(s.blk2.chisq));
   if (s.blk1.nv > 0 && c.letter != 'V') {
     say(s, "(N)  CHISQ        - Variables.........");
     setup(s, s.fitPrecision);
-    stepit(s, coeff);
+    stepit(s, coefficientObjective);
     say(s, "  Final quadrature summed coeff = " + g135(s.blk2.chisq));
   }
   s.iflag = 1;
@@ -61,13 +61,13 @@ void cmdAgp(Tavo& s, Command&) {
   if (!haveSystem(s)) return;
   say(s, "Construct an AGP file");
   int nv = 0;
-  if (!minput(s, s.masks.var, nv)) return;
+  if (!editMask(s, s.masks.var, nv)) return;
   say(s, " This command works only for 2 variables,");
   say(s, " No. of variables = " + gx::fI(nv, 3));
   if (nv > 2) return;
   int nt = 0;
-  if (!minput(s, s.masks.coef, nt)) return;
-  fload(s, s.masks.var, nv);
+  if (!editMask(s, s.masks.coef, nt)) return;
+  loadMasked(s, s.masks.var, nv);
   s.blk1.nv = nv;
   const double centre[2] = {s.blk1.x[1], s.blk1.x[2]};
   double range[2][2] = {{centre[0], centre[0]}, {centre[1], centre[1]}};

@@ -6,7 +6,7 @@ namespace tavo {
 
 void cmdParasi(Tavo& s, Command& c) {
   if (!haveSystem(s)) return;
-  parasite(s, c.qual != ' ' ? c.qual : c.letter, argNumber(c));
+  parasiticAberrations(s, c.qual != ' ' ? c.qual : c.letter, argNumber(c));
 }
 
 }  // namespace tavo

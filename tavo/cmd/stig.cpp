@@ -29,7 +29,7 @@ void cmdStig(Tavo& s, Command& c) {
   const double precision = c.value > 0.0 ? c.value : static_cast<double>(1e-10f);
   s.bdata(1, 6) = c.qual == 'X' ? 1.0 : c.qual == 'Y' ? 2.0 : 0.0;
   double v;
-  stgtest(s, v);
+  astigmatismSquared(s, v);
   if (s.idiag == -6) {
     say(s, "Initial combined image distance error = " + g135(v));
     say(s, "(N)   X-Y error   - FIELDS (" + gx::fI(s.blk1.nv, 2) + ")............");
@@ -38,7 +38,7 @@ void cmdStig(Tavo& s, Command& c) {
     say(s, "(N)  Comb. Astg.  - FIELDS (" + gx::fI(s.blk1.nv, 2) + ")............");
   }
   setup(s, precision);
-  stepit(s, fstig);
+  stepit(s, astigmatismObjective);
   s.bdata(1, 6) = 0.0;
   s.iflag = 1;
   reload(s);

@@ -39,7 +39,7 @@ void astigmatismAlong(Tavo& s, double z0, double z1, double steps, int unit) {
     int iz;
     Mat4 a;
     double ray[4];
-    bupdate(s, 1, z, dz, iz, a, ray);
+    truncatedSystem(s, 1, z, dz, iz, a, ray);
     const double astig = a(3, 4) / nonzero(a(4, 4)) - a(1, 2) / nonzero(a(2, 2));
     io.write(unit, " " + gx::fG(z, 13, 5, 1) + "," + gx::fG(astig, 13, 5, 1));
   }

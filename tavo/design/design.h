@@ -17,9 +17,9 @@ int stepit(Tavo& s, const Objective& objective);
 void setup(Tavo& s, double precision);
 
 // Squared astigmatism measure of the whole system (both planes).
-void stgtest(Tavo& s, double& v);
+void astigmatismSquared(Tavo& s, double& v);
 // Objective of the astigmatism fit.
-void fstig(Tavo& s);
+void astigmatismObjective(Tavo& s);
 // The astigmatism A(3,4)/A(4,4) - A(1,2)/A(2,2) of the system truncated at
 // z, for z from z0 to z1 in the given number of steps (clamped to the
 // system), written as (z, a) records to the open unit, closed on return.
@@ -29,7 +29,7 @@ void astigmatismAlong(Tavo& s, double z0, double z1, double steps, int unit);
 // on return dp holds dp/100.
 void excite(Tavo& s, double& dp);
 // Objective of the coefficient fit.
-void coeff(Tavo& s);
+void coefficientObjective(Tavo& s);
 // The objective over an n x m grid of the first two variables, from
 // range[v][0] to range[v][1], written to the open unit (closed on return)
 // as (X, Y, objective) records; the variables return to the grid centre.
@@ -40,10 +40,10 @@ void coefficientGrid(Tavo& s, const double range[2][2], int n, int m, int unit);
 bool fishk(Tavo& s, double& p, double& sx, double& pb, double& sb, bool report = true);
 // Octupole fields that cancel P, (S + SB)/2 and PB; S receives the mean.
 // False when no correction was written.
-bool cramer(Tavo& s, double p, double& sx, double pb, double sb);
+bool octupoleCorrection(Tavo& s, double p, double& sx, double pb, double sb);
 
 // The ray at z through the system truncated there.
-void bupdate(Tavo& s, int order, double z, double dz, int& iz, Mat4& a, double ray[4]);
+void truncatedSystem(Tavo& s, int order, double z, double dz, int& iz, Mat4& a, double ray[4]);
 // TRACE.
 void trace(Tavo& s, const std::string& line, char option, double value);
 

@@ -70,7 +70,7 @@ void excite(Tavo& s, double& dp) {
   Mat4 a;
   double r[4];
   for (int k = 1; k <= last; ++k) {
-    const TypeCode tc = gxpack(s, s.bdata(k, 1));
+    const TypeCode tc = decodeType(s, s.bdata(k, 1));
     if (tc.field == 0 || tc.kind == 2 || tc.kind == 12) continue;
     const bool oct = tc.kind == 8;
     const int order = oct ? 3 : 1;

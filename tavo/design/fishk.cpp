@@ -27,7 +27,7 @@ bool fishk(Tavo& s, double& p, double& sx, double& pb, double& sb, bool report) 
   int n = 0;
   const int last = std::min(s.syspa, kRows);
   for (int r = 1; r <= last; ++r) {
-    if (gxpack(s, s.bdata(r, 1)).kind != 4) continue;
+    if (decodeType(s, s.bdata(r, 1)).kind != 4) continue;
     if (n < 4) rows[n + 1] = r;
     ++n;
   }

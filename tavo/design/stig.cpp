@@ -20,7 +20,7 @@ void measure(Tavo& s, const Mat4& a, double& ex, double& ey) {
   if (s.idiag == -6) {
     int k;
     double dx, dy;
-    elelas(s, s.syspa, k, dx, dy);
+    lastFocusing(s, s.syspa, k, dx, dy);
     const double zlen = s.syspb.totlen;
     ex = zlen - s.bdata(k, 6);
     ey = zlen - s.bdata(k, 7);
@@ -34,7 +34,7 @@ std::string g135(double v) { return gx::fG(v, 13, 5, 1); }
 
 }  // namespace
 
-void stgtest(Tavo& s, double& v) {
+void astigmatismSquared(Tavo& s, double& v) {
   Mat4 a;
   stigmat(s, 1, a);
   double ex, ey;
@@ -42,7 +42,7 @@ void stgtest(Tavo& s, double& v) {
   v = ex * ex + ey * ey;
 }
 
-void fstig(Tavo& s) {
+void astigmatismObjective(Tavo& s) {
   reload(s);
   Mat4 a;
   stigmat(s, 1, a);

@@ -1,5 +1,5 @@
 // The edge ray through the lens system: the ray at any z from the system
-// truncated there (bupdate), and TRACE, which follows it from one z to
+// truncated there (truncatedSystem), and TRACE, which follows it from one z to
 // another, tests it against slits and apertures, plots it with the
 // elements and can save every point in trace.dat.
 #include <algorithm>
@@ -17,7 +17,7 @@
 
 namespace tavo {
 
-void bupdate(Tavo& s, int order, double z, double dz, int& iz, Mat4& a, double ray[4]) {
+void truncatedSystem(Tavo& s, int order, double z, double dz, int& iz, Mat4& a, double ray[4]) {
   const int end = std::clamp(s.syspa, 3, kRows);
   const tavo_bdata keep = s.bdata;
   const int keepEnd = s.syspa;
@@ -142,7 +142,7 @@ bool drawSystem(Tavo& s, char dev, double zlen) {
   double zb = 0.0;
   const double mid = (lo + hi) / 2.0;
   for (int r = 3; r <= end; ++r) {
-    const TypeCode tc = gxpack(s, s.bdata(r, 1));
+    const TypeCode tc = decodeType(s, s.bdata(r, 1));
     const double za = zb;
     zb = za + rowLength(s, r);
     if (tc.superposed) continue;
@@ -320,8 +320,8 @@ void trace(Tavo& s, const std::string& line, char option, double value) {
     int iz0, iz1;
     Mat4 a;
     double r0[4], r1[4];
-    bupdate(s, t.order, zs, dz, iz0, a, r0);
-    bupdate(s, t.order, ze, dz, iz1, a, r1);
+    truncatedSystem(s, t.order, zs, dz, iz0, a, r0);
+    truncatedSystem(s, t.order, ze, dz, iz1, a, r1);
     double xmin = std::min(r0[0], r1[0]), xmax = std::max(r0[0], r1[0]);
     double ymin = std::min(r0[2], r1[2]), ymax = std::max(r0[2], r1[2]);
     say(s, "Initial: " + gx::fI(iz0, 3) + " Final: " + gx::fI(iz1, 3));
@@ -334,7 +334,7 @@ void trace(Tavo& s, const std::string& line, char option, double value) {
         if (z > ze) continue;
         int iz;
         double rr[4];
-        bupdate(s, t.order, z, dz, iz, a, rr);
+        truncatedSystem(s, t.order, z, dz, iz, a, rr);
         xmin = std::min(xmin, rr[0]);
         xmax = std::max(xmax, rr[0]);
         ymin = std::min(ymin, rr[2]);
@@ -386,7 +386,7 @@ void trace(Tavo& s, const std::string& line, char option, double value) {
     int iz;
     Mat4 a;
     double rr[4];
-    bupdate(s, t.order, z, dz, iz, a, rr);
+    truncatedSystem(s, t.order, z, dz, iz, a, rr);
     Point q;
     q.iz = iz;
     q.code = rawCode(s, iz);
@@ -398,7 +398,7 @@ void trace(Tavo& s, const std::string& line, char option, double value) {
     pts.push_back(q);
     if (saving) savePoint(s, q);
     if (t.collimate) {
-      const TypeCode tc = gxpack(s, s.bdata(iz, 1));
+      const TypeCode tc = decodeType(s, s.bdata(iz, 1));
       if (!tc.superposed && tc.kind != 2) {
         if (tc.kind == 5) {
           const double c = s.bdata(iz, 3), w = s.bdata(iz, 4) / 2.0;

@@ -65,9 +65,12 @@ int quadrupoleRows(Tavo& s, std::array<int, 41>& rows);
 
 // Misalignment analyses of the quadrupoles. Each leaves the element table,
 // the rotations and the displacements as they were.
-void parasite(Tavo& s, char option, double value);   // parasitic multipoles
-void parrot(Tavo& s, char option, double value);     // rotations
-void pardis(Tavo& s, double value);                  // displacements
+// Parasitic multipoles of the quadrupoles (PARASI).
+void parasiticAberrations(Tavo& s, char option, double value);
+// The aberration coefficients of the quadrupoles' rotations (ROTN).
+void rotationAberrations(Tavo& s, char option, double value);
+// The aberration coefficients of the quadrupoles' displacements (DISP).
+void displacementAberrations(Tavo& s, double value);
 
 // The final listing at the diagnostic level in particle column 5, into the
 // listing file named after the system file (or onto the terminal).

@@ -11,7 +11,7 @@ namespace tavo {
 void effectiveLengths(Tavo& s) {
   auto isDrift = [&](int r) { return gx::gxnint(s.bdata(r, 1)) == 3; };
   for (int i = 3; i <= s.syspa; ++i) {
-    TypeCode tc = gxpack(s, s.bdata(i, 1));
+    TypeCode tc = decodeType(s, s.bdata(i, 1));
     if (tc.kind != 4 || tc.superposed) continue;
     const double r = s.bdata(i, 4);
     const std::string pos = gx::fI(i, 2);

@@ -101,7 +101,7 @@ void showRow(Tavo& s, int row, const TypeCode& tc, const Layout& l) {
 }  // namespace
 
 bool element(Tavo& s, int row) {
-  TypeCode tc = gxpack(s, s.bdata(row, 1));
+  TypeCode tc = decodeType(s, s.bdata(row, 1));
   Layout l = layoutOf(tc.kind, false);
   showRow(s, row, tc, l);
 
@@ -137,7 +137,7 @@ bool element(Tavo& s, int row) {
       if (j == 1) {
         if (x == 0.0) break;   // keeps the old code
         TypeCode nc;
-        if (x > 0.0) nc = gxpack(s, x);
+        if (x > 0.0) nc = decodeType(s, x);
         if (nc.kind == 9) return true;   // the edit ends, the row unchanged
         if (x < 0.0 || !elementKind(nc.kind)) {
           say(s, "%ELEM- " + gx::fF(x, 10, 2) + " Illegal type code");

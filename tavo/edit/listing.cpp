@@ -38,7 +38,7 @@ void finalListing(Tavo& s) {
     }
   for (int r = 1; r <= last && r <= kRows; ++r) {
     for (int c = 2; c <= 5; ++c) s.bdata(2, c + 5) = s.bdata(2, c);
-    eleprint(s, r, 4);
+    printElement(s, r, 4);
   }
   say(s, "");
   say(s, gx::fX(7) + "TOTAL LENGTH = " + gx::fF(totalLength(s), 10, 5));

@@ -23,7 +23,7 @@ namespace {
 constexpr double kTail = 20.0;
 
 std::string rowName(Tavo& s, int row) {
-  TypeCode tc = gxpack(s, s.bdata(row, 1));
+  TypeCode tc = decodeType(s, s.bdata(row, 1));
   std::string name = kindName(tc.kind);
   while (!name.empty() && name.back() == ' ') name.pop_back();
   return "row " + std::to_string(row) + " (" + fieldLabel(tc.field) + " " + name + ")";
@@ -220,7 +220,7 @@ bool buildLattice(Tavo& s, Lattice& lat, std::string& why) {
   int host = 0;
   bool energy = false;
   for (int i = 3; i < s.syspa; ++i) {
-    TypeCode tc = gxpack(s, s.bdata(i, 1));
+    TypeCode tc = decodeType(s, s.bdata(i, 1));
     if (tc.field == 0) continue;
     if (!tc.superposed) host = i;
     const double b3 = s.bdata(i, 3);

@@ -74,7 +74,7 @@ void exactCram(Tavo& s) {
   int count = 0;
   const int last = std::min(s.syspa, kRows);
   for (int r = 1; r <= last; ++r) {
-    const TypeCode tc = gxpack(s, s.bdata(r, 1));
+    const TypeCode tc = decodeType(s, s.bdata(r, 1));
     if (tc.kind != 8 || tc.field != 1) continue;
     if (count < 3) oct[count] = r;
     ++count;

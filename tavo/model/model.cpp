@@ -80,13 +80,13 @@ int nextDigit(double& n) {
 
 int signOf(int v) { return v < 0 ? -1 : 1; }
 
-bool isFieldRow(Tavo& s, int row) { return gxpack(s, s.bdata(row, 1)).field != 0; }
+bool isFieldRow(Tavo& s, int row) { return decodeType(s, s.bdata(row, 1)).field != 0; }
 
 int lastRow(const Tavo& s) { return std::min(std::max(s.syspa, 0), kRows); }
 
 }  // namespace
 
-TypeCode gxpack(Tavo& s, double code) {
+TypeCode decodeType(Tavo& s, double code) {
   double n = 0.0;
   if (std::isfinite(code)) {
     // Only the last four digits carry meaning; fmod keeps them exactly and
@@ -126,7 +126,7 @@ void couple(Tavo& s) {
   std::array<int, kRows + 1> code{};  // signed coupling code of each field row
   const int last = lastRow(s);
   for (int k = 3; k <= last; ++k) {
-    TypeCode tc = gxpack(s, s.bdata(k, 1));
+    TypeCode tc = decodeType(s, s.bdata(k, 1));
     if (tc.field == 0) continue;
     code[k] = tc.coupling;
     const int c = tc.coupling;
@@ -167,7 +167,7 @@ void reload(Tavo& s) {
 // Rows of the mask are (kind, element row, column, group). Rows whose groups
 // have equal absolute values move together, so the minimiser sees one
 // variable per distinct group: X(v) belongs to the v-th distinct group in
-// order of first appearance, which is exactly the count minput reports.
+// order of first appearance, which is exactly the count editMask reports.
 // Within a group the first loadable row (kind 1, or kind 2 with column 1)
 // supplies and receives X(v); the group's other loadable rows follow it by
 // the same change, signed by the two groups' signs. A group with no loadable
@@ -217,7 +217,7 @@ std::vector<Group> groups(const Mask& m) {
 
 }  // namespace
 
-void fload(Tavo& s, const Mask& mask, int& nv) {
+void loadMasked(Tavo& s, const Mask& mask, int& nv) {
   const std::vector<Group> g = groups(mask);
   nv = static_cast<int>(g.size());
   for (int v = 1; v <= 20; ++v) s.blk1.x[v] = 0.0;
@@ -231,7 +231,7 @@ void fload(Tavo& s, const Mask& mask, int& nv) {
   }
 }
 
-void funload(Tavo& s, const Mask& mask, int nv) {
+void storeMasked(Tavo& s, const Mask& mask, int nv) {
   if (nv <= 0) return;
   const std::vector<Group> g = groups(mask);
   const int n = std::min(nv, static_cast<int>(g.size()));
@@ -252,7 +252,7 @@ void funload(Tavo& s, const Mask& mask, int nv) {
   }
 }
 
-bool minput(Tavo& s, Mask& mask, int& n) {
+bool editMask(Tavo& s, Mask& mask, int& n) {
   Mask m = mask;  // an abandoned edit changes nothing
   for (int r = 1; r <= 8; ++r) {
     std::string prompt = "  ";

@@ -18,7 +18,7 @@ const char* supraLabel(int superposed);     // 0 "      ", 1 "Supra-"
 std::string kindName(int kind);
 
 // Decodes a type code (prints the illegal-coupling warning).
-TypeCode gxpack(Tavo& s, double code);
+TypeCode decodeType(Tavo& s, double code);
 // Raw integer part of a row's type code, e.g. 18 for an electric octupole.
 int rawCode(const Tavo& s, int row);
 
@@ -27,10 +27,10 @@ void couple(Tavo& s);
 // Writes X back into the field column of every linked element.
 void reload(Tavo& s);
 // Reads the masked parameters into X / writes X back.
-void fload(Tavo& s, const Mask& mask, int& nv);
-void funload(Tavo& s, const Mask& mask, int nv);
+void loadMasked(Tavo& s, const Mask& mask, int& nv);
+void storeMasked(Tavo& s, const Mask& mask, int nv);
 // Edits a mask at the terminal; n = number of distinct groups.
 // Returns false when the input ended.
-bool minput(Tavo& s, Mask& mask, int& n);
+bool editMask(Tavo& s, Mask& mask, int& n);
 
 }  // namespace tavo

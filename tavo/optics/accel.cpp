@@ -18,7 +18,7 @@ void accel(Tavo& s, int i, Mat4& m) {
     driftMatrix(s, i, m);
     return;
   }
-  double t = pengy(s, i);
+  double t = kineticEnergyMeV(s, i);
   if (t <= 0.0 || t + dt <= 0.0) {
     s.gx.io.write(s.inout.term, " ?ACCEL- Energy not positive at element " + gx::fI(i, 2) +
                                     ", taken as a drift.");

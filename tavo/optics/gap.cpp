@@ -32,7 +32,7 @@ void gap(Tavo& s, int i, Mat4& m) {
   s.bdata(i, 2) = 0.005;
   double gb = gradient(s, i, i - 1);
   double ga = gradient(s, i, i + 1);
-  double t = pengy(s, i);
+  double t = kineticEnergyMeV(s, i);
   if (t <= 0.0) t = 1e-6;
   double q = std::fabs(s.bdata(1, 2));
   m = Mat4::identity();

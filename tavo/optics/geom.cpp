@@ -40,7 +40,7 @@ void focal(Tavo& s, int iz, double& fx, double& fy, bool warn) {
     if (!focusing(s, k) || raw == 6 || raw == 16 || raw == 8 || raw == 18) continue;
     int kp;
     double dx, dy;
-    elelas(s, k, kp, dx, dy);
+    lastFocusing(s, k, kp, dx, dy);
     double ax, ay, px = 1.0, py = 1.0;
     mag(s, k, ax, ay, false);
     if (kp != 2) mag(s, kp, px, py, false);
@@ -84,7 +84,7 @@ std::string label(const std::string& t) { return " " + gx::pad(t, 29); }
 }  // namespace
 
 void geom(Tavo& s, int i, const Mat4& m) {
-  TypeCode tc = gxpack(s, s.bdata(i, 1));
+  TypeCode tc = decodeType(s, s.bdata(i, 1));
   bool sysEnd = tc.kind == 9;
   if ((tc.field == 0 && !sysEnd) || tc.superposed) return;
   int level = diagLevel(s);
@@ -98,19 +98,19 @@ void geom(Tavo& s, int i, const Mat4& m) {
   if (sysEnd) {
     int first = 0, lastFoc = 0;
     for (int k = 3; k < i; ++k) {
-      TypeCode c = gxpack(s, s.bdata(k, 1));
+      TypeCode c = decodeType(s, s.bdata(k, 1));
       if (c.field != 0 && !c.superposed && first == 0) first = k;
     }
     int kl;
     double dx, dy;
-    elelas(s, i, kl, dx, dy);
+    lastFocusing(s, i, kl, dx, dy);
     lastFoc = kl;
     ox = oy = first ? s.bdata(first, 5) : 0.0;
     ix = lastFoc > 2 ? s.bdata(lastFoc, 6) - s.bdata(lastFoc, 5) : 0.0;
     iy = lastFoc > 2 ? s.bdata(lastFoc, 7) - s.bdata(lastFoc, 5) : 0.0;
   } else {
     int kl;
-    elelas(s, i, kl, ox, oy);
+    lastFocusing(s, i, kl, ox, oy);
     ix = lp.vx;
     iy = lp.vy;
     beta = s.bdata(i, 8);

@@ -15,7 +15,7 @@ int diagLevel(const Tavo& s) {
   return gx::gxnint(s.bdata(1, 5));
 }
 
-double pengy(const Tavo& s, int i) {
+double kineticEnergyMeV(const Tavo& s, int i) {
   // Energy at the entrance of row i: the stored energy plus the gain
   // (voltage times charge) of every accelerating section before it.
   double q = std::fabs(s.bdata(1, 2));
@@ -31,7 +31,7 @@ Kinematics kinematics(const Tavo& s, int i) {
   Kinematics r;
   r.q = std::fabs(s.bdata(1, 2));
   r.m = s.bdata(1, 3) * k.u;
-  r.t = pengy(s, i) * 1e6;
+  r.t = kineticEnergyMeV(s, i) * 1e6;
   if (r.t > 0) {
     double x = (r.t / k.c) * (r.t / k.c) + 2.0 * r.m * r.t / k.e;
     if (x > 0) r.p = k.e * std::sqrt(x);
@@ -90,7 +90,7 @@ void swap(Mat4& m) {
   m = t;
 }
 
-void elelas(Tavo& s, int i, int& k, double& dx, double& dy) {
+void lastFocusing(Tavo& s, int i, int& k, double& dx, double& dy) {
   // Drifts and collimators form no image of their own: they are passed over.
   bool found = false;
   for (k = std::min(i - 1, kRows); k >= 3; --k) {
@@ -149,7 +149,7 @@ LensParams light(Tavo& s, int i, const Mat4& m) {
   double len = rawCode(s, i) == 9 ? 0.0 : s.bdata(i, 2);
   int k;
   double dx, dy;
-  elelas(s, i, k, dx, dy);
+  lastFocusing(s, i, k, dx, dy);
   LensParams r;
   lensPlane(m(1, 1), m(2, 1), m(2, 2), dx, len, r.fx, r.vx, r.px, r.qx, r.mx);
   lensPlane(m(3, 3), m(4, 3), m(4, 4), dy, len, r.fy, r.vy, r.py, r.qy, r.my);

@@ -19,7 +19,7 @@ void cyl(Tavo& s, int i, Mat4& m);
 void velselect(Tavo& s, int i, Mat4& m);
 
 // Shared routines.
-double pengy(const Tavo& s, int i);          // kinetic energy (MeV) at row i
+double kineticEnergyMeV(const Tavo& s, int i);   // kinetic energy (MeV) at row i
 Mat4 rotmat(double alpha);
 void rotate(double alpha, Mat4& m);          // M <- R(a) M R(-a)
 void swap(Mat4& m);                          // exchange the planes
@@ -30,7 +30,7 @@ struct LensParams {
 };
 LensParams light(Tavo& s, int i, const Mat4& m);
 // Last focusing element k before row i and the distances from its images.
-void elelas(Tavo& s, int i, int& k, double& dx, double& dy);
+void lastFocusing(Tavo& s, int i, int& k, double& dx, double& dy);
 
 // System evaluation. iord: 1, 2, 3, -3, -5 (see stigmat.cpp).
 void stigmat(Tavo& s, int iord, Mat4& a);
@@ -44,9 +44,9 @@ void chroma(Tavo& s, double& dp);
 void matprint(Tavo& s, int mode, const Mat4& m);
 // Element printer: row, column count (10, 4 or 0; the beam row with 5),
 // on the given unit (0: the terminal unit of the moment).
-void eleprint(Tavo& s, int row, int ncol, int unit = 0);
+void printElement(Tavo& s, int row, int ncol, int unit = 0);
 
-// Particle kinematics at the entrance of row i (energy from pengy).
+// Particle kinematics at the entrance of row i (energy from kineticEnergyMeV).
 struct Kinematics {
   double q = 0;    // |charge number|
   double m = 0;    // mass (kg)

@@ -25,7 +25,7 @@ bool multipoleK(Tavo& s, int row, int n, const char* who, double& km2, double& k
                ", taken as a drift.");
     return false;
   }
-  TypeCode tc = gxpack(s, s.bdata(row, 1));
+  TypeCode tc = decodeType(s, s.bdata(row, 1));
   Kinematics kin = kinematics(s, row);
   if (tc.field < 0) {
     if (kin.t <= 0) {
@@ -56,7 +56,7 @@ bool combined(Tavo& s, int i, int n, int kind, const char* who, double& k, doubl
   phi2 = len * len * k;
   int j = i + 1;
   if (j <= kRows && rawCode(s, j) > 20) {
-    TypeCode pc = gxpack(s, s.bdata(j, 1));
+    TypeCode pc = decodeType(s, s.bdata(j, 1));
     if (pc.superposed) {
       for (int c = 5; c <= 12; ++c) s.bdata(j, c) = 0.0;
       if (pc.kind == kind) {
@@ -88,7 +88,7 @@ void thinImage(double f, double d, double& v, double& mm) {
 }  // namespace
 
 void quad(Tavo& s, int i, Mat4& m) {
-  TypeCode tc = gxpack(s, s.bdata(i, 1));
+  TypeCode tc = decodeType(s, s.bdata(i, 1));
   if (tc.kind != 4) {
     wrongKind(s, "?QUAD- Called for non-quad ELE=", i, 5, 1);
     return;
@@ -122,7 +122,7 @@ void quad(Tavo& s, int i, Mat4& m) {
     // Thin-lens values at the element centre.
     int kl;
     double dx, dy;
-    elelas(s, i, kl, dx, dy);
+    lastFocusing(s, i, kl, dx, dy);
     lp.fx = std::copysign(len / std::fabs(phi2), phi2);
     lp.fy = -lp.fx;
     thinImage(lp.fx, dx, lp.vx, lp.mx);
@@ -133,7 +133,7 @@ void quad(Tavo& s, int i, Mat4& m) {
 }
 
 void sext(Tavo& s, int i, Mat4& m) {
-  TypeCode tc = gxpack(s, s.bdata(i, 1));
+  TypeCode tc = decodeType(s, s.bdata(i, 1));
   if (tc.kind != 6) {
     wrongKind(s, "?SEXT- Called for non-sextupole ELE=", i, 5, 1);
     return;
@@ -179,7 +179,7 @@ void octu(Tavo& s, int i, Mat4& m) {
   s.bdata(i, 8) = k;
   int kl;
   double dx, dy;
-  elelas(s, i, kl, dx, dy);
+  lastFocusing(s, i, kl, dx, dy);
   s.bdata(i, 6) = s.bdata(i, 5) - dx;
   s.bdata(i, 7) = s.bdata(i, 5) - dy;
   s.bdata(i, 9) = s.bdata(i, 10) = 1.0;

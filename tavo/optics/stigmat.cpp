@@ -16,10 +16,10 @@ namespace {
 void elementStep(Tavo& s, int level, int i, const TypeCode& tc, const Mat4& em,
                  const Mat4& sys, const Vec20& t) {
   if (level <= 0 || level == 6 || level == 7) return;
-  eleprint(s, i, 10);
+  printElement(s, i, 10);
   bool matrices = !tc.superposed;
   switch (level) {
-    case 1: eleprint(s, 2, 5); break;
+    case 1: printElement(s, 2, 5); break;
     case 2: if (matrices) matprint(s, tc.kind, em); break;
     case 3: if (matrices) matprint(s, 5, sys); break;
     case 4: if (matrices) geom(s, i, em); break;
@@ -73,7 +73,7 @@ void stigmat(Tavo& s, int iord, Mat4& a) {
   }
   if (level > 0) {
     io.write(term, " Initial beam vector;");
-    eleprint(s, 2, 5);
+    printElement(s, 2, 5);
   }
   s.bdata(1, 4) = s.bdata(1, 12);
   double z = 0.0, start = 0.0, end = 0.0;
@@ -87,7 +87,7 @@ void stigmat(Tavo& s, int iord, Mat4& a) {
       s.bdata(1, 4) = s.bdata(1, 12);
       return;
     }
-    TypeCode tc = gxpack(s, s.bdata(i, 1));
+    TypeCode tc = decodeType(s, s.bdata(i, 1));
     if (tc.superposed) {
       elementStep(s, level, i, tc, em, a, t);
       continue;
@@ -114,7 +114,7 @@ void stigmat(Tavo& s, int iord, Mat4& a) {
       }
       if (level > 0) {
         io.write(term, " Final beam vector;");
-        eleprint(s, 2, 5);
+        printElement(s, 2, 5);
       }
       return;
     }
@@ -137,8 +137,8 @@ void stigmat(Tavo& s, int iord, Mat4& a) {
         ++s.nlens.nquad;
         if (n == 3) {
           third(s, i, t);
-          tadd(s, i, t, s.aber3.total);
-          tadd(s, i, t, s.aber3.quad);
+          addReferredToObject(s, i, t, s.aber3.total);
+          addReferredToObject(s, i, t, s.aber3.quad);
         }
         break;
       case 6: sext(s, i, em); ++s.nlens.nsext; break;
@@ -148,8 +148,8 @@ void stigmat(Tavo& s, int iord, Mat4& a) {
         ++s.nlens.noct;
         if (n == 3) {
           third(s, i, t);
-          tadd(s, i, t, s.aber3.total);
-          tadd(s, i, t, s.aber3.octu);
+          addReferredToObject(s, i, t, s.aber3.total);
+          addReferredToObject(s, i, t, s.aber3.octu);
         }
         break;
       case 10: accel(s, i, em); break;
@@ -157,7 +157,7 @@ void stigmat(Tavo& s, int iord, Mat4& a) {
         solenoid(s, i, em);
         if (n == 3) {
           third(s, i, t);
-          tadd(s, i, t, s.aber3.total);
+          addReferredToObject(s, i, t, s.aber3.total);
         }
         break;
       case 13: gap(s, i, em); break;

@@ -9,7 +9,7 @@
 namespace tavo {
 
 void velselect(Tavo& s, int i, Mat4& m) {
-  TypeCode tc = gxpack(s, s.bdata(i, 1));
+  TypeCode tc = decodeType(s, s.bdata(i, 1));
   if (tc.kind != 7) {
     wrongKind(s, "?VS- Called for non-VS ELE=", i, 5, 1);
     return;
@@ -21,7 +21,7 @@ void velselect(Tavo& s, int i, Mat4& m) {
   }
   const tavo_const& k0 = s.cnst;
   double mass = s.bdata(1, 3) * k0.u;
-  double t = pengy(s, i) * 1e6;   // eV
+  double t = kineticEnergyMeV(s, i) * 1e6;   // eV
   double q = std::fabs(s.bdata(1, 2));
   if (t <= 0.0 || mass <= 0.0 || q == 0.0) {
     s.gx.io.write(s.inout.term, " ?VS- No particle speed or charge at element " + gx::fI(i, 2) +

@@ -277,7 +277,7 @@ TEST(AberThird, FirstElementContributesItsOwnVector) {
   Vec20 v, sum;
   tavo::third(t.s, 3, v);
   sum.fill(7.0);   // sums kept from an earlier walk are replaced
-  tavo::tadd(t.s, 3, v, sum);
+  tavo::addReferredToObject(t.s, 3, v, sum);
   for (int k = 0; k < 20; ++k) EXPECT_EQ(sum[k], v[k]);
 }
 
@@ -318,7 +318,7 @@ TEST(AberThird, ZeroMagnificationInFrontIsReportedAndShownPlainly) {
   t.s.bdata(5, 1) = 9.0;
   Vec20 v, sum{};
   tavo::third(t.s, 4, v);
-  tavo::tadd(t.s, 4, v, sum);
+  tavo::addReferredToObject(t.s, 4, v, sum);
   tavo::printThird(t.s, 2, sum);
   const std::string out = t.out.str();
   EXPECT_NE(out.find(" ?TADD - ZERO MAGNIFICATION AT IZ =   4"), std::string::npos) << out;

@@ -185,13 +185,13 @@ TEST(MisalignState, AnalysesGiveTheTableBack) {
     EXPECT_EQ(s.coupl, before.coupl) << what;
     EXPECT_EQ(s.syspa, before.syspa) << what;
   };
-  tavo::parasite(s, ' ', 0.0);
+  tavo::parasiticAberrations(s, ' ', 0.0);
   same("PARASI");
-  tavo::parasite(s, 'O', 3.0);
+  tavo::parasiticAberrations(s, 'O', 3.0);
   same("PARASI O");
-  tavo::parrot(s, 'D', 0.5);
+  tavo::rotationAberrations(s, 'D', 0.5);
   same("ROTN");
-  tavo::pardis(s, 0.0);
+  tavo::displacementAberrations(s, 0.0);
   same("DISP");
   EXPECT_NE(out.str().find("Quadrupole lens  3 in position  9"), std::string::npos);
 }

@@ -51,7 +51,7 @@ TEST(ModelTypeCode, DecodesKindFieldSuperpositionAndCoupling) {
       {23.0, 3, 0, 1, 0},
   };
   for (const Case& c : cases) {
-    tavo::TypeCode t = tavo::gxpack(m.s, c.code);
+    tavo::TypeCode t = tavo::decodeType(m.s, c.code);
     EXPECT_EQ(t.kind, c.kind) << c.code;
     EXPECT_EQ(t.field, c.field) << c.code;
     EXPECT_EQ(t.superposed, c.sup) << c.code;
@@ -62,7 +62,7 @@ TEST(ModelTypeCode, DecodesKindFieldSuperpositionAndCoupling) {
 
 TEST(ModelTypeCode, BothCouplingDigitsWarnAndTakeTheNegativeCode) {
   Model m;
-  tavo::TypeCode t = tavo::gxpack(m.s, 4.12);
+  tavo::TypeCode t = tavo::decodeType(m.s, 4.12);
   EXPECT_EQ(t.coupling, -2);
   EXPECT_EQ(t.kind, 4);
   EXPECT_EQ(m.out.str(), " %GXPACK - Illegal coupling codes. DTYPE =    4.12\n");
@@ -72,7 +72,7 @@ TEST(ModelTypeCode, AbsurdCodesDecodeWithoutHarm) {
   Model m;
   for (double v : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
                    -std::numeric_limits<double>::infinity(), 1e300, -1e300, -4.0, 123456.78}) {
-    tavo::TypeCode t = tavo::gxpack(m.s, v);
+    tavo::TypeCode t = tavo::decodeType(m.s, v);
     EXPECT_GE(t.kind, -9);
     EXPECT_LE(t.kind, 19);
     EXPECT_GE(t.coupling, -9);
@@ -80,7 +80,7 @@ TEST(ModelTypeCode, AbsurdCodesDecodeWithoutHarm) {
     EXPECT_EQ(tavo::kindName(t.kind).size(), 10u);
   }
   // Only the last two digits before the point count.
-  EXPECT_EQ(tavo::gxpack(m.s, 104.1).kind, 4);
+  EXPECT_EQ(tavo::decodeType(m.s, 104.1).kind, 4);
 }
 
 TEST(ModelCouple, OppositeSignCouplingSharesOneVariableAndReloads) {
@@ -160,7 +160,7 @@ TEST(ModelMask, TiedRowBeforeAnUntiedOneKeepsVariablesInStep) {
   // X(1) from the group's first row and X(2) from the untied row.
   tavo::Mask v = mask({{1, 3, 3, 1}, {1, 5, 3, -1}, {1, 6, 2, 4}});
   int nv = -1;
-  tavo::fload(m.s, v, nv);
+  tavo::loadMasked(m.s, v, nv);
   EXPECT_EQ(nv, 2);
   EXPECT_DOUBLE_EQ(m.s.blk1.x[1], 0.3);
   EXPECT_DOUBLE_EQ(m.s.blk1.x[2], 0.05);
@@ -168,7 +168,7 @@ TEST(ModelMask, TiedRowBeforeAnUntiedOneKeepsVariablesInStep) {
 
   m.s.blk1.x[1] = 0.35;
   m.s.blk1.x[2] = 0.07;
-  tavo::funload(m.s, v, nv);
+  tavo::storeMasked(m.s, v, nv);
   EXPECT_DOUBLE_EQ(m.s.bdata(3, 3), 0.35);
   // The tied row follows by the same change with the opposite sign.
   EXPECT_NEAR(m.s.bdata(5, 3), -0.25, 1e-15);
@@ -182,13 +182,13 @@ TEST(ModelMask, SameSignTieAndRotationVariables) {
   m.s.rotat[4] = 0.02;
   tavo::Mask v = mask({{2, 3, 1, -2}, {1, 3, 3, 5}, {2, 4, 1, -2}, {1, 4, 3, 5}});
   int nv = 0;
-  tavo::fload(m.s, v, nv);
+  tavo::loadMasked(m.s, v, nv);
   EXPECT_EQ(nv, 2);
   EXPECT_DOUBLE_EQ(m.s.blk1.x[1], 0.01);  // taken from the rotation
   EXPECT_DOUBLE_EQ(m.s.blk1.x[2], 0.3);
   m.s.blk1.x[1] = 0.04;
   m.s.blk1.x[2] = 0.5;
-  tavo::funload(m.s, v, nv);
+  tavo::storeMasked(m.s, v, nv);
   // Rotations go back where they came from; ties of equal sign move alike.
   EXPECT_DOUBLE_EQ(m.s.rotat[3], 0.04);
   EXPECT_NEAR(m.s.rotat[4], 0.05, 1e-15);
@@ -205,13 +205,13 @@ TEST(ModelMask, UnloadedKindsAndBadAddressesChangeNothing) {
   tavo::Mask v = mask({{3, 3, 3, 1}, {4, 3, 2, 2}, {2, 3, 4, 3}, {1, 41, 3, 4}, {1, 3, 13, 5},
                        {1, -1, 3, 6}});
   int nv = 0;
-  tavo::fload(m.s, v, nv);
+  tavo::loadMasked(m.s, v, nv);
   EXPECT_EQ(nv, 6);
   for (int i = 1; i <= 6; ++i) {
     EXPECT_DOUBLE_EQ(m.s.blk1.x[i], 0.0) << i;
     m.s.blk1.x[i] = 1.0;
   }
-  tavo::funload(m.s, v, nv);
+  tavo::storeMasked(m.s, v, nv);
   EXPECT_EQ(m.s.bdata.b, before.b);
   EXPECT_DOUBLE_EQ(m.s.rotat[3], 0.0);
 }
@@ -221,10 +221,10 @@ TEST(ModelMask, NoVariablesWritesNothingAndEmptyMaskLoadsNone) {
   m.rows({{4.0, 0.1, 0.3, 0.01}});
   tavo::Mask v = mask({{1, 3, 3, 1}});
   m.s.blk1.x[1] = 9.0;
-  tavo::funload(m.s, v, 0);
+  tavo::storeMasked(m.s, v, 0);
   EXPECT_DOUBLE_EQ(m.s.bdata(3, 3), 0.3);
   int nv = 7;
-  tavo::fload(m.s, tavo::Mask{}, nv);
+  tavo::loadMasked(m.s, tavo::Mask{}, nv);
   EXPECT_EQ(nv, 0);
 }
 
@@ -234,7 +234,7 @@ TEST(ModelMinput, EditsRowsListsThemAndCountsDistinctGroups) {
   Model m("1 3 3 2\n1,5,3,-2\n0 0 0 -1\n");
   tavo::Mask v;
   int n = -1;
-  ASSERT_TRUE(tavo::minput(m.s, v, n));
+  ASSERT_TRUE(tavo::editMask(m.s, v, n));
   EXPECT_EQ(n, 1);
   EXPECT_EQ(v(1, 1), 1);
   EXPECT_EQ(v(2, 4), -2);
@@ -252,7 +252,7 @@ TEST(ModelMinput, ZeroKeepsAnEntryAndABadRowIsAskedAgain) {
   Model m("0 0 5 0\nx y\n0 0 0 4\n1\n");
   tavo::Mask v = mask({{1, 3, 3, 1}, {1, 4, 3, 2}, {1, 6, 3, 3}});
   int n = 0;
-  ASSERT_TRUE(tavo::minput(m.s, v, n));
+  ASSERT_TRUE(tavo::editMask(m.s, v, n));
   EXPECT_EQ(v(1, 3), 5);
   EXPECT_EQ(v(1, 1), 1);
   EXPECT_EQ(v(2, 4), 4);
@@ -280,7 +280,7 @@ TEST(ModelMinput, EndOfAMacroAbandonsTheEditUnchanged) {
   m.s.imacr = 1;
   tavo::Mask v = mask({{1, 3, 3, 1}});
   int n = 42;
-  EXPECT_FALSE(tavo::minput(m.s, v, n));
+  EXPECT_FALSE(tavo::editMask(m.s, v, n));
   EXPECT_EQ(v(1, 1), 1);
   EXPECT_EQ(v(2, 1), 0);
   EXPECT_EQ(n, 42);

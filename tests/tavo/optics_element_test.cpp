@@ -266,7 +266,7 @@ TEST(OpticsElements, AcceleratingSectionAndChargeConvention) {
   // quadrupole behind it sees 2 + 1 = 3 MeV.
   Bench b(2, 4.002602, 2.0, {{10.0, 0.4, 0.5, 0.0}, {4.0, 0.1, 0.3, 0.01}});
   b.system();
-  EXPECT_DOUBLE_EQ(tavo::pengy(b.s, 4), 3.0);
+  EXPECT_DOUBLE_EQ(tavo::kineticEnergyMeV(b.s, 4), 3.0);
   Mat4 m;
   tavo::accel(b.s, 3, m);
   double r = std::sqrt(3.0 / 2.0);

@@ -7,7 +7,7 @@
 
 namespace tavo {
 
-void eleprint(Tavo& s, int row, int ncol, int unit) {
+void printElement(Tavo& s, int row, int ncol, int unit) {
   auto& io = s.gx.io;
   if (unit <= 0) unit = s.inout.term;
   io.write(unit, " ");
@@ -31,7 +31,7 @@ void eleprint(Tavo& s, int row, int ncol, int unit) {
     for (int c = 2; c <= 10; ++c)
       if (s.bdata(row, c) != 0.0) ncol = c;
   }
-  std::string name = row == 1 ? kindName(12) : kindName(gxpack(s, s.bdata(row, 1)).kind);
+  std::string name = row == 1 ? kindName(12) : kindName(decodeType(s, s.bdata(row, 1)).kind);
   std::string r = "   " + gx::fI(row, 2) + " " + gx::pad(name, 10) + gx::fF(s.bdata(row, 1), 5, 2);
   for (int c = 2; c <= ncol; ++c) r += gx::fG(s.bdata(row, c), 11, 4, 1);
   io.write(unit, r);

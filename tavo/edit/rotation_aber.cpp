@@ -14,7 +14,7 @@ namespace {
 constexpr double kDegree = static_cast<double>(0.0175f);
 }  // namespace
 
-void parrot(Tavo& s, char option, double value) {
+void rotationAberrations(Tavo& s, char option, double value) {
   const double u = option == 'D' ? kDegree : 1.0;
   const double a = value > 1e-10 ? value * kDegree : kDegree;
   const TableCopy saved(s);

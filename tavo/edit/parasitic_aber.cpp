@@ -19,7 +19,7 @@ std::string g(double v) { return gx::fG(v, 13, 5, 1); }
 // The four image-side spherical values X/TH3, Y/PH3, X/THPH2, Y/TH2PH.
 void spherical(Tavo& s, double out[4]) {
   double c[2][10];
-  rconv(s, s.syspa, s.aber3.total, c);
+  imageCoefficients(s, s.syspa, s.aber3.total, c);
   out[0] = c[0][0];
   out[1] = c[1][0];
   out[2] = c[0][1];
@@ -30,7 +30,7 @@ void spherical(Tavo& s, double out[4]) {
 // field is measured; row keep is the parasitic lens itself.
 void clearMultipoles(Tavo& s, int kind, int keep) {
   for (int r = 3; r <= s.syspa && r <= kRows; ++r)
-    if (r != keep && gxpack(s, s.bdata(r, 1)).kind == kind) s.bdata(r, 3) = 0.0;
+    if (r != keep && decodeType(s, s.bdata(r, 1)).kind == kind) s.bdata(r, 3) = 0.0;
 }
 
 }  // namespace
@@ -38,13 +38,13 @@ void clearMultipoles(Tavo& s, int kind, int keep) {
 int quadrupoleRows(Tavo& s, std::array<int, 41>& rows) {
   int n = 0;
   for (int r = 3; r < s.syspa && r <= kRows; ++r) {
-    TypeCode tc = gxpack(s, s.bdata(r, 1));
+    TypeCode tc = decodeType(s, s.bdata(r, 1));
     if (tc.kind == 4 && !tc.superposed) rows[++n] = r;
   }
   return n;
 }
 
-void parasite(Tavo& s, char option, double value) {
+void parasiticAberrations(Tavo& s, char option, double value) {
   const TableCopy saved(s);
   Mat4 a;
   stigmat(s, 3, a);
@@ -80,7 +80,7 @@ void parasite(Tavo& s, char option, double value) {
       // Room for the parasitic lens behind the quadrupole.
       for (int r = end; r > k; --r) copyRow(s, r + 1, r);
       clearRow(s, k + 1);
-      const TypeCode tc = gxpack(s, s.bdata(k, 1));
+      const TypeCode tc = decodeType(s, s.bdata(k, 1));
       s.bdata(k + 1, 1) = (tc.field > 0 ? 20.0 : 30.0) + kind;
       for (int c = 2; c <= kCols; ++c) s.bdata(k + 1, c) = s.bdata(k, c);
       if (std::fabs(s.bdata(k, 3)) < 1e-10) s.bdata(k, 3) = 1.0;

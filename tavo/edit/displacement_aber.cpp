@@ -9,7 +9,7 @@
 
 namespace tavo {
 
-void pardis(Tavo& s, double value) {
+void displacementAberrations(Tavo& s, double value) {
   const double a = value > 1e-10 ? value : static_cast<double>(0.001f);
   const TableCopy saved(s);
   // The user's displacements are cleared for the first order and given back

@@ -31,7 +31,7 @@ double det3(const double m[3][3]) {
 
 }  // namespace
 
-bool cramer(Tavo& s, double p, double& sx, double pb, double sb) {
+bool octupoleCorrection(Tavo& s, double p, double& sx, double pb, double sb) {
   auto& io = s.gx.io;
   const int msg = writable(s, s.idiag >= 1 ? s.inout.lst : s.inout.term);
   const int lst = writable(s, s.inout.lst);
@@ -39,7 +39,7 @@ bool cramer(Tavo& s, double p, double& sx, double pb, double sb) {
   int count = 0;
   const int last = std::min(s.syspa, kRows);
   for (int r = 1; r <= last; ++r) {
-    const TypeCode tc = gxpack(s, s.bdata(r, 1));
+    const TypeCode tc = decodeType(s, s.bdata(r, 1));
     if (tc.kind != 8 || tc.field != 1) continue;
     if (count < 3) oct[count + 1] = r;
     ++count;
@@ -60,7 +60,7 @@ bool cramer(Tavo& s, double p, double& sx, double pb, double sb) {
     const int r = oct[j];
     int k;
     double dx, dy;
-    elelas(s, r, k, dx, dy);
+    lastFocusing(s, r, k, dx, dy);
     // An octupole that sees the object directly has unit magnification.
     mx[j] = k >= 3 ? s.bdata(k, 9) : 1.0;
     my[j] = k >= 3 ? s.bdata(k, 10) : 1.0;

@@ -46,9 +46,9 @@ double coefficient(const Tavo& s, const Mat4& a, int kind, int p, int n) {
 
 }  // namespace
 
-void coeff(Tavo& s) {
+void coefficientObjective(Tavo& s) {
   const Mask& cm = s.masks.coef;
-  funload(s, s.masks.var, s.blk1.nv);
+  storeMasked(s, s.masks.var, s.blk1.nv);
   const int nt = usedTargets(cm);
   bool third = false, chrom = false, exc = false;
   for (int t = 1; t <= nt; ++t) {
@@ -115,7 +115,7 @@ void coefficientGrid(Tavo& s, const double range[2][2], int n, int m, int unit) 
       s.blk1.x[1] = range[0][0] + (i - 1) * d1;
       s.blk1.x[2] = range[1][0] + (j - 1) * d2;
       const double v1 = s.blk1.x[1], v2 = s.blk1.x[2];
-      coeff(s);
+      coefficientObjective(s);
       io.write(unit, g135(v1) + " , " + g135(v2) + " , " + g135(s.blk2.chisq));
       if (++count % 100 == 0) say(s, gx::fI(count, 8) + " points generated.");
     }
@@ -124,7 +124,7 @@ void coefficientGrid(Tavo& s, const double range[2][2], int n, int m, int unit) 
   say(s, gx::fI(count, 8) + " points generated total.");
   s.blk1.x[1] = centre[0];
   s.blk1.x[2] = centre[1];
-  funload(s, s.masks.var, s.blk1.nv);
+  storeMasked(s, s.masks.var, s.blk1.nv);
 }
 
 }  // namespace tavo
