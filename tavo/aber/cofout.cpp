@@ -127,6 +127,84 @@ void mapRecords(const std::vector<da::Poly>& m, bool fifth, std::vector<std::str
   rec.push_back(join(ch2, 2, 12, 5));
 }
 
+// The title, the object and aperture half-widths and the collimator
+// distance; the collimator is taken to stand at the end of the first
+// element row.
+template <class Join>
+void beamRecords(Tavo& s, std::vector<std::string>& rec, Join& joinG) {
+  rec.push_back(" " + gx::pad(s.title, 50));
+  const double bx = s.bdata(2, 2), bt = s.bdata(2, 3), by = s.bdata(2, 4), bp = s.bdata(2, 5);
+  const double lc = s.bdata(3, 2);
+  const double object[4] = {bx, 0.0, by, 0.0};
+  const double aperture[4] = {bx + lc * bt, 0.0, by + lc * bp, 0.0};
+  rec.push_back(joinG(object, 4, 12, 4));
+  rec.push_back(joinG(aperture, 4, 12, 4));
+  rec.push_back(" " + gx::fF(lc, 12, 7));
+  s.gx.io.write(s.inout.term, " Collimator distance assumed to be " + num(lc) + " m");
+}
+
+// The collimator's shape, S or C. False when the input ended.
+bool askShape(Tavo& s, char& shape) {
+  std::string reply;
+  if (ask(s, "Square or Circular aperture collimator? > ", reply, 0) != gx::Reply::Ok) return false;
+  const std::string r = trimBoth(reply);
+  shape = (!r.empty() && (r[0] == 's' || r[0] == 'S')) ? 'S' : 'C';
+  return true;
+}
+
+// The records of the closed-form model: the first-order matrix, the
+// second-order terms, the third-order terms in the file's units and the
+// chromatic terms.
+template <class Join>
+void modelRecords(Tavo& s, const Mat4& a, std::vector<std::string>& rec, Join& joinG) {
+  auto& io = s.gx.io;
+  const int out = s.inout.term;
+  for (int r = 1; r <= 4; ++r) {
+    const double row[4] = {a(r, 1), a(r, 2), a(r, 3), a(r, 4)};
+    rec.push_back(joinG(row, 4, 12, 4));
+  }
+  for (int r = 1; r <= 4; ++r) {
+    double row[10];
+    for (int c = 5; c <= 14; ++c) row[c - 5] = s.aber2(r, c);
+    rec.push_back(joinG(row, 10, 12, 4));
+  }
+  double c[2][10];
+  imageCoefficients(s, s.syspa, s.aber3.total, c);
+  for (int p = 0; p < 2; ++p) {
+    double row[10];
+    for (int j = 0; j < 10; ++j) row[j] = c[p][j] * kBack[j];
+    rec.push_back(joinG(row, 10, 11, 4) + ",0,0");
+  }
+  rec.push_back("0,0,0,0,0,0");
+  rec.push_back("0,0,0,0,0,0");
+
+  double dp = 0.5;
+  chroma(s, dp);
+  io.write(out, " Chromatic coefficients calculated with a " + trimBoth(gx::fF(dp, 6, 1)) +
+                    "% energy spread.");
+  io.write(out, " (X/XDe and Y/YDe are probably inaccurate.)");
+  const double ch1[2] = {s.aber0(1), s.aber0(2)};
+  const double ch2[2] = {s.aber0(3), s.aber0(4)};
+  rec.push_back(joinG(ch1, 2, 12, 5));
+  rec.push_back(joinG(ch2, 2, 12, 5));
+  rec.push_back(" Coefficients from TAVO");
+}
+
+// A coefficient that is not a finite number: nothing is written, and the
+// multipoles with a field but no bore radius are named.
+void reportNotFinite(Tavo& s, const std::string& name) {
+  auto& io = s.gx.io;
+  const int out = s.inout.term;
+  io.write(out, "?COFOUT- Coefficients that are not finite numbers: " + name + " not written.");
+  for (int row = 3; row <= s.syspa && row <= kRows; ++row) {
+    const int kind = decodeType(s, s.bdata(row, 1)).kind;
+    const bool multipole = kind == 4 || kind == 6 || kind == 8;
+    if (multipole && s.bdata(row, 3) != 0.0 && s.bdata(row, 4) == 0.0)
+      io.write(out, " Element " + gx::fI(row, 2) + " (" + trimBoth(kindName(kind)) +
+                        ") has a zero bore radius.");
+  }
+}
+
 }  // namespace
 
 void imageCoefficients(Tavo& s, int iz, const Vec20& t, double c[2][10]) {
@@ -155,29 +233,11 @@ void cofout(Tavo& s, const Mat4& a, const std::string& line, const std::vector<d
       for (int k = 0; k < n; ++k) finite = finite && std::isfinite(v[k]);
       return tavo::joinG(v, n, w, d);
     };
-    rec.push_back(" " + gx::pad(s.title, 50));
-
-    // Object and aperture half-widths; the collimator is taken to stand at
-    // the end of the first element row.
-    const double bx = s.bdata(2, 2), bt = s.bdata(2, 3), by = s.bdata(2, 4), bp = s.bdata(2, 5);
-    const double lc = s.bdata(3, 2);
-    const double object[4] = {bx, 0.0, by, 0.0};
-    const double aperture[4] = {bx + lc * bt, 0.0, by + lc * bp, 0.0};
-    rec.push_back(joinG(object, 4, 12, 4));
-    rec.push_back(joinG(aperture, 4, 12, 4));
-    rec.push_back(" " + gx::fF(lc, 12, 7));
-
-    io.write(out, " Collimator distance assumed to be " + num(lc) + " m");
+    beamRecords(s, rec, joinG);
     char shape = 'C';
-    for (;;) {
-      std::string reply;
-      if (ask(s, "Square or Circular aperture collimator? > ", reply, 0) != gx::Reply::Ok) {
-        io.close(kCofUnit, false);
-        return;
-      }
-      const std::string r = trimBoth(reply);
-      shape = (!r.empty() && (r[0] == 's' || r[0] == 'S')) ? 'S' : 'C';
-      break;
+    if (!askShape(s, shape)) {
+      io.close(kCofUnit, false);
+      return;
     }
     io.write(out, shape == 'S' ? " Square aperture collimators." : " Circular aperture collimatior.");
     rec.push_back(std::string(" ") + shape);
@@ -193,50 +253,14 @@ void cofout(Tavo& s, const Mat4& a, const std::string& line, const std::vector<d
       rec.push_back(" Coefficients from TAVO");
       io.write(out, fifth ? " Every record from the soft-edge map; chromatic terms are exact derivatives."
                           : " Every record from the hard-edge map; chromatic terms are exact derivatives.");
-    }
-    for (int r = 1; r <= 4 && map == nullptr; ++r) {
-      const double row[4] = {a(r, 1), a(r, 2), a(r, 3), a(r, 4)};
-      rec.push_back(joinG(row, 4, 12, 4));
-    }
-    for (int r = 1; r <= 4 && map == nullptr; ++r) {
-      double row[10];
-      for (int c = 5; c <= 14; ++c) row[c - 5] = s.aber2(r, c);
-      rec.push_back(joinG(row, 10, 12, 4));
-    }
-    if (map == nullptr) {
-    double c[2][10];
-    imageCoefficients(s, s.syspa, s.aber3.total, c);
-    for (int p = 0; p < 2; ++p) {
-      double row[10];
-      for (int j = 0; j < 10; ++j) row[j] = c[p][j] * kBack[j];
-      rec.push_back(joinG(row, 10, 11, 4) + ",0,0");
-    }
-    rec.push_back("0,0,0,0,0,0");
-    rec.push_back("0,0,0,0,0,0");
-
-    double dp = 0.5;
-    chroma(s, dp);
-    io.write(out, " Chromatic coefficients calculated with a " + trimBoth(gx::fF(dp, 6, 1)) +
-                      "% energy spread.");
-    io.write(out, " (X/XDe and Y/YDe are probably inaccurate.)");
-    const double ch1[2] = {s.aber0(1), s.aber0(2)};
-    const double ch2[2] = {s.aber0(3), s.aber0(4)};
-    rec.push_back(joinG(ch1, 2, 12, 5));
-    rec.push_back(joinG(ch2, 2, 12, 5));
-    rec.push_back(" Coefficients from TAVO");
+    } else {
+      modelRecords(s, a, rec, joinG);
     }
 
     finite = finite && std::isfinite(s.syspb.totlen);
     if (!finite) {
       io.close(kCofUnit, false);
-      io.write(out, "?COFOUT- Coefficients that are not finite numbers: " + name + " not written.");
-      for (int row = 3; row <= s.syspa && row <= kRows; ++row) {
-        const int kind = decodeType(s, s.bdata(row, 1)).kind;
-        const bool multipole = kind == 4 || kind == 6 || kind == 8;
-        if (multipole && s.bdata(row, 3) != 0.0 && s.bdata(row, 4) == 0.0)
-          io.write(out, " Element " + gx::fI(row, 2) + " (" + trimBoth(kindName(kind)) +
-                            ") has a zero bore radius.");
-      }
+      reportNotFinite(s, name);
       return;
     }
     for (const auto& r : rec) io.write(kCofUnit, r);

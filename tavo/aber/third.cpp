@@ -83,6 +83,90 @@ void third(Tavo& s, int i, Vec20& t) {
   }
 }
 
+namespace {
+
+// Electric share of the lens: that of a superimposed partner quadrupole
+// when there is one.
+double electricShare(const Tavo& s, int i) {
+  double eps = rawCode(s, i) == 14 ? -1.0 : 0.0;
+  for (int j = i + 1; j <= kRows && superimposed(s, j); ++j) {
+    if (rawCode(s, j) % 10 == 4) {
+      eps = s.bdata(j, 8);
+      break;
+    }
+  }
+  return eps;
+}
+
+// The thin quadrupole's terms from its focal lengths, written out in powers
+// of the object distances so that a lens standing in an intermediate image
+// (u = 0) gives the finite limit.
+void thinQuadTerms(Vec20& t, double a, double b, double fx, double fy, double len, double ux,
+                   double uy) {
+  const double cx = a / (fx * fx * len), cy = a / (fy * fy * len);
+  const double cm = -b / (fx * fy * len);
+  const double ux2 = ux * ux, uy2 = uy * uy;
+  auto ex = [&](int j) -> double& { return t[2 * (j - 1)]; };
+  auto ey = [&](int j) -> double& { return t[2 * (j - 1) + 1]; };
+  ex(1) = ux2 * ux2 * cx;
+  ey(1) = uy2 * uy2 * cy;
+  ex(2) = ey(2) = ux2 * uy2 * cm;
+  ex(3) = 3.0 * ux2 * ux * cx;
+  ex(6) = 3.0 * ux2 * cx;
+  ex(9) = ux * cx;
+  ex(4) = ux * uy2 * cm;
+  ex(5) = 2.0 * ux2 * uy * cm;
+  ex(7) = ux2 * cm;
+  ex(8) = 2.0 * ux * uy * cm;
+  ex(10) = ux * cm;
+  ey(3) = 3.0 * uy2 * uy * cy;
+  ey(6) = 3.0 * uy2 * cy;
+  ey(9) = uy * cy;
+  ey(4) = uy * ux2 * cm;
+  ey(5) = 2.0 * uy2 * ux * cm;
+  ey(7) = uy2 * cm;
+  ey(8) = 2.0 * ux * uy * cm;
+  ey(10) = uy * cm;
+}
+
+// Octupoles superimposed on the quadrupole of row i (strength k, length
+// len, object distances ux, uy) add their terms to t; gamma receives the
+// first two strengths, noct their number. The closed form integrates from
+// the lens entrance, so it is given the distances from the images to the
+// entrance rather than to the centre.
+void superposedOctupoles(Tavo& s, int i, double k, double len, double ux, double uy, Vec20& t,
+                         std::array<double, 2>& gamma, int& noct) {
+  const Kinematics kin = kinematics(s, i);
+  for (int j = i + 1; j <= kRows && superimposed(s, j); ++j) {
+    const int raw = rawCode(s, j);
+    if (raw % 10 != 8) continue;
+    const double rad = s.bdata(j, 4);
+    if (std::fabs(rad) < 1e-10) {
+      s.gx.io.write(s.inout.term, " Zero radius third order element at " + gx::fI(j, 3));
+      continue;
+    }
+    double kk = 0.0;
+    if (raw == 28) {
+      kk = kin.qep * s.bdata(j, 3) / (rad * rad * rad);
+    } else {
+      kk = kin.t > 0.0 ? -2.0 * kin.q * s.bdata(j, 3) / (rad * rad * rad * rad * kin.t) : 0.0;
+    }
+    if (noct < 2) gamma[noct] = kk;
+    ++noct;
+    if (kk == 0.0) continue;
+    double ax = 0.0, bx = 0.0, ay = 0.0, by = 0.0;
+    supra(k, ux - len / 2.0, uy - len / 2.0, kk, s.bdata(j, 2), ax, bx, ay, by);
+    t[0] += ax;
+    t[2] += bx;
+    t[1] += ay;
+    t[3] += by;
+    positionTerms(t, 0, ax, bx, ux, uy);
+    positionTerms(t, 1, ay, by, uy, ux);
+  }
+}
+
+}  // namespace
+
 void qspher(Tavo& s, int i, Vec20& t) {
   zero(t);
   const int level = diagLevel(s);
@@ -90,21 +174,11 @@ void qspher(Tavo& s, int i, Vec20& t) {
   std::array<double, 2> gamma{0.0, 0.0};
   int noct = 0;
   if (std::fabs(k) > 1e-6) {
-    const Kinematics kin = kinematics(s, i);
     int last = 0;
     double ux = 0.0, uy = 0.0;
     lastFocusing(s, i, last, ux, uy);
     const double len = s.bdata(i, 2);
-
-    // Electric share of the lens: that of a superimposed partner
-    // quadrupole when there is one.
-    double eps = rawCode(s, i) == 14 ? -1.0 : 0.0;
-    for (int j = i + 1; j <= kRows && superimposed(s, j); ++j) {
-      if (rawCode(s, j) % 10 == 4) {
-        eps = s.bdata(j, 8);
-        break;
-      }
-    }
+    const double eps = electricShare(s, i);
     const double a = (3.0 * eps * eps - 2.0 * eps + 2.0) / 6.0;
     const double b = -(eps * eps - 2.0 * eps - 2.0) / 2.0;
 
@@ -122,63 +196,9 @@ void qspher(Tavo& s, int i, Vec20& t) {
       positionTerms(t, 0, t[0], t[2], ux, uy);
       positionTerms(t, 1, t[1], t[3], uy, ux);
     } else {
-      // Written out in powers of the object distances so that a lens
-      // standing in an intermediate image (u = 0) gives the finite limit.
-      const double cx = a / (fx * fx * len), cy = a / (fy * fy * len);
-      const double cm = -b / (fx * fy * len);
-      const double ux2 = ux * ux, uy2 = uy * uy;
-      auto ex = [&](int j) -> double& { return t[2 * (j - 1)]; };
-      auto ey = [&](int j) -> double& { return t[2 * (j - 1) + 1]; };
-      ex(1) = ux2 * ux2 * cx;
-      ey(1) = uy2 * uy2 * cy;
-      ex(2) = ey(2) = ux2 * uy2 * cm;
-      ex(3) = 3.0 * ux2 * ux * cx;
-      ex(6) = 3.0 * ux2 * cx;
-      ex(9) = ux * cx;
-      ex(4) = ux * uy2 * cm;
-      ex(5) = 2.0 * ux2 * uy * cm;
-      ex(7) = ux2 * cm;
-      ex(8) = 2.0 * ux * uy * cm;
-      ex(10) = ux * cm;
-      ey(3) = 3.0 * uy2 * uy * cy;
-      ey(6) = 3.0 * uy2 * cy;
-      ey(9) = uy * cy;
-      ey(4) = uy * ux2 * cm;
-      ey(5) = 2.0 * uy2 * ux * cm;
-      ey(7) = uy2 * cm;
-      ey(8) = 2.0 * ux * uy * cm;
-      ey(10) = uy * cm;
+      thinQuadTerms(t, a, b, fx, fy, len, ux, uy);
     }
-
-    // Octupoles superimposed on the quadrupole.  The closed form integrates
-    // from the lens entrance, so it is given the distances from the images
-    // to the entrance rather than to the centre.
-    for (int j = i + 1; j <= kRows && superimposed(s, j); ++j) {
-      const int raw = rawCode(s, j);
-      if (raw % 10 != 8) continue;
-      const double rad = s.bdata(j, 4);
-      if (std::fabs(rad) < 1e-10) {
-        s.gx.io.write(s.inout.term, " Zero radius third order element at " + gx::fI(j, 3));
-        continue;
-      }
-      double kk = 0.0;
-      if (raw == 28) {
-        kk = kin.qep * s.bdata(j, 3) / (rad * rad * rad);
-      } else {
-        kk = kin.t > 0.0 ? -2.0 * kin.q * s.bdata(j, 3) / (rad * rad * rad * rad * kin.t) : 0.0;
-      }
-      if (noct < 2) gamma[noct] = kk;
-      ++noct;
-      if (kk == 0.0) continue;
-      double ax = 0.0, bx = 0.0, ay = 0.0, by = 0.0;
-      supra(k, ux - len / 2.0, uy - len / 2.0, kk, s.bdata(j, 2), ax, bx, ay, by);
-      t[0] += ax;
-      t[2] += bx;
-      t[1] += ay;
-      t[3] += by;
-      positionTerms(t, 0, ax, bx, ux, uy);
-      positionTerms(t, 1, ay, by, uy, ux);
-    }
+    superposedOctupoles(s, i, k, len, ux, uy, t, gamma, noct);
   }
 
   if (level == -4) {

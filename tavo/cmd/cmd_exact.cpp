@@ -90,6 +90,54 @@ double imageDistance(const std::vector<Poly>& map, int plane) {
   return m22 == 0.0 ? 0.0 : -m12 / m22;
 }
 
+// Each lens with what lies on it: its own share of the system's terms,
+// closed form beside the maps of its fields alone.
+void printLensShares(Tavo& s, const Lattice& lat, bool hardOk, bool softOk, bool all,
+                     const da::Space& s3) {
+  for (int i = 3; i < s.syspa; ++i) {
+    TypeCode tc = decodeType(s, s.bdata(i, 1));
+    if (tc.field == 0 || tc.superposed) continue;
+    bool inLattice = false;
+    for (const FieldLens& e : lat.lens) inLattice = inLattice || e.host == i;
+    if (!inLattice) continue;
+    Vec20 t{}, share{};
+    if (tc.kind == 4 || tc.kind == 8 || tc.kind == 11) {
+      third(s, i, t);
+      addReferredToObject(s, i, t, share);
+    }
+    std::vector<Poly> mh, ms;
+    std::string w;
+    Table lh = hardOk && integrate(lat, EdgeModel::Hard, s.fringe, i, mh, w, s3) ? fromMap(mh) : Table{};
+    Table ls = softOk && integrate(lat, EdgeModel::Soft, s.fringe, i, ms, w, s3) ? fromMap(ms) : Table{};
+    std::string name = kindName(tc.kind);
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    printTables(s, " Lens at row " + gx::fI(i, 2) + " (" + name + ")", fromClosed(s, share), lh, ls,
+                all);
+  }
+}
+
+// The soft edge's fifth-order aperture terms and, with the hard-edge map,
+// the first-order terms of both and the image shift the fringes cause.
+void printSoftEdge(Tavo& s, const std::vector<Poly>& hard, bool hardOk,
+                   const std::vector<Poly>& soft5) {
+  say(s, "");
+  say(s, "Fifth-order aperture terms, soft edge (micron/mrad^5)");
+  auto c5 = [&](int pos, Exps e) { return g146(soft5[pos].coef(e) * 1e-9); };
+  say(s, " (X/T5)   = " + c5(0, {0, 5, 0, 0, 0}) + "   (Y/P5)   = " + c5(2, {0, 0, 0, 5, 0}));
+  say(s, " (X/T3P2) = " + c5(0, {0, 3, 0, 2, 0}) + "   (Y/P3T2) = " + c5(2, {0, 2, 0, 3, 0}));
+  say(s, " (X/TP4)  = " + c5(0, {0, 1, 0, 4, 0}) + "   (Y/PT4)  = " + c5(2, {0, 4, 0, 1, 0}));
+  if (!hardOk) return;
+  say(s, "");
+  say(s, "First order, soft edge against hard edge");
+  const double hx = hard[0].coef({0, 1, 0, 0, 0}), hy = hard[2].coef({0, 0, 0, 1, 0});
+  const double sx = soft5[0].coef({0, 1, 0, 0, 0}), sy = soft5[2].coef({0, 0, 0, 1, 0});
+  say(s, " (X/TH) hard = " + g146(hx) + "  soft = " + g146(sx) + " m/rad");
+  say(s, " (Y/PH) hard = " + g146(hy) + "  soft = " + g146(sy) + " m/rad");
+  const double dx = (imageDistance(soft5, 0) - imageDistance(hard, 0)) * 1e3;
+  const double dy = (imageDistance(soft5, 1) - imageDistance(hard, 1)) * 1e3;
+  say(s, " Image-distance shift  X = " + g146(dx) + " mm   Y = " + g146(dy) + " mm");
+}
+
 }  // namespace
 
 void cmdFringe(Tavo& s, Command& c) {
@@ -138,27 +186,7 @@ void cmdExact(Tavo& s, Command& c) {
   Table st = softOk ? fromMap(soft5) : Table{};
   printTables(s, " System", fromClosed(s, s.aber3.total), ht, st, all);
 
-  // Each lens with what lies on it: its own share of the system's terms.
-  for (int i = 3; i < s.syspa; ++i) {
-    TypeCode tc = decodeType(s, s.bdata(i, 1));
-    if (tc.field == 0 || tc.superposed) continue;
-    bool inLattice = false;
-    for (const FieldLens& e : lat.lens) inLattice = inLattice || e.host == i;
-    if (!inLattice) continue;
-    Vec20 t{}, share{};
-    if (tc.kind == 4 || tc.kind == 8 || tc.kind == 11) {
-      third(s, i, t);
-      addReferredToObject(s, i, t, share);
-    }
-    std::vector<Poly> mh, ms;
-    std::string w;
-    Table lh = hardOk && integrate(lat, EdgeModel::Hard, s.fringe, i, mh, w, s3) ? fromMap(mh) : Table{};
-    Table ls = softOk && integrate(lat, EdgeModel::Soft, s.fringe, i, ms, w, s3) ? fromMap(ms) : Table{};
-    std::string name = kindName(tc.kind);
-    while (!name.empty() && name.back() == ' ') name.pop_back();
-    printTables(s, " Lens at row " + gx::fI(i, 2) + " (" + name + ")", fromClosed(s, share), lh, ls,
-                all);
-  }
+  printLensShares(s, lat, hardOk, softOk, all, s3);
   if (all) {
     say(s, "Units: micron/mrad^3, micron/(mrad^2 micron), micron/(mrad micron^2), micron/micron^3");
   } else {
@@ -170,24 +198,7 @@ void cmdExact(Tavo& s, Command& c) {
     return;
   }
 
-  say(s, "");
-  say(s, "Fifth-order aperture terms, soft edge (micron/mrad^5)");
-  auto c5 = [&](int pos, Exps e) { return g146(soft5[pos].coef(e) * 1e-9); };
-  say(s, " (X/T5)   = " + c5(0, {0, 5, 0, 0, 0}) + "   (Y/P5)   = " + c5(2, {0, 0, 0, 5, 0}));
-  say(s, " (X/T3P2) = " + c5(0, {0, 3, 0, 2, 0}) + "   (Y/P3T2) = " + c5(2, {0, 2, 0, 3, 0}));
-  say(s, " (X/TP4)  = " + c5(0, {0, 1, 0, 4, 0}) + "   (Y/PT4)  = " + c5(2, {0, 4, 0, 1, 0}));
-
-  if (hardOk) {
-    say(s, "");
-    say(s, "First order, soft edge against hard edge");
-    const double hx = hard[0].coef({0, 1, 0, 0, 0}), hy = hard[2].coef({0, 0, 0, 1, 0});
-    const double sx = soft5[0].coef({0, 1, 0, 0, 0}), sy = soft5[2].coef({0, 0, 0, 1, 0});
-    say(s, " (X/TH) hard = " + g146(hx) + "  soft = " + g146(sx) + " m/rad");
-    say(s, " (Y/PH) hard = " + g146(hy) + "  soft = " + g146(sy) + " m/rad");
-    const double dx = (imageDistance(soft5, 0) - imageDistance(hard, 0)) * 1e3;
-    const double dy = (imageDistance(soft5, 1) - imageDistance(hard, 1)) * 1e3;
-    say(s, " Image-distance shift  X = " + g146(dx) + " mm   Y = " + g146(dy) + " mm");
-  }
+  printSoftEdge(s, hard, hardOk, soft5);
 }
 
 }  // namespace tavo

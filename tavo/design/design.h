@@ -44,7 +44,8 @@ bool octupoleCorrection(Tavo& s, double p, double& sx, double pb, double sb);
 
 // The ray at z through the system truncated there.
 void truncatedSystem(Tavo& s, int order, double z, double dz, int& iz, Mat4& a, double ray[4]);
-// TRACE.
-void trace(Tavo& s, const std::string& line, char option, double value);
+// TRACE: the edge ray from z to z on the plot device of the option letter
+// (R repeats the last window), in `value` steps (250 without).
+void trace(Tavo& s, char option, double value);
 
 }  // namespace tavo

@@ -1,7 +1,7 @@
 // Correction of the third-order spherical aberration with three magnetic
 // octupoles: the strengths that cancel P, PB and the mean of S and SB solve
 // a 3x3 linear system (Cramer's rule); the pole-tip fields follow from the
-// particle's rigidity at each octupole. And the CRAM command.
+// particle's rigidity at each octupole.
 #include <cmath>
 #include <string>
 
@@ -29,13 +29,9 @@ double det3(const double m[3][3]) {
          m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
 }
 
-}  // namespace
-
-bool octupoleCorrection(Tavo& s, double p, double& sx, double pb, double sb) {
-  auto& io = s.gx.io;
-  const int msg = writable(s, s.idiag >= 1 ? s.inout.lst : s.inout.term);
-  const int lst = writable(s, s.inout.lst);
-  int oct[4] = {0, 0, 0, 0};
+// The first three magnetic octupoles into oct[1..3]; returns how many the
+// system has.
+int magneticOctupoles(Tavo& s, int oct[4]) {
   int count = 0;
   const int last = std::min(s.syspa, kRows);
   for (int r = 1; r <= last; ++r) {
@@ -44,16 +40,13 @@ bool octupoleCorrection(Tavo& s, double p, double& sx, double pb, double sb) {
     if (count < 3) oct[count + 1] = r;
     ++count;
   }
-  s.nlens.noct = count;
-  if (count < 3) {
-    io.write(msg, " %CRAMER- Insufficient Octupoles for correction,");
-    io.write(msg, " at least 3 are required, you have only " + gx::fI(count, 2));
-    return false;
-  }
-  if (count > 3)
-    io.write(msg, " %CRAMER - FIRST 3/" + gx::fI(count, 1) + " OF AVAILABLE OCTUPOLES USED.");
-  sx = (sx + sb) / 2.0;
+  return count;
+}
 
+// The response of P, S and PB (rows) to the strengths of the three
+// octupoles (columns), each referred to the object through the
+// magnifications of the lenses before it.
+void octupoleResponse(Tavo& s, const int oct[4], double m[3][3]) {
   double mx[4], my[4], dx5[4], dy5[4], w[4];
   const double fifth = static_cast<double>(0.2f);
   for (int j = 1; j <= 3; ++j) {
@@ -72,9 +65,6 @@ bool octupoleCorrection(Tavo& s, double p, double& sx, double pb, double sb) {
                   (a * a + b * b + 4.0 * a * b) * std::pow(len, 3) / 3.0 +
                   std::pow(len, 4) * (a + b) / 2.0 + fifth * std::pow(len, 5));
   }
-  // Rows P, S, PB; columns the three octupoles, each referred to the object
-  // through the magnifications of the lenses before it.
-  double m[3][3];
   m[0][0] = dx5[1] / std::pow(mx[1], 4);
   m[0][1] = dx5[2] / std::pow(mx[1] * mx[2], 4);
   m[0][2] = dx5[3] / std::pow(mx[2] * mx[3] * mx[1], 4);
@@ -84,11 +74,14 @@ bool octupoleCorrection(Tavo& s, double p, double& sx, double pb, double sb) {
   m[2][0] = dy5[1] / std::pow(my[1], 4);
   m[2][1] = dy5[2] / std::pow(my[1] * my[2], 4);
   m[2][2] = dy5[3] / std::pow(my[2] * my[3] * my[1], 4);
-  const double delta = (m[2][1] * m[1][2] - m[1][1] * m[2][2]) * m[0][0] -
-                       (m[2][0] * m[1][2] - m[2][2] * m[1][0]) * m[0][1] +
-                       (m[2][0] * m[1][1] - m[2][1] * m[1][0]) * m[0][2];
-  const double rhs[3] = {-p, -sx, -pb};
-  double str[4] = {0, 0, 0, 0};
+}
+
+// The strengths str[1..3] that give m str = rhs; delta receives minus the
+// determinant. False when the system is singular.
+bool solveStrengths(const double m[3][3], const double rhs[3], double& delta, double str[4]) {
+  delta = (m[2][1] * m[1][2] - m[1][1] * m[2][2]) * m[0][0] -
+          (m[2][0] * m[1][2] - m[2][2] * m[1][0]) * m[0][1] +
+          (m[2][0] * m[1][1] - m[2][1] * m[1][0]) * m[0][2];
   bool solved = delta != 0.0 && std::isfinite(delta);
   if (solved) {
     // Cramer's rule; delta is minus the determinant of the matrix.
@@ -100,25 +93,56 @@ bool octupoleCorrection(Tavo& s, double p, double& sx, double pb, double sb) {
       if (!std::isfinite(str[j + 1])) solved = false;
     }
   }
-  if (!solved) {
+  return solved;
+}
+
+// Pole-tip field from the strength K = (Q e/p) B / R^3, with the momentum
+// of the particle at the octupole (relativistic, the same as the octupole
+// itself uses), so that the fields give back exactly these strengths.
+// False, with the message on unit msg, when a particle has no momentum.
+bool poleTipFields(Tavo& s, int msg, const int oct[4], const double str[4], double field[4]) {
+  for (int j = 1; j <= 3; ++j) {
+    const Kinematics kin = kinematics(s, oct[j]);
+    if (kin.qep <= 0.0) {
+      s.gx.io.write(msg, " %CRAMER- No particle momentum at octupole " + gx::fI(oct[j], 2) +
+                             ", no fields set.");
+      return false;
+    }
+    field[j] = std::pow(s.bdata(oct[j], 4), 3) * str[j] / kin.qep;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool octupoleCorrection(Tavo& s, double p, double& sx, double pb, double sb) {
+  auto& io = s.gx.io;
+  const int msg = writable(s, s.idiag >= 1 ? s.inout.lst : s.inout.term);
+  const int lst = writable(s, s.inout.lst);
+  int oct[4] = {0, 0, 0, 0};
+  const int count = magneticOctupoles(s, oct);
+  s.nlens.noct = count;
+  if (count < 3) {
+    io.write(msg, " %CRAMER- Insufficient Octupoles for correction,");
+    io.write(msg, " at least 3 are required, you have only " + gx::fI(count, 2));
+    return false;
+  }
+  if (count > 3)
+    io.write(msg, " %CRAMER - FIRST 3/" + gx::fI(count, 1) + " OF AVAILABLE OCTUPOLES USED.");
+  sx = (sx + sb) / 2.0;
+  double m[3][3];
+  octupoleResponse(s, oct, m);
+  const double rhs[3] = {-p, -sx, -pb};
+  double delta = 0.0;
+  double str[4] = {0, 0, 0, 0};
+  if (!solveStrengths(m, rhs, delta, str)) {
     io.write(msg, " ");
     io.write(msg, " %CRAMER-Determinant of coefficient matrix zero, system");
     io.write(msg, " %CRAMER-cannot be corrected with octupoles. ");
     return false;
   }
-  // Pole-tip field from the strength K = (Q e/p) B / R^3, with the momentum
-  // of the particle at the octupole (relativistic, the same as the octupole
-  // itself uses), so that the fields give back exactly these strengths.
   double field[4] = {0, 0, 0, 0};
-  for (int j = 1; j <= 3; ++j) {
-    const Kinematics kin = kinematics(s, oct[j]);
-    if (kin.qep <= 0.0) {
-      io.write(msg, " %CRAMER- No particle momentum at octupole " + gx::fI(oct[j], 2) +
-                        ", no fields set.");
-      return false;
-    }
-    field[j] = std::pow(s.bdata(oct[j], 4), 3) * str[j] / kin.qep;
-  }
+  if (!poleTipFields(s, msg, oct, str, field)) return false;
   double z[4];
   z[1] = m[0][0] * str[1] + m[0][1] * str[2] + m[0][2] * str[3] + p;
   z[2] = m[2][0] * str[1] + m[2][1] * str[2] + m[2][2] * str[3] + pb;

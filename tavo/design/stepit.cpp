@@ -105,8 +105,7 @@ struct Run {
 
   // One-variable search of variable j. Returns true when it failed.
   bool treat(int j) {
-    const double x0start = X(j);
-    double x0 = x0start;
+    const double x0 = X(j);
     settled[j] = false;
     if (std::fabs(step[j]) * kPrec <= std::fabs(x0)) {
       settled[j] = true;
@@ -142,38 +141,51 @@ struct Run {
         ++state;
       }
     }
-    if (!stride) {
-      if (state >= 4) {
-        X(j) = x0;
-        return true;
-      }
-      if (state == 3) {
-        settled[j] = true;
-        X(j) = x0;
-        return true;
-      }
-      const double den = fplus - 2.0 * fbest + fminus;
-      const double dd = (fminus - fplus) * step[j] * 0.5 / den;
-      if (den * (fminus - fplus) == 0.0 || !std::isfinite(dd)) {
-        X(j) = x0;
-        return true;
-      }
-      disp[j] = dd;
-      cnt[j] = dd / std::fabs(step[j]);
-      X(j) = x0 + dd;
-      const double f = eval();
-      if (f < fbest) {
-        fbest = f;
-      } else {
-        disp[j] = cnt[j] = 0.0;
-        X(j) = x0;
-      }
+    if (!stride) return interpolate(j, x0, state, fplus, fminus);
+    return strideSearch(j, last);
+  }
+
+  // No stride from x0: the parabola through x0 - step, x0 and x0 + step
+  // (values fminus, fbest, fplus), unless either side was out of bounds
+  // (state 4) or the objective is flat both ways (state 3). Always a
+  // failure of the search.
+  bool interpolate(int j, double x0, int state, double fplus, double fminus) {
+    if (state >= 4) {
+      X(j) = x0;
       return true;
     }
-    // Stride search: doubling steps while the objective falls.
+    if (state == 3) {
+      settled[j] = true;
+      X(j) = x0;
+      return true;
+    }
+    const double den = fplus - 2.0 * fbest + fminus;
+    const double dd = (fminus - fplus) * step[j] * 0.5 / den;
+    if (den * (fminus - fplus) == 0.0 || !std::isfinite(dd)) {
+      X(j) = x0;
+      return true;
+    }
+    disp[j] = dd;
+    cnt[j] = dd / std::fabs(step[j]);
+    X(j) = x0 + dd;
+    const double f = eval();
+    if (f < fbest) {
+      fbest = f;
+    } else {
+      disp[j] = cnt[j] = 0.0;
+      X(j) = x0;
+    }
+    return true;
+  }
+
+  // Stride search: doubling steps while the objective falls (last is the
+  // value after the first step), then the parabola through the last three
+  // points. A success of the search.
+  bool strideSearch(int j, double last) {
     nfail = 0;
     double t = step[j];
-    double fprev;
+    double fprev = fbest;
+    double x0 = X(j);
     for (;;) {
       fprev = fbest;
       fbest = last;
@@ -235,8 +247,10 @@ struct Run {
     return false;
   }
 
-  // Giant step at variable j. Returns true when a new cycle is to start.
-  bool giant(int j, double vnorm) {
+  // Records the point, the value and the direction of the latest progress
+  // (the counts of the pass over their norm), the oldest record dropped
+  // when all are taken.
+  void recordProgress(double vnorm) {
     ++ng;
     if (ng > kDepth) {
       ng = kDepth;
@@ -253,6 +267,53 @@ struct Run {
       dir(i, ng) = cnt[i] / vnorm;
     }
     recF[ng] = fbest;
+  }
+
+  // The search for oscillation: the first record from k0 on whose
+  // direction agrees better with the latest than the one before it. Then d
+  // becomes the way from that record here (dprime keeps the old d), fprev
+  // the value a step back along it, k0 the record after it. r receives the
+  // records left to look at.
+  bool oscillation(int& k0, int& r, double* d, double* dprime, double& fprev) {
+    const double c = dotRec(ng - 1, ng);
+    r = 0;
+    for (int k = k0; k <= ng - 2; ++k) {
+      r = (ng - 2) - k;
+      if (dotRec(k, ng) > c) {
+        k0 = k + 1;
+        for (int i = 1; i <= nv; ++i) {
+          dprime[i] = d[i];
+          d[i] = (X(i) - recX[k][i]) / kAck;
+        }
+        fprev = fbest + (recF[k] - fbest) / kAck;
+        return true;
+      }
+    }
+    r = 0;
+    return false;
+  }
+
+  // Steps along d, d growing kAck times each step, while the objective
+  // falls. xs receives the point before the last step, f the last value,
+  // fprev the best before the last success; returns the successes.
+  int lineSearch(double* d, double* xs, double& fprev, double& f) {
+    int g = 0;
+    for (;;) {
+      for (int i = 1; i <= nv; ++i) xs[i] = X(i);
+      for (int i = 1; i <= nv; ++i) d[i] *= kAck;
+      for (int i = 1; i <= nv; ++i)
+        if (varied(i)) X(i) = clamp(i, xs[i] + d[i]);
+      f = eval();
+      if (!(f < fbest)) return g;
+      fprev = fbest;
+      fbest = f;
+      ++g;
+    }
+  }
+
+  // Giant step at variable j. Returns true when a new cycle is to start.
+  bool giant(int j, double vnorm) {
+    recordProgress(vnorm);
     int k0 = 1;
     bool flag = false;
     int r = 0;
@@ -262,43 +323,12 @@ struct Run {
     for (;;) {
       double fprev = fPrevTreat[j];
       flag = false;
-      if (oscSearch) {
-        const double c = dotRec(ng - 1, ng);
-        r = 0;
-        for (int k = k0; k <= ng - 2; ++k) {
-          r = (ng - 2) - k;
-          if (dotRec(k, ng) > c) {
-            flag = true;
-            k0 = k + 1;
-            for (int i = 1; i <= nv; ++i) {
-              dprime[i] = d[i];
-              d[i] = (X(i) - recX[k][i]) / kAck;
-            }
-            fprev = fbest + (recF[k] - fbest) / kAck;
-            break;
-          }
-        }
-        if (!flag) r = 0;
-      }
-      int g = 0;
-      bool success = false;
+      if (oscSearch) flag = oscillation(k0, r, d, dprime, fprev);
       // Line search (its parabola only when it is the last chance or it
       // made progress).
       double f = 0.0;
-      for (;;) {
-        for (int i = 1; i <= nv; ++i) xs[i] = X(i);
-        for (int i = 1; i <= nv; ++i) d[i] *= kAck;
-        for (int i = 1; i <= nv; ++i)
-          if (varied(i)) X(i) = clamp(i, xs[i] + d[i]);
-        f = eval();
-        if (f < fbest) {
-          fprev = fbest;
-          fbest = f;
-          ++g;
-          continue;
-        }
-        break;
-      }
+      const int g = lineSearch(d, xs, fprev, f);
+      bool success = false;
       if (r == 0 || g > 0) success = finishLine(d, fprev, f, xs);
       if (!success) {
         for (int i = 1; i <= nv; ++i) X(i) = xs[i];

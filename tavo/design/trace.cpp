@@ -100,27 +100,16 @@ void savePoint(Tavo& s, const Point& q) {
                                     g125(q.p * 1000.0));
 }
 
-// The frame, the texts and the elements of a new plot. False when the plot
-// could not be started.
-bool drawSystem(Tavo& s, char dev, double zlen) {
+// The frame and the texts of a new plot: the file name over the right end,
+// the axis titles and the title. ux, uy receive the plot's units.
+void drawFrame(Tavo& s, char dev, float& ux, float& uy) {
   gx::Lib& g = s.gx;
   const tavtrace& t = s.trace;
   const double zs = t.zstart, ze = t.zend, lo = t.lo, hi = t.hi;
-  const double h = 0.05 * (ze - zs), gm = 0.05 * (hi - lo);
-  int ierr = 0;
-  gx::gxstart(g, s.inout.cmd, s.inout.term, s.imacr, 1.4142135f, dev, fl(zs - 4.0 * h),
-              fl(ze + h), fl(lo - 4.0 * gm), fl(hi + gm), ierr);
-  if (ierr != 0) {
-    say(s, "Error starting plot.");
-    say(s, "");
-    return false;
-  }
   if (t.wait > 1e-10f) gx::gxdelay(t.wait);
   gx::gxbox(g, dev, fl(zs), fl(ze), fl(lo), fl(hi));
-  float ux = 0.0f, uy = 0.0f;
   gx::gxunit(g, ux, uy);
   const float xsym = gx::gxmark(g, dev, 6, 6, 1.1f);
-  // Texts: the file name over the right end, the axis titles and the title.
   const std::string file(gx::trimRight(s.file));
   if (!file.empty())
     gx::gxsymbol(g, dev, fl(ze) - gx::gxsymlen(g, 0.75f, file, -1), fl(hi) + 3.0f * uy, 0.75f,
@@ -137,7 +126,14 @@ bool drawSystem(Tavo& s, char dev, double zlen) {
   if (!title.empty())
     gx::gxsymbol(g, dev, fl((zs + ze) / 2.0) - gx::gxsymlen(g, 1.0f, title, -1) / 2.0f,
                  fl(hi) + uy, 1.0f, 0.0f, title, -1);
-  // Elements.
+}
+
+// The elements in the window: a slit as a bar across with its opening, a
+// lens as a frame at the top and bottom with its bore radius drawn.
+void drawElements(Tavo& s, char dev, float uy) {
+  gx::Lib& g = s.gx;
+  const tavtrace& t = s.trace;
+  const double zs = t.zstart, ze = t.zend, lo = t.lo, hi = t.hi;
   const int end = std::clamp(s.syspa, 3, kRows);
   double zb = 0.0;
   const double mid = (lo + hi) / 2.0;
@@ -174,8 +170,13 @@ bool drawSystem(Tavo& s, char dev, double zlen) {
       }
     }
   }
-  gx::gxend(g, dev);
-  // The system end, the principal planes and the dashed axis.
+}
+
+// The system end, the principal planes and the dashed axis.
+void drawMarks(Tavo& s, char dev, double zlen, float ux, float uy) {
+  gx::Lib& g = s.gx;
+  const tavtrace& t = s.trace;
+  const double zs = t.zstart, ze = t.zend, lo = t.lo, hi = t.hi;
   auto tick = [&](double z, double y0, double y1) {
     if (z < zs || z > ze) return;
     gx::gxplot(g, dev, fl(z), fl(y0), 3);
@@ -199,184 +200,200 @@ bool drawSystem(Tavo& s, char dev, double zlen) {
       gx::gxplot(g, dev, fl(std::min(z0 + dash, ze)), 0.0f, 2);
     }
   }
+}
+
+// A new plot with the system drawn on it. False when the plot could not
+// be started.
+bool drawSystem(Tavo& s, char dev, double zlen) {
+  const tavtrace& t = s.trace;
+  const double zs = t.zstart, ze = t.zend, lo = t.lo, hi = t.hi;
+  const double h = 0.05 * (ze - zs), gm = 0.05 * (hi - lo);
+  int ierr = 0;
+  gx::gxstart(s.gx, s.inout.cmd, s.inout.term, s.imacr, 1.4142135f, dev, fl(zs - 4.0 * h),
+              fl(ze + h), fl(lo - 4.0 * gm), fl(hi + gm), ierr);
+  if (ierr != 0) {
+    say(s, "Error starting plot.");
+    say(s, "");
+    return false;
+  }
+  float ux = 0.0f, uy = 0.0f;
+  drawFrame(s, dev, ux, uy);
+  drawElements(s, dev, uy);
+  gx::gxend(s.gx, dev);
+  drawMarks(s, dev, zlen, ux, uy);
   return true;
 }
 
-}  // namespace
-
-void trace(Tavo& s, const std::string& line, char option, double value) {
+// The trajectory file trace.dat, when TRACE/E S asked for it. True when
+// the points are to be written.
+bool openTraceFile(Tavo& s) {
   auto& io = s.gx.io;
+  if (!s.trace.save) return false;
+  if (io.isOpen(s.inout.sysout)) io.close(s.inout.sysout);
+  if (!io.open(s.inout.sysout, "trace.dat", gx::OpenStatus::Replace, gx::Access::Write)) {
+    say(s, "Unable to open trace.dat; the trajectories are not saved.");
+    return false;
+  }
+  io.write(s.inout.sysout, " iz:it z (m),  x (mm), theta (mr), y(mm), phi (mr)");
+  say(s, " Trajectories to be saved in trace.dat");
+  return true;
+}
+
+// The initial ray from the beam row, kept with the table as traced.
+void initialRay(Tavo& s, bool repeat) {
   tavtrace& t = s.trace;
-  const std::string l = gx::pad(line, 40);
-  std::string sub = l.substr(7, 2);
-  gx::gxupcase(sub);
-  switch (option) {
-    case 'O':
-      t.order = std::max(1, static_cast<int>(std::min(std::max(value + 0.5, -1e9), 1e9)));
-      say(s, "Order set to " + gx::fI(t.order, 3));
-      return;
-    case 'W':
-      t.wait = std::isfinite(value) ? static_cast<float>(std::min(std::max(value, 0.0), 3600.0)) : 0.0f;
-      say(s, "Wait before plot set to " + gx::fF(t.wait, 10, 1) + " seconds.");
-      say(s, "");
-      return;
-    case 'F':
-      t.font = static_cast<int>(std::min(std::max(value + 0.5, 0.0), 1e6));
-      if (t.font < 1) t.font = 0;
-      gx::gxfont(s.gx, t.font);
-      say(s, "Font set to " + gx::fI(t.font, 2));
-      say(s, "");
-      return;
-    case 'D':
-    case 'E': {
-      const bool on = option == 'E';
-      switch (sub[0]) {
-        case 'K':
-          gx::gxclear(s.gx, option);
-          say(s, on ? " TEK4010 auto clear enabled" : " TEK4010 auto clear disabled");
-          return;
-        case 'C':
-          t.collimate = on ? 1 : 0;
-          say(s, on ? " Rays tested for collimation" : " Rays not tested for collimation");
-          return;
-        case 'S':
-          t.save = on ? 1 : 0;
-          say(s, on ? " Trajectories will be saved in trace.dat"
-                    : " Trajectories will not be saved");
-          return;
-        default:
-          say(s, " Unknown option");
-          return;
-      }
-    }
-    default: break;
-  }
-  const bool repeat = option == 'R';
-  if (repeat && !t.plotted) {
-    say(s, "%TRACE- No earlier trace to repeat.");
-    return;
-  }
-  // The trajectory file.
-  bool saving = false;
-  if (t.save) {
-    if (io.isOpen(s.inout.sysout)) io.close(s.inout.sysout);
-    if (io.open(s.inout.sysout, "trace.dat", gx::OpenStatus::Replace, gx::Access::Write)) {
-      saving = true;
-      io.write(s.inout.sysout, " iz:it z (m),  x (mm), theta (mr), y(mm), phi (mr)");
-      say(s, " Trajectories to be saved in trace.dat");
-    } else {
-      say(s, "Unable to open trace.dat; the trajectories are not saved.");
-    }
-  }
-  // The initial ray.
   t.copy = s.bdata;
   for (int k = 0; k < 4; ++k) {
     t.ray[k] = s.bdata(2, k + 2);
     s.bdata(2, k + 7) = t.ray[k];
   }
-  if (!repeat) {
-    say(s, "Inital beam: (" + g125(t.ray[0] * 1e6) + "um," + g125(t.ray[1] * 1e3) + "mr," +
-               g125(t.ray[2] * 1e6) + "um," + g125(t.ray[3] * 1e3) + "mr)");
-    say(s, "Trace performed to order " + gx::fI(t.order, 9));
+  if (repeat) return;
+  say(s, "Inital beam: (" + g125(t.ray[0] * 1e6) + "um," + g125(t.ray[1] * 1e3) + "mr," +
+             g125(t.ray[2] * 1e6) + "um," + g125(t.ray[3] * 1e3) + "mr)");
+  say(s, "Trace performed to order " + gx::fI(t.order, 9));
+}
+
+// The z range of the trace, asked with 0 to 1.05 system lengths offered.
+// False when the input ended.
+bool askZRange(Tavo& s, double zlen, double& zs, double& ze) {
+  zs = 0.0;
+  ze = static_cast<double>(1.05f) * zlen;
+  for (;;) {
+    const std::string text = " Initial and final z-positions (" + g125(zs) + " to " + g125(ze) + ") > ";
+    if (gx::gxaskupdate(s.gx, s.inout.cmd, s.inout.term, s.imacr, text, zs, ze) != gx::Reply::Ok)
+      return false;
+    if (std::isfinite(zs) && std::isfinite(ze) && std::fabs(zs) < 1e6 && std::fabs(ze) < 1e6)
+      return true;
+    zs = 0.0;
+    ze = static_cast<double>(1.05f) * zlen;
   }
-  const int end = std::clamp(s.syspa, 3, kRows);
-  double zlen = 0.0;
-  for (int r = 3; r <= end; ++r) zlen += rowLength(s, r);
-  char dev = option;
-  int n = t.nsteps;
-  double dz = 0.0;
-  if (repeat) {
-    dev = t.device;
-    gx::gxbox_load(s.gx, t.zstart, t.zend, t.lo, t.hi);
-  } else {
-    t.device = dev;
-    s.syspb.totlen = zlen;
-    double zs = 0.0, ze = static_cast<double>(1.05f) * zlen;
-    say(s, "Perform a trace through the system.");
-    for (;;) {
-      const std::string text = " Initial and final z-positions (" + g125(zs) + " to " + g125(ze) + ") > ";
-      if (gx::gxaskupdate(s.gx, s.inout.cmd, s.inout.term, s.imacr, text, zs, ze) != gx::Reply::Ok) {
-        if (saving) io.close(s.inout.sysout, false);
-        return;
-      }
-      if (std::isfinite(zs) && std::isfinite(ze) && std::fabs(zs) < 1e6 && std::fabs(ze) < 1e6) break;
-      zs = 0.0;
-      ze = static_cast<double>(1.05f) * zlen;
-    }
-    // Steps.
-    n = value >= 1.0 && value < 1e9 ? static_cast<int>(value + 0.5) : 250;
-    if (n < 1) n = 250;
-    dz = (ze - zs) / n;
-    say(s, "Step size = " + g125(dz * 1000.0) + " mm");
-    if (dz < static_cast<double>(1.0e-4f)) {
-      say(s, "Resetting step size to 0.1 mm");
-      dz = static_cast<double>(1.0e-4f);
-      ze = std::max(ze, zs + dz);
-    }
-    // At most 100000 steps: the step count follows the range.
-    const double steps = std::floor((ze - zs) / dz + 0.5);
-    n = static_cast<int>(std::min(std::max(steps, 1.0), 100000.0));
-    // Extents from the ends and the middle and end of every element.
-    int iz0, iz1;
-    Mat4 a;
-    double r0[4], r1[4];
-    truncatedSystem(s, t.order, zs, dz, iz0, a, r0);
-    truncatedSystem(s, t.order, ze, dz, iz1, a, r1);
-    double xmin = std::min(r0[0], r1[0]), xmax = std::max(r0[0], r1[0]);
-    double ymin = std::min(r0[2], r1[2]), ymax = std::max(r0[2], r1[2]);
-    say(s, "Initial: " + gx::fI(iz0, 3) + " Final: " + gx::fI(iz1, 3));
-    double z = 0.0;
-    for (int r = 3; r < iz0; ++r) z += rowLength(s, r);
-    for (int r = iz0; r <= iz1 && r <= end; ++r) {
-      if (rawCode(s, r) >= 20) continue;
-      for (int half = 0; half < 2; ++half) {
-        z += s.bdata(r, 2) / 2.0;
-        if (z > ze) continue;
-        int iz;
-        double rr[4];
-        truncatedSystem(s, t.order, z, dz, iz, a, rr);
-        xmin = std::min(xmin, rr[0]);
-        xmax = std::max(xmax, rr[0]);
-        ymin = std::min(ymin, rr[2]);
-        ymax = std::max(ymax, rr[2]);
-      }
-    }
-    // Plot extent.
-    const double e = std::max(std::fabs(std::min(xmin, ymin)), std::fabs(std::max(xmax, ymax))) * 1000.0;
-    double lo = -1.25 * e, hi = 1.25 * e;
-    if (!(hi > lo)) {
-      lo = -1.0;   // a beam of no extent: one millimetre either side
-      hi = 1.0;
-    }
-    auto mm = [](double v) { return gx::fG(v * 1000.0, 12, 5, 1); };
-    io.write(s.inout.term, gx::fX(9) + "Extents in xoz plane: " + mm(xmin) + " to " + mm(xmax) + " mm");
-    io.write(s.inout.term, gx::fX(9) + "Extents in yoz plane: " + mm(ymin) + " to " + mm(ymax) + " mm");
-    for (;;) {
-      const double lo0 = lo, hi0 = hi;
-      const std::string text = gx::fX(9) + "Extent for plot, mm ( " + g125(lo) + " to " + g125(hi) + ") > ";
-      if (gx::gxaskupdate(s.gx, s.inout.cmd, s.inout.term, s.imacr, text, lo, hi) != gx::Reply::Ok) {
-        if (saving) io.close(s.inout.sysout, false);
-        return;
-      }
-      if (std::isfinite(lo) && std::isfinite(hi) && hi > lo) break;
-      lo = lo0;
-      hi = hi0;
-    }
-    t.zstart = fl(zs);
-    t.zend = fl(ze);
-    t.lo = fl(lo);
-    t.hi = fl(hi);
-    t.nsteps = n;
-    t.plotted = true;
-    // The plot with the system drawn on it.
-    if (!drawSystem(s, dev, zlen)) {
-      if (saving) io.close(s.inout.sysout, false);
-      return;
-    }
-  }
-  // The trajectories.
-  const double zs = t.zstart, ze = t.zend, lo = t.lo, hi = t.hi;
+}
+
+// The step count from the argument (250 without one), the step at least
+// 0.1 mm and the count at most 100000; ze moves out to one step at least.
+int stepCount(Tavo& s, double value, double zs, double& ze, double& dz) {
+  int n = value >= 1.0 && value < 1e9 ? static_cast<int>(value + 0.5) : 250;
+  if (n < 1) n = 250;
   dz = (ze - zs) / n;
+  say(s, "Step size = " + g125(dz * 1000.0) + " mm");
+  if (dz < static_cast<double>(1.0e-4f)) {
+    say(s, "Resetting step size to 0.1 mm");
+    dz = static_cast<double>(1.0e-4f);
+    ze = std::max(ze, zs + dz);
+  }
+  // At most 100000 steps: the step count follows the range.
+  const double steps = std::floor((ze - zs) / dz + 0.5);
+  return static_cast<int>(std::min(std::max(steps, 1.0), 100000.0));
+}
+
+// The ray's extents in x (ext[0..1]) and y (ext[2..3]) from the ends of the
+// range and the middle and end of every element between them.
+void rayExtents(Tavo& s, double zs, double ze, double dz, double ext[4]) {
+  const tavtrace& t = s.trace;
+  const int end = std::clamp(s.syspa, 3, kRows);
+  int iz0, iz1;
+  Mat4 a;
+  double r0[4], r1[4];
+  truncatedSystem(s, t.order, zs, dz, iz0, a, r0);
+  truncatedSystem(s, t.order, ze, dz, iz1, a, r1);
+  ext[0] = std::min(r0[0], r1[0]);
+  ext[1] = std::max(r0[0], r1[0]);
+  ext[2] = std::min(r0[2], r1[2]);
+  ext[3] = std::max(r0[2], r1[2]);
+  say(s, "Initial: " + gx::fI(iz0, 3) + " Final: " + gx::fI(iz1, 3));
+  double z = 0.0;
+  for (int r = 3; r < iz0; ++r) z += rowLength(s, r);
+  for (int r = iz0; r <= iz1 && r <= end; ++r) {
+    if (rawCode(s, r) >= 20) continue;
+    for (int half = 0; half < 2; ++half) {
+      z += s.bdata(r, 2) / 2.0;
+      if (z > ze) continue;
+      int iz;
+      double rr[4];
+      truncatedSystem(s, t.order, z, dz, iz, a, rr);
+      ext[0] = std::min(ext[0], rr[0]);
+      ext[1] = std::max(ext[1], rr[0]);
+      ext[2] = std::min(ext[2], rr[2]);
+      ext[3] = std::max(ext[3], rr[2]);
+    }
+  }
+}
+
+// The transverse range of the plot (mm), 1.25 times the largest extent
+// offered. False when the input ended.
+bool askPlotExtent(Tavo& s, const double ext[4], double& lo, double& hi) {
+  const double e = std::max(std::fabs(std::min(ext[0], ext[2])), std::fabs(std::max(ext[1], ext[3]))) * 1000.0;
+  lo = -1.25 * e;
+  hi = 1.25 * e;
+  if (!(hi > lo)) {
+    lo = -1.0;   // a beam of no extent: one millimetre either side
+    hi = 1.0;
+  }
+  auto mm = [](double v) { return gx::fG(v * 1000.0, 12, 5, 1); };
+  auto& io = s.gx.io;
+  io.write(s.inout.term, gx::fX(9) + "Extents in xoz plane: " + mm(ext[0]) + " to " + mm(ext[1]) + " mm");
+  io.write(s.inout.term, gx::fX(9) + "Extents in yoz plane: " + mm(ext[2]) + " to " + mm(ext[3]) + " mm");
+  for (;;) {
+    const double lo0 = lo, hi0 = hi;
+    const std::string text = gx::fX(9) + "Extent for plot, mm ( " + g125(lo) + " to " + g125(hi) + ") > ";
+    if (gx::gxaskupdate(s.gx, s.inout.cmd, s.inout.term, s.imacr, text, lo, hi) != gx::Reply::Ok)
+      return false;
+    if (std::isfinite(lo) && std::isfinite(hi) && hi > lo) return true;
+    lo = lo0;
+    hi = hi0;
+  }
+}
+
+// A new plot window: the z range, the steps and the transverse range,
+// asked and stored. False when the input ended.
+bool newWindow(Tavo& s, double value, double zlen) {
+  tavtrace& t = s.trace;
+  s.syspb.totlen = zlen;
+  say(s, "Perform a trace through the system.");
+  double zs, ze;
+  if (!askZRange(s, zlen, zs, ze)) return false;
+  double dz = 0.0;
+  const int n = stepCount(s, value, zs, ze, dz);
+  double ext[4];
+  rayExtents(s, zs, ze, dz, ext);
+  double lo, hi;
+  if (!askPlotExtent(s, ext, lo, hi)) return false;
+  t.zstart = fl(zs);
+  t.zend = fl(ze);
+  t.lo = fl(lo);
+  t.hi = fl(hi);
+  t.nsteps = n;
+  t.plotted = true;
+  return true;
+}
+
+// Where the ray q at step m leaves the opening of row iz: a slit stops the
+// plane it cuts (sx, sy take the last step inside), a lens's bore both.
+void collimate(Tavo& s, int iz, const Point& q, int m, int n, int& sx, int& sy) {
+  const TypeCode tc = decodeType(s, s.bdata(iz, 1));
+  if (tc.superposed || tc.kind == 2) return;
+  if (tc.kind == 5) {
+    const double c = s.bdata(iz, 3), w = s.bdata(iz, 4) / 2.0;
+    if (std::abs(tc.coupling) < 2) {
+      if ((q.x < c - w || q.x > c + w) && sx == n + 1) sx = m - 1;
+    } else {
+      if ((q.y < c - w || q.y > c + w) && sy == n + 1) sy = m - 1;
+    }
+  } else if (tc.field != 0) {
+    const double rad = s.bdata(iz, 4);
+    if (rad > 0.0 && std::hypot(q.x, q.y) > rad) {
+      if (sx == n + 1) sx = m;
+      if (sy == n + 1) sy = m;
+    }
+  }
+}
+
+// The x and y trajectories over the stored window in n steps, plotted up to
+// where they are stopped, and saved when asked.
+void traceRays(Tavo& s, char dev, int n, bool saving) {
+  const tavtrace& t = s.trace;
+  const double zs = t.zstart, ze = t.zend, lo = t.lo, hi = t.hi;
+  const double dz = (ze - zs) / n;
   std::vector<Point> pts;
   pts.reserve(static_cast<size_t>(n) + 1);
   int sx = n + 1, sy = n + 1;
@@ -397,25 +414,7 @@ void trace(Tavo& s, const std::string& line, char option, double value) {
     q.p = t.point[3];
     pts.push_back(q);
     if (saving) savePoint(s, q);
-    if (t.collimate) {
-      const TypeCode tc = decodeType(s, s.bdata(iz, 1));
-      if (!tc.superposed && tc.kind != 2) {
-        if (tc.kind == 5) {
-          const double c = s.bdata(iz, 3), w = s.bdata(iz, 4) / 2.0;
-          if (std::abs(tc.coupling) < 2) {
-            if ((q.x < c - w || q.x > c + w) && sx == n + 1) sx = m - 1;
-          } else {
-            if ((q.y < c - w || q.y > c + w) && sy == n + 1) sy = m - 1;
-          }
-        } else if (tc.field != 0) {
-          const double rad = s.bdata(iz, 4);
-          if (rad > 0.0 && std::hypot(q.x, q.y) > rad) {
-            if (sx == n + 1) sx = m;
-            if (sy == n + 1) sy = m;
-          }
-        }
-      }
-    }
+    if (t.collimate) collimate(s, iz, q, m, n, sx, sy);
     if (m <= std::min(sx, sy))
       gx::gxplot(s.gx, dev, fl(z), clampf(q.x * 1000.0, lo, hi), m == 1 ? 3 : 2);
   }
@@ -428,6 +427,35 @@ void trace(Tavo& s, const std::string& line, char option, double value) {
   }
   gx::gxend(s.gx, dev);
   say(s, "nstep:" + gx::fI(n, 12) + " icollx:" + gx::fI(sx, 12) + " icolly:" + gx::fI(sy, 12));
+}
+
+}  // namespace
+
+void trace(Tavo& s, char option, double value) {
+  auto& io = s.gx.io;
+  tavtrace& t = s.trace;
+  const bool repeat = option == 'R';
+  if (repeat && !t.plotted) {
+    say(s, "%TRACE- No earlier trace to repeat.");
+    return;
+  }
+  const bool saving = openTraceFile(s);
+  initialRay(s, repeat);
+  const int end = std::clamp(s.syspa, 3, kRows);
+  double zlen = 0.0;
+  for (int r = 3; r <= end; ++r) zlen += rowLength(s, r);
+  char dev = option;
+  if (repeat) {
+    dev = t.device;
+    gx::gxbox_load(s.gx, t.zstart, t.zend, t.lo, t.hi);
+  } else {
+    t.device = dev;
+    if (!newWindow(s, value, zlen) || !drawSystem(s, dev, zlen)) {
+      if (saving) io.close(s.inout.sysout, false);
+      return;
+    }
+  }
+  traceRays(s, dev, t.nsteps, saving);
   if (saving) {
     io.close(s.inout.sysout);
     say(s, " Closing trajectory file: trace.dat");

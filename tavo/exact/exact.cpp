@@ -51,42 +51,82 @@ std::vector<double> gDerivs(const FieldLens& e, double lam, double z, int m) {
   return g;
 }
 
+// Field of a solenoid (already multiplied by Qe/p) at (xr, yr) added to
+// (bx, by, bz): Bz = sum c_k b^(2k) r^2k, Br = -r sum c_k b^(2k+1) r^2k /
+// (2k+2), c_k = (-1)^k / (4^k k!^2).
+void solenoidField(const FieldLens& e, const MapSettings& set, double z, const Poly& xr,
+                   const Poly& yr, Poly& bx, Poly& by, Poly& bz) {
+  const da::Space& sp = xr.space();
+  const int order = sp.order();
+  if (set.model != EdgeModel::Soft) {
+    bz += e.k;
+    return;
+  }
+  const int m = order + 1;
+  std::vector<double> g = gDerivs(e, lambdaOf(e, set), z, m);
+  const Poly r2 = xr * xr + yr * yr;
+  Poly rp(sp, 1.0);   // r^2k
+  Poly sr(sp);        // sum c_k b^(2k+1) r^2k / (2k+2)
+  double c = 1.0;
+  for (int k = 0; 2 * k <= order; ++k) {
+    if (2 * k <= order - 1) bz.axpy(e.k * c * g[2 * k], rp);
+    if (2 * k + 1 <= order) sr.axpy(c * g[2 * k + 1] / (2.0 * k + 2.0), rp);
+    c *= -1.0 / (4.0 * (k + 1) * (k + 1));
+    rp = rp * r2;
+  }
+  bx.addProduct(xr, sr * -e.k);
+  by.addProduct(yr, sr * -e.k);
+}
+
+// The soft-edged multipole's field in its own frame (u, v), w^(n-1) = pr +
+// i pi, from the potential Psi = sum_k a_k r^2k h, h = Im(w^n)/n,
+// a_k = -K (-1)^k g^(2k) / prod_j 4j(j+n), as B = -grad Psi.
+void softMultipole(const FieldLens& e, const MapSettings& set, double z, const Poly& u,
+                   const Poly& v, const Poly& pr, const Poly& pi, Poly& bu, Poly& bv, Poly& bw) {
+  const da::Space& sp = u.space();
+  const int order = sp.order();
+  const int n = e.n;
+  const int kmax = (order - n + 1) / 2;
+  std::vector<double> g = gDerivs(e, lambdaOf(e, set), z, 2 * kmax + 1);
+  const Poly h = (pr * v + pi * u) * (1.0 / n);
+  const Poly r2 = u * u + v * v;
+  Poly rp(sp, 1.0), rpm(sp);   // r^2k, r^(2k-2)
+  double d = 1.0;
+  for (int k = 0; k <= kmax; ++k) {
+    const double sgn = k % 2 == 0 ? 1.0 : -1.0;
+    const double ak = -e.k * sgn * g[2 * k] / d;
+    const double akp = -e.k * sgn * g[2 * k + 1] / d;
+    Poly t = rp * pi;
+    Poly q = rp * pr;
+    if (k > 0) {
+      const Poly rh = rpm * h * (2.0 * k);
+      t.addProduct(rh, u);
+      q.addProduct(rh, v);
+    }
+    bu.axpy(-ak, t);
+    bv.axpy(-ak, q);
+    if (n + 2 * k <= order - 1) bw.addProduct(rp * -akp, h);
+    rpm = rp;
+    rp = rp * r2;
+    d *= 4.0 * (k + 1) * (k + 1 + n);
+  }
+}
+
 // Field of one lens (already multiplied by Qe/p) added to (bx, by, bz).
 void lensField(const FieldLens& e, const MapSettings& set, double z, const Poly& xs,
                const Poly& ys, Poly& bx, Poly& by, Poly& bz) {
   const da::Space& sp = xs.space();
-  const int order = sp.order();
   const bool soft = set.model == EdgeModel::Soft;
   if (!soft && (z < e.zin || z > e.zout)) return;
   const Poly xr = xs + e.dx, yr = ys + e.dy;
 
   if (e.n == 0) {
-    // Solenoid: Bz = sum c_k b^(2k) r^2k, Br = -r sum c_k b^(2k+1) r^2k / (2k+2),
-    // c_k = (-1)^k / (4^k k!^2).
-    if (!soft) {
-      bz += e.k;
-      return;
-    }
-    const int m = order + 1;
-    std::vector<double> g = gDerivs(e, lambdaOf(e, set), z, m);
-    const Poly r2 = xr * xr + yr * yr;
-    Poly rp(sp, 1.0);   // r^2k
-    Poly sr(sp);        // sum c_k b^(2k+1) r^2k / (2k+2)
-    double c = 1.0;
-    for (int k = 0; 2 * k <= order; ++k) {
-      if (2 * k <= order - 1) bz.axpy(e.k * c * g[2 * k], rp);
-      if (2 * k + 1 <= order) sr.axpy(c * g[2 * k + 1] / (2.0 * k + 2.0), rp);
-      c *= -1.0 / (4.0 * (k + 1) * (k + 1));
-      rp = rp * r2;
-    }
-    bx.addProduct(xr, sr * -e.k);
-    by.addProduct(yr, sr * -e.k);
+    solenoidField(e, set, z, xr, yr, bx, by, bz);
     return;
   }
 
   // Multipole of order n in its own frame: By + i Bx = K g(z) w^(n-1) on the
-  // midplane, w = u + i v; off axis the potential
-  // Psi = sum_k a_k r^2k h, h = Im(w^n)/n, a_k = -K (-1)^k g^(2k) / prod_j 4j(j+n).
+  // midplane, w = u + i v.
   const Poly u = xr * e.cosa + yr * e.sina;
   const Poly v = yr * e.cosa - xr * e.sina;
   Poly pr(sp, 1.0), pi(sp);   // w^(n-1)
@@ -101,32 +141,7 @@ void lensField(const FieldLens& e, const MapSettings& set, double z, const Poly&
     bu.axpy(e.k, pi);
     bv.axpy(e.k, pr);
   } else {
-    const int n = e.n;
-    const int kmax = (order - n + 1) / 2;
-    std::vector<double> g = gDerivs(e, lambdaOf(e, set), z, 2 * kmax + 1);
-    const Poly h = (pr * v + pi * u) * (1.0 / n);
-    const Poly r2 = u * u + v * v;
-    Poly rp(sp, 1.0), rpm(sp);   // r^2k, r^(2k-2)
-    double d = 1.0;
-    for (int k = 0; k <= kmax; ++k) {
-      const double sgn = k % 2 == 0 ? 1.0 : -1.0;
-      const double ak = -e.k * sgn * g[2 * k] / d;
-      const double akp = -e.k * sgn * g[2 * k + 1] / d;
-      // B = -grad Psi.
-      Poly t = rp * pi;
-      Poly q = rp * pr;
-      if (k > 0) {
-        const Poly rh = rpm * h * (2.0 * k);
-        t.addProduct(rh, u);
-        q.addProduct(rh, v);
-      }
-      bu.axpy(-ak, t);
-      bv.axpy(-ak, q);
-      if (n + 2 * k <= order - 1) bw.addProduct(rp * -akp, h);
-      rpm = rp;
-      rp = rp * r2;
-      d *= 4.0 * (k + 1) * (k + 1 + n);
-    }
+    softMultipole(e, set, z, u, v, pr, pi, bu, bv, bw);
   }
   bx.axpy(e.cosa, bu);
   bx.axpy(-e.sina, bv);
@@ -287,9 +302,10 @@ bool buildLattice(Tavo& s, Lattice& lat, std::string& why) {
   return true;
 }
 
-bool systemMap(const Lattice& lat, const MapSettings& set, const da::Space& sp,
-               std::vector<Poly>& map, std::string& why) {
-  const int order = sp.order();
+namespace {
+
+// Whether the model can give a map of this order. False with the reason.
+bool mapPossible(const Lattice& lat, const MapSettings& set, int order, std::string& why) {
   const bool soft = set.model == EdgeModel::Soft;
   for (const FieldLens& e : lat.lens) {
     if (soft && e.bore <= 0.0) {
@@ -310,8 +326,11 @@ bool systemMap(const Lattice& lat, const MapSettings& set, const da::Space& sp,
     why = "A hard edge has no finite fifth-order limit: the hard-edge map stops at third order.";
     return false;
   }
+  return true;
+}
 
-  // Relative rigidity (p/p0)^-1 as a series in delta.
+// Relative rigidity (p/p0)^-1 as a series in delta.
+Poly rigidity(const Lattice& lat, const da::Space& sp) {
   Poly rho(sp, 1.0);
   if (sp.vars() >= 5 && lat.pa + lat.pb > 0.0) {
     const Poly ep = Poly::var(sp, 4) * 0.01;
@@ -319,11 +338,11 @@ bool systemMap(const Lattice& lat, const MapSettings& set, const da::Space& sp,
     r *= 1.0 / (lat.pa + lat.pb);
     rho = da::recip(da::sqrt(r));
   }
+  return rho;
+}
 
-  std::vector<Poly> y;
-  for (int v = 0; v < 4; ++v) y.push_back(Poly::var(sp, v));
-
-  // Break points: edges, ends of tails, object and system end.
+// Break points: edges, ends of tails, object and system end.
+std::vector<double> breakPoints(const Lattice& lat, const MapSettings& set) {
   std::vector<double> zs = {0.0, lat.zend};
   for (const FieldLens& e : lat.lens) {
     double lo, hi;
@@ -333,6 +352,87 @@ bool systemMap(const Lattice& lat, const MapSettings& set, const da::Space& sp,
   }
   std::sort(zs.begin(), zs.end());
   zs.erase(std::unique(zs.begin(), zs.end()), zs.end());
+  return zs;
+}
+
+// Step length h in the segment of length len around mid, from the fringe
+// lengths and the focusing strengths met. False when the segment is
+// field-free.
+bool stepLength(const Lattice& lat, const MapSettings& set, double mid, double len, double& h) {
+  const bool soft = set.model == EdgeModel::Soft;
+  h = len;
+  bool field = false;
+  for (const FieldLens& e : lat.lens) {
+    double lo, hi;
+    extent(e, set, lo, hi);
+    if (mid < lo || mid > hi) continue;
+    field = true;
+    // A quadrupole's or solenoid's phase advance per step stays small.
+    if (e.n == 2) h = std::min(h, 0.02 / std::sqrt(std::fabs(e.k)));
+    if (e.n == 0) h = std::min(h, 0.04 / std::fabs(e.k));
+    h = std::min(h, soft ? lambdaOf(e, set) / 16.0 : len / 4.0);
+  }
+  return field;
+}
+
+// The ray equation's right-hand side for the whole map.
+struct RayEquation {
+  const Lattice& lat;
+  const MapSettings& set;
+  const da::Space& sp;
+  const Poly& rho;
+  const bool soft;
+  const std::vector<Poly> ident;   // the identity map
+  const Poly sIdent;               // s = sqrt(1+x'^2+y'^2) of the identity map
+  // A hard-edged body's field is the same all through the segment; looked
+  // up at its middle, rounding in z at the segment ends cannot switch it off.
+  double segMid = 0.0;
+
+  RayEquation(const Lattice& l, const MapSettings& st, const da::Space& space, const Poly& r,
+              const std::vector<Poly>& y)
+      : lat(l), set(st), sp(space), rho(r), soft(st.model == EdgeModel::Soft), ident(y),
+        sIdent(da::sqrt(ident[1] * ident[1] + ident[3] * ident[3] + 1.0)) {}
+
+  std::vector<Poly> operator()(double zz, const std::vector<Poly>& yy) const {
+    const double z = soft ? zz : segMid;
+    const Poly xp2 = yy[1] * yy[1];
+    const Poly yp2 = yy[3] * yy[3];
+    const Poly s = da::sqrt(xp2 + yp2 + 1.0);
+    std::vector<Poly> f = {yy[1], Poly(sp), yy[3], Poly(sp)};
+    Poly bx(sp), by(sp), bz(sp);
+    fieldAt(lat, set, z, yy[0], yy[2], bx, by, bz, set.only);
+    rayForce(yy, rho, s, bx, by, bz, f[1], f[3]);
+    if (set.only > 0) addLinearisedOthers(z, yy, f);
+    return f;
+  }
+
+  // The other lenses focus but keep their aberrations to themselves: their
+  // force linearised in the ray's present coordinates.
+  void addLinearisedOthers(double z, const std::vector<Poly>& yy, std::vector<Poly>& f) const {
+    Poly ox(sp), oy(sp), oz(sp), fx(sp), fy(sp);
+    fieldAt(lat, set, z, ident[0], ident[2], ox, oy, oz, -set.only);
+    rayForce(ident, rho, sIdent, ox, oy, oz, fx, fy);
+    for (int c = 0; c < 2; ++c) {
+      const Poly& lin = c == 0 ? fx : fy;
+      Poly& out = f[c == 0 ? 1 : 3];
+      out += lin.constant();
+      for (int v = 0; v < 4; ++v) out.axpy(lin[1 + v], yy[v]);
+    }
+  }
+};
+
+}  // namespace
+
+bool systemMap(const Lattice& lat, const MapSettings& set, const da::Space& sp,
+               std::vector<Poly>& map, std::string& why) {
+  const int order = sp.order();
+  const bool soft = set.model == EdgeModel::Soft;
+  if (!mapPossible(lat, set, order, why)) return false;
+  const Poly rho = rigidity(lat, sp);
+
+  std::vector<Poly> y;
+  for (int v = 0; v < 4; ++v) y.push_back(Poly::var(sp, v));
+  const std::vector<double> zs = breakPoints(lat, set);
 
   auto thinEdges = [&](double z, bool exit) {
     if (soft) return;
@@ -345,57 +445,16 @@ bool systemMap(const Lattice& lat, const MapSettings& set, const da::Space& sp,
     }
   };
 
-  // A hard-edged body's field is the same all through the segment; looked up
-  // at its middle, rounding in z at the segment ends cannot switch it off.
-  double segMid = 0.0;
-  const std::vector<Poly> ident = y;
-  const Poly sIdent = da::sqrt(ident[1] * ident[1] + ident[3] * ident[3] + 1.0);
-  auto rhs = [&](double zz, const std::vector<Poly>& yy) {
-    const double z = soft ? zz : segMid;
-    const Poly xp2 = yy[1] * yy[1];
-    const Poly yp2 = yy[3] * yy[3];
-    const Poly s = da::sqrt(xp2 + yp2 + 1.0);
-    std::vector<Poly> f = {yy[1], Poly(sp), yy[3], Poly(sp)};
-    Poly bx(sp), by(sp), bz(sp);
-    fieldAt(lat, set, z, yy[0], yy[2], bx, by, bz, set.only);
-    rayForce(yy, rho, s, bx, by, bz, f[1], f[3]);
-    if (set.only > 0) {
-      // The other lenses focus but keep their aberrations to themselves:
-      // their force linearised in the ray's present coordinates.
-      Poly ox(sp), oy(sp), oz(sp), fx(sp), fy(sp);
-      fieldAt(lat, set, z, ident[0], ident[2], ox, oy, oz, -set.only);
-      rayForce(ident, rho, sIdent, ox, oy, oz, fx, fy);
-      for (int c = 0; c < 2; ++c) {
-        const Poly& lin = c == 0 ? fx : fy;
-        Poly& out = f[c == 0 ? 1 : 3];
-        out += lin.constant();
-        for (int v = 0; v < 4; ++v) out.axpy(lin[1 + v], yy[v]);
-      }
-    }
-    return f;
-  };
-
+  RayEquation rhs(lat, set, sp, rho, y);
   for (size_t b = 0; b + 1 < zs.size(); ++b) {
     const double z0 = zs[b], z1 = zs[b + 1];
     thinEdges(z0, true);
     thinEdges(z0, false);
     const double mid = 0.5 * (z0 + z1), len = z1 - z0;
     if (len <= 0.0) continue;
-    segMid = mid;
-    // Step length from the fringe lengths and the focusing strengths met.
+    rhs.segMid = mid;
     double h = len;
-    bool field = false;
-    for (const FieldLens& e : lat.lens) {
-      double lo, hi;
-      extent(e, set, lo, hi);
-      if (mid < lo || mid > hi) continue;
-      field = true;
-      // A quadrupole's or solenoid's phase advance per step stays small.
-      if (e.n == 2) h = std::min(h, 0.02 / std::sqrt(std::fabs(e.k)));
-      if (e.n == 0) h = std::min(h, 0.04 / std::fabs(e.k));
-      h = std::min(h, soft ? lambdaOf(e, set) / 16.0 : len / 4.0);
-    }
-    if (!field) {
+    if (!stepLength(lat, set, mid, len, h)) {
       // Field-free: in slopes a drift is exactly linear.
       y[0].axpy(len, y[1]);
       y[2].axpy(len, y[3]);

@@ -67,10 +67,9 @@ bool solve3(double m[3][3], double r[3], double d[3]) {
   return true;
 }
 
-}  // namespace
-
-void exactCram(Tavo& s) {
-  int oct[3] = {0, 0, 0};
+// The first three magnetic octupoles into oct[0..2]; returns how many the
+// system has.
+int magneticOctupoles(Tavo& s, int oct[3]) {
   int count = 0;
   const int last = std::min(s.syspa, kRows);
   for (int r = 1; r <= last; ++r) {
@@ -79,6 +78,45 @@ void exactCram(Tavo& s) {
     if (count < 3) oct[count] = r;
     ++count;
   }
+  return count;
+}
+
+// Response m[i][j] of target i to the field of octupole j, from one step
+// of each field (any step gives the same slope); the fields are left at b0.
+bool softResponse(Tavo& s, const int oct[3], const double b0[3], const double before[3],
+                  double m[3][3], std::string& why) {
+  for (int j = 0; j < 3; ++j) {
+    const double step = std::fabs(b0[j]) > 1e-3 ? std::fabs(b0[j]) : 0.01;
+    s.bdata(oct[j], 3) = b0[j] + step;
+    double t[3];
+    const bool ok = softTargets(s, t, why);
+    s.bdata(oct[j], 3) = b0[j];
+    if (!ok) return false;
+    for (int i = 0; i < 3; ++i) m[i][j] = (t[i] - before[i]) / step;
+  }
+  return true;
+}
+
+// The targets before and after, and the fields changed.
+void printCorrection(Tavo& s, const int oct[3], const double before[3], const double after[3],
+                     const double b0[3], const double d[3]) {
+  say(s, "Octupole correction against the soft-edge map, fringe length " + exactNum(s.fringe) +
+             " x bore radius");
+  say(s, "                          Before         After   (micron/mrad^3)");
+  say(s, gx::pad(" (X/T3)", 20) + g146(before[0]) + g146(after[0]));
+  say(s, gx::pad(" (Y/P3)", 20) + g146(before[1]) + g146(after[1]));
+  say(s, gx::pad(" [(X/TP2)+(Y/PT2)]/2", 20) + g146(before[2]) + g146(after[2]));
+  say(s, " Octupole  Row      Field before   Field after        Change (Tesla)");
+  for (int j = 0; j < 3; ++j)
+    say(s, gx::fX(6) + gx::fI(j + 1, 2) + gx::fX(3) + gx::fI(oct[j], 3) + g146(b0[j]) +
+               g146(b0[j] + d[j]) + g146(d[j]));
+}
+
+}  // namespace
+
+void exactCram(Tavo& s) {
+  int oct[3] = {0, 0, 0};
+  const int count = magneticOctupoles(s, oct);
   if (count < 3) {
     say(s, "?EXACT- The correction needs 3 magnetic octupoles, the system has " +
                std::to_string(count) + ": no fields changed.");
@@ -95,26 +133,11 @@ void exactCram(Tavo& s) {
     Mat4 a;
     stigmat(s, 1, a);
   };
-  if (!softTargets(s, before, why)) {
+  double m[3][3];
+  if (!softTargets(s, before, why) || !softResponse(s, oct, b0, before, m, why)) {
     restore();
     say(s, "?EXACT- " + why);
     return;
-  }
-  // Response of the targets to each field; any step gives the same slope.
-  double m[3][3];
-  double step[3];
-  for (int j = 0; j < 3; ++j) {
-    step[j] = std::fabs(b0[j]) > 1e-3 ? std::fabs(b0[j]) : 0.01;
-    s.bdata(oct[j], 3) = b0[j] + step[j];
-    double t[3];
-    const bool ok = softTargets(s, t, why);
-    s.bdata(oct[j], 3) = b0[j];
-    if (!ok) {
-      restore();
-      say(s, "?EXACT- " + why);
-      return;
-    }
-    for (int i = 0; i < 3; ++i) m[i][j] = (t[i] - before[i]) / step[j];
   }
   double rhs[3] = {-before[0], -before[1], -before[2]};
   double d[3] = {0, 0, 0};
@@ -139,16 +162,7 @@ void exactCram(Tavo& s) {
   }
   Mat4 a;
   stigmat(s, -3, a);
-  say(s, "Octupole correction against the soft-edge map, fringe length " + exactNum(s.fringe) +
-             " x bore radius");
-  say(s, "                          Before         After   (micron/mrad^3)");
-  say(s, gx::pad(" (X/T3)", 20) + g146(before[0]) + g146(after[0]));
-  say(s, gx::pad(" (Y/P3)", 20) + g146(before[1]) + g146(after[1]));
-  say(s, gx::pad(" [(X/TP2)+(Y/PT2)]/2", 20) + g146(before[2]) + g146(after[2]));
-  say(s, " Octupole  Row      Field before   Field after        Change (Tesla)");
-  for (int j = 0; j < 3; ++j)
-    say(s, gx::fX(6) + gx::fI(j + 1, 2) + gx::fX(3) + gx::fI(oct[j], 3) + g146(b0[j]) +
-               g146(b0[j] + d[j]) + g146(d[j]));
+  printCorrection(s, oct, before, after, b0, d);
 }
 
 }  // namespace tavo
