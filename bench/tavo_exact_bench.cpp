@@ -9,6 +9,7 @@
 
 #include "tavo/exact/exact.h"
 #include "tavo/optics/optics.h"
+#include "tavo/system/system.h"
 
 namespace {
 

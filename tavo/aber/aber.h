@@ -26,15 +26,8 @@ void second(Tavo& s, int i, const Mat4& m, Mat14& sm);
 void bsqsub(const Mat4& m, Mat14& sm);
 inline double kronecker(int i, int j) { return i == j ? 1.0 : 0.0; }
 
-// Third-order vector to image-side micron/mrad table C(plane 1..2, j 1..10).
-void imageCoefficients(Tavo& s, int iz, const Vec20& t, double c[2][10]);
 // Third-order coefficient printing (diagnostic levels 8 and 9), mode 1..4.
 void printThird(Tavo& s, int mode, const Vec20& t);
 
-// Writes the coefficient file (COFOUT) from the system matrix, or, given a
-// map in (x, theta, y, phi, delta), every record from the map (its
-// fifth-order records too when fifth is set).
-void cofout(Tavo& s, const Mat4& a, const std::string& line,
-            const std::vector<da::Poly>* map = nullptr, bool fifth = false);
 
 }  // namespace tavo

@@ -8,6 +8,8 @@
 #include "tavo/commands.h"
 #include "tavo/exact/exact.h"
 #include "tavo/optics/optics.h"
+#include "tavo/system/system.h"
+#include "tavo/cof/cof.h"
 
 namespace tavo {
 

@@ -12,6 +12,8 @@
 #include "tavo/exact/exact.h"
 #include "tavo/model/model.h"
 #include "tavo/optics/optics.h"
+#include "tavo/system/system.h"
+#include "tavo/cof/cof.h"
 
 namespace tavo {
 

@@ -2,6 +2,7 @@
 #include "gxlib/fortran/fortio.h"
 #include "tavo/commands.h"
 #include "tavo/optics/optics.h"
+#include "tavo/system/system.h"
 
 namespace tavo {
 

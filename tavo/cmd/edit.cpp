@@ -10,6 +10,7 @@
 #include "tavo/edit/edit.h"
 #include "tavo/model/model.h"
 #include "tavo/optics/optics.h"
+#include "tavo/system/system.h"
 
 namespace tavo {
 

@@ -4,6 +4,7 @@
 #include "tavo/design/design.h"
 #include "tavo/model/model.h"
 #include "tavo/optics/optics.h"
+#include "tavo/system/system.h"
 
 namespace tavo {
 

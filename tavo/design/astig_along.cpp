@@ -9,6 +9,7 @@
 #include "gxlib/fortran/fortio.h"
 #include "tavo/design/design.h"
 #include "tavo/optics/optics.h"
+#include "tavo/system/system.h"
 
 namespace tavo {
 

@@ -9,6 +9,7 @@
 #include "tavo/model/model.h"
 #include "tavo/optics/optics.h"
 #include "tavo/talk.h"
+#include "tavo/system/system.h"
 
 namespace tavo {
 

@@ -9,6 +9,8 @@
 #include "tavo/model/model.h"
 #include "tavo/optics/optics.h"
 #include "tavo/talk.h"
+#include "tavo/system/system.h"
+#include "tavo/cof/cof.h"
 
 namespace tavo {
 

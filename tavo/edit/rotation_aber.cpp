@@ -6,6 +6,7 @@
 #include "tavo/edit/edit.h"
 #include "tavo/optics/optics.h"
 #include "tavo/talk.h"
+#include "tavo/system/system.h"
 
 namespace tavo {
 

@@ -7,6 +7,7 @@
 #include "gxlib/fortran/fortio.h"
 #include "tavo/exact/exact.h"
 #include "tavo/optics/optics.h"
+#include "tavo/system/system.h"
 
 namespace tavo {
 

@@ -32,15 +32,12 @@ LensParams light(Tavo& s, int i, const Mat4& m);
 // Last focusing element k before row i and the distances from its images.
 void lastFocusing(Tavo& s, int i, int& k, double& dx, double& dy);
 
-// System evaluation. iord: 1, 2, 3, -3, -5 (see stigmat.cpp).
-void stigmat(Tavo& s, int iord, Mat4& a);
 // V <- M V plus the aberration terms of order n.
 void vecmul(Tavo& s, int n, double v[4], const Mat4& m);
 void dipadd(Tavo& s, int i, double v[4]);
 void mag(Tavo& s, int iz, double& mx, double& my, bool warn = true);
 void focal(Tavo& s, int iz, double& fx, double& fy, bool warn = true);
 void geom(Tavo& s, int i, const Mat4& m);
-void chroma(Tavo& s, double& dp);
 void matprint(Tavo& s, int mode, const Mat4& m);
 // Element printer: row, column count (10, 4 or 0; the beam row with 5),
 // on the given unit (0: the terminal unit of the moment).

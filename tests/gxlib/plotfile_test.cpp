@@ -153,7 +153,7 @@ TEST(PostScript, UnwritableDirectoryIsReported) {
 }
 
 TEST(PostScript, GhostscriptDrawsTheFrameAndText) {
-  if (!have("gs")) GTEST_SKIP() << "ghostscript not installed";
+  if (!have("gs")) GTEST_FAIL() << "ghostscript not installed";
   InDir t;
   {
     Session s;
@@ -281,7 +281,7 @@ TEST(HpGl, PenPlotterRecordsAndLines) {
 }
 
 TEST(HpGl, Hp2xxReadsTheFile) {
-  if (!have("hp2xx")) GTEST_SKIP() << "hp2xx not installed";
+  if (!have("hp2xx")) GTEST_FAIL() << "hp2xx not installed";
   InDir t;
   {
     Session s;

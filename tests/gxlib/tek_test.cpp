@@ -175,7 +175,7 @@ TEST(Tektronix, UnusableDestinationKeepsThePrevious) {
 
 TEST(Tektronix, Tek2plotDrawsTheFrameAndText) {
   if (std::system("command -v tek2plot >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "tek2plot (plotutils) not installed";
+    GTEST_FAIL() << "tek2plot (plotutils) not installed";
   gxtest::TempDir d;
   {
     Session s;

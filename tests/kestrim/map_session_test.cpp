@@ -278,7 +278,7 @@ bool have(const char* tool) {
 // PostScript interpreter and the Tektronix stream converter. Both must run
 // through the files without a complaint.
 TEST_F(Map, MapAndPlotFilesRenderInTheirViewers) {
-  if (!have("gs") || !have("tek2plot")) GTEST_SKIP() << "ghostscript or plotutils not installed";
+  if (!have("gs") || !have("tek2plot")) GTEST_FAIL() << "ghostscript or plotutils not installed";
   fs::copy_file(fs::path(TK_SOURCE_DIR) / "examples" / "triplet.cof", "triplet.cof");
   Session s("SYNTH/N triplet\n1\n500\nC\n10 10\n0 0\n0.3 0.3\n0 0\n0\n0 0\nQ\n"
             "TERM 1\nDEST tek.out\nMAP/E S\nMAP/Q\nX\n\nPLOT/Q\nX\nT\nX\n\n\nMAP\nY\n1\nEXIT\n");

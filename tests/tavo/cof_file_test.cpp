@@ -7,6 +7,8 @@
 #include "gxlib/fortran/fortio.h"
 #include "tavo/aber/aber.h"
 #include "tavo/optics/optics.h"
+#include "tavo/system/system.h"
+#include "tavo/cof/cof.h"
 
 using abertest::numbersAfter;
 namespace fs = std::filesystem;

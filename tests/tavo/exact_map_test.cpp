@@ -13,6 +13,7 @@
 #include "exact_support.h"
 #include "tavo/exact/exact.h"
 #include "tavo/optics/optics.h"
+#include "tavo/system/system.h"
 
 namespace {
 

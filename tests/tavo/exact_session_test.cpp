@@ -12,6 +12,7 @@
 #include "session.h"
 #include "tavo/exact/exact.h"
 #include "tavo/optics/optics.h"
+#include "tavo/system/system.h"
 
 namespace {
 

@@ -85,7 +85,7 @@ std::vector<std::string> lines(const std::string& path) {
 // and recalled, a completed file name, EXIT; then the history file.
 void session(const std::string& program, const std::string& prompt, const std::string& typed,
              const std::string& word, const std::string& fileCmd) {
-  if (!termtest::have("tmux")) GTEST_SKIP() << "tmux is not installed";
+  if (!termtest::have("tmux")) GTEST_FAIL() << "tmux is not installed";
   Scratch s;
   const std::string hist = (s.home() / ("." + program + "_history")).string();
   {

@@ -1,5 +1,6 @@
 // Chromatic coefficients: the system evaluated at a raised energy.
 #include "tavo/optics/optics.h"
+#include "tavo/system/system.h"
 
 namespace tavo {
 
