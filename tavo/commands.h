@@ -126,6 +126,7 @@ void cmdFishk(Tavo&, Command&);          // fishk.cpp
 void cmdCram(Tavo&, Command&);           // cram.cpp
 void cmdSpec(Tavo&, Command&);           // spec.cpp
 void cmdTrace(Tavo&, Command&);          // trace.cpp
+void cmdTolera(Tavo&, Command&);         // tolera.cpp: tolerance ensembles
 
 // Maps integrated through the fields (cmd_exact.cpp): EXACT, FRINGE.
 void cmdExact(Tavo&, Command&);

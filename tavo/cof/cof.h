@@ -14,6 +14,12 @@ namespace tavo {
 // Third-order vector to image-side micron/mrad table C(plane 1..2, j 1..10).
 void imageCoefficients(Tavo& s, int iz, const Vec20& t, double c[2][10]);
 
+// The records of a coefficient file, without the dialog or its messages:
+// the collimator shape letter is given; finite is cleared when a value is
+// not a finite number (such a file must not be written).
+std::vector<std::string> cofRecords(Tavo& s, const Mat4& a, const std::vector<da::Poly>* map,
+                                    bool fifth, char shape, bool& finite);
+
 // Writes the coefficient file (COFOUT) from the system matrix, or, given a
 // map in (x, theta, y, phi, delta), every record from the map (its
 // fifth-order records too when fifth is set).

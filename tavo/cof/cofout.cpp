@@ -133,7 +133,7 @@ void mapRecords(const std::vector<da::Poly>& m, bool fifth, std::vector<std::str
 // distance; the collimator is taken to stand at the end of the first
 // element row.
 template <class Join>
-void beamRecords(Tavo& s, std::vector<std::string>& rec, Join& joinG) {
+void beamRecords(Tavo& s, std::vector<std::string>& rec, Join& joinG, bool talk = true) {
   rec.push_back(" " + gx::pad(s.title, 50));
   const double bx = s.bdata(2, 2), bt = s.bdata(2, 3), by = s.bdata(2, 4), bp = s.bdata(2, 5);
   const double lc = s.bdata(3, 2);
@@ -142,7 +142,7 @@ void beamRecords(Tavo& s, std::vector<std::string>& rec, Join& joinG) {
   rec.push_back(joinG(object, 4, 12, 4));
   rec.push_back(joinG(aperture, 4, 12, 4));
   rec.push_back(" " + gx::fF(lc, 12, 7));
-  s.gx.io.write(s.inout.term, " Collimator distance assumed to be " + num(lc) + " m");
+  if (talk) s.gx.io.write(s.inout.term, " Collimator distance assumed to be " + num(lc) + " m");
 }
 
 // The collimator's shape, S or C. False when the input ended.
@@ -158,7 +158,8 @@ bool askShape(Tavo& s, char& shape) {
 // second-order terms, the third-order terms in the file's units and the
 // chromatic terms.
 template <class Join>
-void modelRecords(Tavo& s, const Mat4& a, std::vector<std::string>& rec, Join& joinG) {
+void modelRecords(Tavo& s, const Mat4& a, std::vector<std::string>& rec, Join& joinG,
+                  bool talk = true) {
   auto& io = s.gx.io;
   const int out = s.inout.term;
   for (int r = 1; r <= 4; ++r) {
@@ -182,9 +183,11 @@ void modelRecords(Tavo& s, const Mat4& a, std::vector<std::string>& rec, Join& j
 
   double dp = 0.5;
   chroma(s, dp);
-  io.write(out, " Chromatic coefficients calculated with a " + trimBoth(gx::fF(dp, 6, 1)) +
-                    "% energy spread.");
-  io.write(out, " (X/XDe and Y/YDe are probably inaccurate.)");
+  if (talk) {
+    io.write(out, " Chromatic coefficients calculated with a " + trimBoth(gx::fF(dp, 6, 1)) +
+                      "% energy spread.");
+    io.write(out, " (X/XDe and Y/YDe are probably inaccurate.)");
+  }
   const double ch1[2] = {s.aber0(1), s.aber0(2)};
   const double ch2[2] = {s.aber0(3), s.aber0(4)};
   rec.push_back(joinG(ch1, 2, 12, 5));
@@ -216,6 +219,28 @@ void imageCoefficients(Tavo& s, int iz, const Vec20& t, double c[2][10]) {
     c[0][j] = mx * t[2 * j] * kScale[j];
     c[1][j] = my * t[2 * j + 1] * kScale[j];
   }
+}
+
+std::vector<std::string> cofRecords(Tavo& s, const Mat4& a, const std::vector<da::Poly>* map,
+                                    bool fifth, char shape, bool& finite) {
+  std::vector<std::string> rec;
+  finite = true;
+  auto joinG = [&finite](const double* v, int n, int w, int d) {
+    for (int k = 0; k < n; ++k) finite = finite && std::isfinite(v[k]);
+    return tavo::joinG(v, n, w, d);
+  };
+  beamRecords(s, rec, joinG, false);
+  rec.push_back(std::string(" ") + shape);
+  rec.push_back(gx::fF(0.1, 12, 7));   // the shadow plane, as COFOUT places it
+  rec.push_back(gx::fF(s.syspb.totlen, 12, 7));
+  if (map != nullptr) {
+    mapRecords(*map, fifth, rec, joinG);
+    rec.push_back(" Coefficients from TAVO");
+  } else {
+    modelRecords(s, a, rec, joinG, false);
+  }
+  finite = finite && std::isfinite(s.syspb.totlen);
+  return rec;
 }
 
 void cofout(Tavo& s, const Mat4& a, const std::string& line, const std::vector<da::Poly>* map,
