@@ -128,7 +128,9 @@ TEST(LoopMatch, PrefixSelectsTheEarliestSlot) {
   EXPECT_EQ(tavo::commandSlot("FR"), 56);
   EXPECT_EQ(tavo::commandSlot("EX"), 5);   // still EXIT
   EXPECT_EQ(tavo::commandSlot("F"), 11);   // still FISHK
-  // All 56 words, each reachable by its full name.
+  EXPECT_EQ(tavo::commandSlot("TO"), 57);
+  EXPECT_EQ(tavo::commandSlot("T"), 8);    // still THIRD
+  // All 57 words, each reachable by its full name.
   int words = 0;
   for (int i = 0; i < 60; ++i) {
     const std::string w = tavo::kCommands[i].word;
@@ -136,7 +138,7 @@ TEST(LoopMatch, PrefixSelectsTheEarliestSlot) {
     ++words;
     EXPECT_EQ(tavo::commandSlot(w), i + 1) << w;
   }
-  EXPECT_EQ(words, 56);
+  EXPECT_EQ(words, 57);
 }
 
 TEST(LoopMatch, UnknownWordEchoesTheFortyCharacterLine) {
