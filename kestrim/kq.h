@@ -39,6 +39,9 @@ double gxrandom(double r);
 double gxfrac(double x);
 void kqsynth(Kestrim& k, std::string& line, char qual, double value);
 
+// ENSEMB: spots of a tolerance ensemble; ENSEMB/M joins slice summaries.
+void kqensemb(Kestrim& k, const std::string& arg, char qual);
+
 // Distances from the reference plane to the X and Y image planes, from the
 // paraxial pair (rays 1 and 2). strict: both angle differences must exceed
 // 1e-20 ("Bad paraxial rays"); otherwise their product must reach 1e-30

@@ -1,0 +1,525 @@
+// ENSEMB: one ray set mapped through every variant of a tolerance ensemble
+// (or a slice of it), the spots summarised and ranked, and ENSEMB/M, which
+// joins the summaries of slices run apart into the whole run's.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "gxlib/console/converse.h"
+#include "gxlib/fortran/fortio.h"
+#include "gxlib/fortran/tmpfile.h"
+#include "gxlib/numeric/prng.h"
+#include "gxlib/plot/plot.h"
+#include "kestrim/ensemble.h"
+#include "kestrim/kq.h"
+#include "kestrim/kqcmd.h"
+
+namespace kestrim {
+
+namespace {
+
+constexpr float kText = 0.75f;
+constexpr size_t kBlock = 1 << 16;   // rays mapped by one task
+
+void say(Kestrim& k, const std::string& t) { kqsay(k, t); }
+
+// Values asked with the prompted update; false when the input ended.
+bool askValues(Kestrim& k, const std::string& prompt, double& a, double& b) {
+  return gx::gxaskupdate(k.gx, k.io.in, k.io.out, k.io.macro, prompt, a, b) == gx::Reply::Ok;
+}
+
+// What SYNTH takes from a coefficient file besides the polynomial.
+struct Geometry {
+  cofobap obap;       // object and aperture half-widths and centres
+  cofdis dis;         // object-to-aperture distance and lengths
+  char shape = 'C';   // collimator shape
+};
+
+// A coefficient file read into a polynomial, through the store's own reader
+// in a session of its own (its messages go nowhere).
+bool loadPoly(const std::string& file, RayPoly& p, Geometry* store, std::string& why) {
+  std::istringstream in;
+  std::ostringstream out;
+  Kestrim scratch(in, out);
+  std::string name = file;
+  if (!std::filesystem::is_regular_file(file)) {
+    why = file + " does not exist.";
+    return false;
+  }
+  if (cofin(scratch, name) != 0) {
+    why = "Error reading data from file " + file;
+    return false;
+  }
+  p = rayPoly(scratch);
+  if (store != nullptr) {
+    store->obap = scratch.obap;
+    store->dis = scratch.dis;
+    store->shape = scratch.cofshape;
+  }
+  return true;
+}
+
+// Writes text as name, whole or not at all; an existing file is kept.
+bool writeNew(const std::string& name, const std::string& text, std::string& why) {
+  gx::TempFile t;
+  if (!gx::tempCreate(name, "ens", t)) {
+    why = t.error;
+    return false;
+  }
+  {
+    std::ofstream f(t.path, std::ios::binary);
+    f << text;
+    f.close();
+    if (!f) {
+      gx::tempDiscard(t);
+      why = "Unable to write " + name;
+      return false;
+    }
+  }
+  if (!gx::tempCommit(t, name, true, 0644)) {
+    why = std::filesystem::exists(name) ? name + " already exists." : t.error;
+    return false;
+  }
+  return true;
+}
+
+// Object rays as SYNTH's random mode makes them, from the portable
+// generator: uniform over the object and over the collimator opening
+// (ellipse, or rectangle for a square collimator), a uniform energy spread.
+void synthesise(RayArrays& r, long long n, double hx, double hy, double hax, double hay, double d,
+                bool square, double de, std::uint64_t seed) {
+  gx::Prng g(seed);
+  r.resize(static_cast<size_t>(n));
+  auto point = [&](double& u, double& v, bool rect) {
+    for (;;) {
+      u = g.symmetric();
+      v = g.symmetric();
+      if (rect || u * u + v * v <= 1.0) return;
+    }
+  };
+  for (long long i = 0; i < n; ++i) {
+    double ox, oy, ax, ay;
+    point(ox, oy, false);
+    point(ax, ay, square);
+    const double x = ox * hx, y = oy * hy;
+    r.x[i] = x;
+    r.y[i] = y;
+    r.th[i] = d > 0.0 ? (ax * hax - x) / d : 0.0;
+    r.ph[i] = d > 0.0 ? (ay * hay - y) / d : 0.0;
+    r.de[i] = de * g.symmetric();
+  }
+}
+
+// The spots of the variants listed, mapped on every core. With more
+// variants than threads each thread takes whole variants; otherwise the
+// rays of one variant are split into blocks. Either way each spot is
+// computed by the same serial code from the same positions.
+void spots(const std::vector<RayPoly>& polys, const std::vector<int>& index, const RayArrays& rays,
+           double z, int threads, std::vector<Spot>& out) {
+  const size_t n = rays.size();
+  out.assign(polys.size(), Spot{});
+  auto one = [&](size_t v, bool inner) {
+    std::vector<double> X(n), Y(n), scratch;
+    const size_t blocks = (n + kBlock - 1) / kBlock;
+    auto block = [&](size_t b) {
+      const size_t from = b * kBlock, len = std::min(kBlock, n - from);
+      mapToPlane(polys[v], rays, from, len, z, X.data() + from, Y.data() + from);
+    };
+    parallelFor(blocks, inner ? threads : 1, block);
+    out[v] = measureSpot(X.data(), Y.data(), n, scratch);
+    out[v].variant = index[v];
+  };
+  if (polys.size() >= static_cast<size_t>(threads)) {
+    parallelFor(polys.size(), threads, [&](size_t v) { one(v, false); });
+  } else {
+    for (size_t v = 0; v < polys.size(); ++v) one(v, true);
+  }
+}
+
+// ---- plots -----------------------------------------------------------------
+
+struct Frame {
+  float xmin, xmax, ymin, ymax;
+};
+
+bool startPlot(Kestrim& k, char dev, const std::string& file, const Frame& f, const std::string& title,
+               const std::string& xt, const std::string& yt) {
+  gx::Lib& g = k.gx;
+  gx::gxscale(g, k.io.in, k.io.out, k.io.macro, dev, file);
+  const float mh = 0.12f * (f.xmax - f.xmin), mv = 0.12f * (f.ymax - f.ymin);
+  int ierr = 0;
+  gx::gxstart(g, k.io.in, k.io.out, k.io.macro, 1.4142135f, dev, f.xmin - mh, f.xmax + 0.05f * mh,
+              f.ymin - mv, f.ymax + 0.6f * mv, ierr);
+  if (ierr != 0) {
+    say(k, "Unable to plot at this time.");
+    return false;
+  }
+  gx::gxbox(g, dev, f.xmin, f.xmax, f.ymin, f.ymax);
+  gx::gxmark(g, dev, 5, 5, kText);
+  float ux = 0, uy = 0;
+  gx::gxunit(g, ux, uy);
+  const float tl = gx::gxsymlen(g, kText, title, -1);
+  gx::gxsymbol(g, dev, (f.xmin + f.xmax) / 2 - tl / 2, f.ymax + 0.8f * uy, kText, 0.0f, title, -1);
+  const float xl = gx::gxsymlen(g, kText, xt, -1);
+  gx::gxsymbol(g, dev, (f.xmin + f.xmax) / 2 - xl / 2, f.ymin - 3.5f * uy, kText, 0.0f, xt, -1);
+  const float yl = ux != 0 ? gx::gxsymlen(g, kText, yt, -1) / ux * uy : 0.0f;
+  gx::gxsymbol(g, dev, f.xmin - 4.5f * ux, (f.ymin + f.ymax) / 2 - yl / 2, kText, 90.0f, yt, -1);
+  return true;
+}
+
+void endPlot(Kestrim& k, char dev) {
+  gx::gxend(k.gx, dev);
+  gx::gxquit(k.gx, dev);
+}
+
+void line(Kestrim& k, char dev, float x1, float y1, float x2, float y2) {
+  gx::gxplot(k.gx, dev, x1, y1, 3);
+  gx::gxplot(k.gx, dev, x2, y2, 2);
+}
+
+// Histogram of the rms sizes, the nominal size marked by a dashed line.
+void plotHistogram(Kestrim& k, char dev, const std::string& file, const Summary& s) {
+  std::vector<double> v;
+  double nominal = 0;
+  for (const Spot& p : s.spots) {
+    if (p.variant == 0) nominal = p.rms * 1e6;
+    else v.push_back(p.rms * 1e6);
+  }
+  if (v.empty()) return;
+  double lo = std::min(*std::min_element(v.begin(), v.end()), nominal);
+  double hi = std::max(*std::max_element(v.begin(), v.end()), nominal);
+  if (!(hi > lo)) hi = lo + std::max(1e-6, 0.1 * std::fabs(lo));
+  constexpr int kBins = 20;
+  const double w = (hi - lo) / kBins;
+  std::vector<int> count(kBins, 0);
+  for (double x : v) count[std::min(kBins - 1, static_cast<int>((x - lo) / w))] += 1;
+  const int top = *std::max_element(count.begin(), count.end());
+  const Frame f{static_cast<float>(lo), static_cast<float>(hi), 0.0f, static_cast<float>(1.15 * top + 1)};
+  if (!startPlot(k, dev, file, f, "Spot sizes of " + std::to_string(v.size()) + " variants",
+                 "rms spot size (micron)", "variants"))
+    return;
+  for (int b = 0; b < kBins; ++b) {
+    const float x0 = static_cast<float>(lo + b * w), x1 = static_cast<float>(lo + (b + 1) * w);
+    const float h = static_cast<float>(count[b]);
+    gx::gxplot(k.gx, dev, x0, 0.0f, 3);
+    gx::gxplot(k.gx, dev, x0, h, 2);
+    gx::gxplot(k.gx, dev, x1, h, 2);
+    gx::gxplot(k.gx, dev, x1, 0.0f, 2);
+  }
+  gx::gxline(k.gx, 2);
+  line(k, dev, static_cast<float>(nominal), 0.0f, static_cast<float>(nominal), f.ymax);
+  gx::gxline(k.gx, 0);
+  endPlot(k, dev);
+}
+
+// Current against diameter: the nominal system and the variants at the
+// 10th, 50th and 90th percentile of rms size.
+void plotCurrent(Kestrim& k, char dev, const std::string& file, const Summary& s) {
+  std::vector<std::pair<std::string, size_t>> which;
+  for (size_t i = 0; i < s.spots.size(); ++i)
+    if (s.spots[i].variant == 0) which.push_back({"nominal", i});
+  for (double p : {10.0, 50.0, 90.0}) {
+    const size_t i = variantAtRank(s, p);
+    if (i < s.spots.size() && s.spots[i].variant > 0)
+      which.push_back({std::to_string(static_cast<int>(p)) + "th", i});
+  }
+  if (which.empty()) return;
+  float dmax = 0;
+  for (auto& w : which) dmax = std::max(dmax, static_cast<float>(s.spots[w.second].curve[kCurvePoints - 1] * 1e6));
+  if (!(dmax > 0)) dmax = 1;
+  const Frame f{0.0f, dmax, 0.0f, 100.0f};
+  if (!startPlot(k, dev, file, f, "Current within a diameter", "diameter (micron)",
+                 "current (%)"))
+    return;
+  float ux = 0, uy = 0;
+  gx::gxunit(k.gx, ux, uy);
+  int style = 0;
+  for (auto& w : which) {
+    const Spot& p = s.spots[w.second];
+    gx::gxline(k.gx, style);
+    gx::gxplot(k.gx, dev, 0.0f, 0.0f, 3);
+    for (int j = 0; j < kCurvePoints; ++j)
+      gx::gxplot(k.gx, dev, static_cast<float>(p.curve[j] * 1e6), 5.0f * (j + 1), 2);
+    const float y = 40.0f - 8.0f * style;
+    line(k, dev, 0.62f * dmax, y, 0.70f * dmax, y);
+    gx::gxline(k.gx, 0);
+    const std::string label = w.first + (p.variant > 0 ? " (variant " + std::to_string(p.variant) + ")" : "");
+    gx::gxsymbol(k.gx, dev, 0.72f * dmax, y - 0.3f * uy, kText, 0.0f, label, -1);
+    ++style;
+  }
+  gx::gxline(k.gx, 0);
+  endPlot(k, dev);
+}
+
+// The ranking as bars: each error kind's share of the mean growth.
+void plotRanking(Kestrim& k, char dev, const std::string& file, const std::vector<Sensitivity>& kinds,
+                 const std::vector<Sensitivity>& lenses) {
+  std::vector<Sensitivity> all = kinds;
+  all.insert(all.end(), lenses.begin(), lenses.end());
+  if (all.empty()) return;
+  float top = 0;
+  for (auto& e : all) top = std::max(top, static_cast<float>(e.share * 1e12));
+  if (!(top > 0)) top = 1;
+  const float rows = static_cast<float>(all.size());
+  const Frame f{0.0f, 1.1f * top, 0.0f, rows + 1};
+  if (!startPlot(k, dev, file, f, "Spot growth by error kind and by lens",
+                 "mean growth of rms^2 (micron^2)", ""))
+    return;
+  float ux = 0, uy = 0;
+  gx::gxunit(k.gx, ux, uy);
+  for (size_t i = 0; i < all.size(); ++i) {
+    const float y = rows - static_cast<float>(i);
+    const float w = std::max(0.0f, static_cast<float>(all[i].share * 1e12));
+    gx::gxplot(k.gx, dev, 0.0f, y - 0.3f, 3);
+    gx::gxplot(k.gx, dev, w, y - 0.3f, 2);
+    gx::gxplot(k.gx, dev, w, y + 0.3f, 2);
+    gx::gxplot(k.gx, dev, 0.0f, y + 0.3f, 2);
+    gx::gxsymbol(k.gx, dev, w + 0.5f * ux, y - 0.3f * uy, kText, 0.0f, all[i].name, -1);
+  }
+  endPlot(k, dev);
+}
+
+// The statistics shown and written, and the plots, for a whole (or merged)
+// summary.
+void report(Kestrim& k, const Summary& s, const std::string& sumName, char dev) {
+  Manifest m;
+  std::string why;
+  const bool haveManifest = readManifest(s.folder, m, why);
+  if (!haveManifest) say(k, "No sensitivity ranking: " + why);
+  const std::vector<std::string> stats = statisticsLines(s, haveManifest ? &m : nullptr);
+  say(k, "");
+  for (const auto& l : stats) say(k, l);
+  say(k, "");
+  if (!writeNew(sumName, summaryText(s, stats), why)) {
+    say(k, "?ENSEMB- " + why + " No summary written.");
+    return;
+  }
+  say(k, "Summary written to " + sumName);
+  if (dev == ' ') return;
+  std::string stem = sumName;
+  if (const size_t dot = stem.rfind('.'); dot != std::string::npos && dot > stem.rfind('/') + 1)
+    stem.erase(dot);
+  plotHistogram(k, dev, stem + "_hist", s);
+  plotCurrent(k, dev, stem + "_current", s);
+  if (haveManifest) {
+    std::vector<Sensitivity> terms, kinds, lenses;
+    rankSensitivity(s, m, terms, kinds, lenses);
+    plotRanking(k, dev, stem + "_rank", kinds, lenses);
+  }
+}
+
+// The plot device, or blank for none. False when the input ended.
+bool askDevice(Kestrim& k, char& dev) {
+  std::string reply;
+  if (kqask(k, "Plots on Q PostScript, V SVG, H HP-GL, S terminal (CR for none) > ", reply, 40) !=
+      gx::Reply::Ok)
+    return false;
+  const std::string r = kqstrip(reply);
+  dev = r.empty() ? ' ' : static_cast<char>(std::toupper(static_cast<unsigned char>(r[0])));
+  if (dev != ' ' && dev != 'Q' && dev != 'V' && dev != 'H' && dev != 'P' && dev != 'S') {
+    say(k, "No plots: unknown device " + r.substr(0, 1) + ".");
+    dev = ' ';
+  }
+  return true;
+}
+
+// A summary name that must not exist yet: asked again at the terminal.
+bool askSummaryName(Kestrim& k, const std::string& suggested, std::string& name) {
+  for (;;) {
+    std::string reply;
+    if (kqask(k, "Summary file (CR for " + suggested + ") > ", reply, 100) != gx::Reply::Ok)
+      return false;
+    name = kqstrip(reply);
+    if (name.empty()) name = suggested;
+    if (!std::filesystem::exists(name)) return true;
+    say(k, "?ENSEMB- " + name + " already exists.");
+    if (k.io.in != gx::Io::kIn) return false;
+  }
+}
+
+void merge(Kestrim& k, const std::string& arg) {
+  std::vector<Summary> parts;
+  for (;;) {
+    std::string reply;
+    if (kqask(k, "Summary of a slice (CR when all are given) > ", reply, 100) != gx::Reply::Ok)
+      return;
+    const std::string name = kqstrip(reply);
+    if (name.empty()) break;
+    Summary s;
+    std::string why;
+    if (!readSummary(name, s, why)) {
+      say(k, "?ENSEMB- " + why);
+      continue;
+    }
+    parts.push_back(s);
+  }
+  Summary whole;
+  std::string why;
+  if (!mergeSummaries(parts, whole, why)) {
+    say(k, "?ENSEMB- " + why);
+    return;
+  }
+  int missing = 0;
+  std::vector<bool> seen(whole.total + 1, false);
+  for (const Spot& p : whole.spots)
+    if (p.variant <= whole.total) seen[p.variant] = true;
+  for (int v = 1; v <= whole.total; ++v) missing += !seen[v];
+  if (missing > 0)
+    say(k, "The slices hold " + std::to_string(whole.total - missing) + " of the " +
+               std::to_string(whole.total) + " variants.");
+  std::string sumName = kqstrip(arg);
+  if (sumName.empty() && !askSummaryName(k, whole.folder + ".sum", sumName)) return;
+  char dev = ' ';
+  if (!askDevice(k, dev)) return;
+  report(k, whole, sumName, dev);
+}
+
+}  // namespace
+
+void kqensemb(Kestrim& k, const std::string& arg, char qual) {
+  if (qual == 'M') {
+    merge(k, arg);
+    return;
+  }
+  std::string folder = kqstrip(arg);
+  if (folder.empty()) {
+    std::string reply;
+    if (kqask(k, "Ensemble folder > ", reply, 100) != gx::Reply::Ok) return;
+    folder = kqstrip(reply);
+    if (folder.empty()) return;
+  }
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  Manifest m;
+  std::string why;
+  if (!readManifest(folder, m, why)) {
+    say(k, "?ENSEMB- " + why);
+    return;
+  }
+  const int total = static_cast<int>(m.variants.size()) - 1;
+  RayPoly nominal;
+  Geometry geometry;
+  if (!loadPoly(folder + "/" + m.variants[0].file, nominal, &geometry, why)) {
+    say(k, "?ENSEMB- " + why);
+    return;
+  }
+  say(k, "Ensemble " + folder + ": the nominal system and " + std::to_string(total) + " variants.");
+
+  // The rays at the object.
+  std::string reply;
+  if (kqask(k, "Rays from the current set (D) or synthesised (CR for synthesised) > ", reply, 40) !=
+      gx::Reply::Ok)
+    return;
+  RayArrays rays;
+  std::string source;
+  const std::string r = kqstrip(reply);
+  if (!r.empty() && (r[0] == 'D' || r[0] == 'd')) {
+    if (k.ntot < 3) {
+      say(k, "No data!");
+      return;
+    }
+    // Rays 3 on: rays 1 and 2 are the paraxial pair.
+    kqeach(k, 3, [&](int, double x, double th, double y, double ph, double de) {
+      rays.x.push_back(x);
+      rays.th.push_back(th);
+      rays.y.push_back(y);
+      rays.ph.push_back(ph);
+      rays.de.push_back(de);
+    });
+    source = "set " + kqstrip(k.rayFile) + " rays 3 to " + std::to_string(k.ntot);
+  } else {
+    double n = 200000, unused = 0;
+    for (;;) {
+      if (!askValues(k, "Number of rays > ", n, unused)) return;
+      if (n >= 1 && n <= 1e9 && n == std::floor(n)) break;
+      say(k, "?ENSEMB- The number of rays is a whole number from 1 to 1e9.");
+      n = 200000;
+    }
+    double ox = 2e6 * geometry.obap.v[0], oy = 2e6 * geometry.obap.v[1];
+    double ax = 2e3 * geometry.obap.v[2], ay = 2e3 * geometry.obap.v[3];
+    if (!askValues(k, "Object X and Y diameter (micron) > ", ox, oy)) return;
+    if (!askValues(k, "Aperture X and Y diameter (mm) > ", ax, ay)) return;
+    if (oy < 1e-20) oy = ox;
+    if (ay < 1e-20) ay = ax;
+    double de = 0, seed = 1;
+    if (!askValues(k, "Maximum beam energy half spread (%) > ", de, unused)) return;
+    for (;;) {
+      if (!askValues(k, "Seed > ", seed, unused)) return;
+      if (seed >= 0 && seed <= 9007199254740992.0 && seed == std::floor(seed)) break;
+      say(k, "?ENSEMB- The seed is a whole number not below 0.");
+      seed = 1;
+    }
+    synthesise(rays, static_cast<long long>(n), std::fabs(ox) * 0.5e-6, std::fabs(oy) * 0.5e-6,
+               std::fabs(ax) * 0.5e-3, std::fabs(ay) * 0.5e-3, geometry.dis.objap,
+               geometry.shape == 'S', std::fabs(de), static_cast<std::uint64_t>(seed));
+    char b[300];
+    std::snprintf(b, sizeof b, "synthesised object %.17g %.17g um aperture %.17g %.17g mm de %.17g %% seed %.17g",
+                  ox, oy, ax, ay, de, seed);
+    source = b;
+  }
+  if (rays.size() == 0) {
+    say(k, "No data!");
+    return;
+  }
+
+  double zmic = 0, unused = 0;
+  if (!askValues(k, "Image distance (micron) (CR for 0) > ", zmic, unused)) return;
+  double from = 1, to = total;
+  for (;;) {
+    if (!askValues(k, "Variants from, to (CR for all) > ", from, to)) return;
+    if (from >= 1 && to <= total && from <= to && from == std::floor(from) && to == std::floor(to)) break;
+    say(k, "?ENSEMB- Variants are numbered 1 to " + std::to_string(total) + ".");
+    from = 1;
+    to = total;
+  }
+  const bool whole = from == 1 && to == total;
+  std::string sumName;
+  const std::string suggested =
+      whole ? folder + ".sum"
+            : folder + "_" + std::to_string(static_cast<int>(from)) + "_" + std::to_string(static_cast<int>(to)) + ".sum";
+  if (!askSummaryName(k, suggested, sumName)) return;
+  char dev = ' ';
+  if (whole && !askDevice(k, dev)) return;
+
+  // The polynomials: the nominal system's and the slice's.
+  std::vector<RayPoly> polys{nominal};
+  std::vector<int> index{0};
+  for (int v = static_cast<int>(from); v <= static_cast<int>(to); ++v) {
+    RayPoly p;
+    if (!loadPoly(folder + "/" + m.variants[v].file, p, nullptr, why)) {
+      say(k, "?ENSEMB- " + why);
+      return;
+    }
+    polys.push_back(p);
+    index.push_back(v);
+  }
+  for (size_t i = 0; i < polys.size(); ++i)
+    std::copy(m.variants[index[i]].offset, m.variants[index[i]].offset + 4, polys[i].offset);
+
+  const int threads = mappingThreads();
+  say(k, "Mapping " + std::to_string(rays.size()) + " rays through " + std::to_string(polys.size()) +
+             " systems on " + std::to_string(threads) + " threads.");
+  Summary s;
+  s.folder = folder;
+  s.rays = static_cast<long long>(rays.size());
+  s.z = zmic * 1e-6;
+  s.total = total;
+  s.source = source;
+  spots(polys, index, rays, s.z, threads, s.spots);
+  if (whole) {
+    report(k, s, sumName, dev);
+    return;
+  }
+  // A slice: its rows for the merge, its own statistics for a glance.
+  const std::vector<std::string> stats = statisticsLines(s, nullptr);
+  for (const auto& l : stats) say(k, l);
+  if (!writeNew(sumName, summaryText(s, stats), why)) {
+    say(k, "?ENSEMB- " + why + " No summary written.");
+    return;
+  }
+  say(k, "Slice summary written to " + sumName + " (ENSEMB/M joins the slices).");
+}
+
+}  // namespace kestrim
