@@ -126,7 +126,7 @@ TEST_F(LoopDir, MenuListsTheLibraryFirstThenSixtySlots) {
       " REGLD   INCR    EXIT    MAP     STOP    LIST    SAVE    SORT    \n"
       " MAXIMA  CAPTIO  COLOUR  VALUES  ICOUL   DOTMOD  HELP    DELETE  \n"
       " DELTAE  $       !       FIND    MULE    TRANS   PROFIL  PLOT    \n"
-      " DUMP    DIFF    " + std::string(48, ' ') + "\n"
+      " DUMP    DIFF    ENSEMB  " + std::string(40, ' ') + "\n"
       " " + blank8 + "\n"
       " " + std::string(32, ' ') + "\n"
       " \n";
