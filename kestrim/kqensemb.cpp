@@ -180,6 +180,37 @@ void line(Kestrim& k, char dev, float x1, float y1, float x2, float y2) {
   gx::gxplot(k.gx, dev, x2, y2, 2);
 }
 
+// A marker of the given kind centred on (x, y), half-sizes a and b: a
+// square, a triangle, a cross or a diamond.
+void marker(Kestrim& k, char dev, int kind, float x, float y, float a, float b) {
+  switch (kind % 4) {
+    case 0:
+      gx::gxplot(k.gx, dev, x - a, y - b, 3);
+      gx::gxplot(k.gx, dev, x + a, y - b, 2);
+      gx::gxplot(k.gx, dev, x + a, y + b, 2);
+      gx::gxplot(k.gx, dev, x - a, y + b, 2);
+      gx::gxplot(k.gx, dev, x - a, y - b, 2);
+      break;
+    case 1:
+      gx::gxplot(k.gx, dev, x - a, y - b, 3);
+      gx::gxplot(k.gx, dev, x + a, y - b, 2);
+      gx::gxplot(k.gx, dev, x, y + b, 2);
+      gx::gxplot(k.gx, dev, x - a, y - b, 2);
+      break;
+    case 2:
+      line(k, dev, x - a, y - b, x + a, y + b);
+      line(k, dev, x - a, y + b, x + a, y - b);
+      break;
+    default:
+      gx::gxplot(k.gx, dev, x, y - b, 3);
+      gx::gxplot(k.gx, dev, x + a, y, 2);
+      gx::gxplot(k.gx, dev, x, y + b, 2);
+      gx::gxplot(k.gx, dev, x - a, y, 2);
+      gx::gxplot(k.gx, dev, x, y - b, 2);
+      break;
+  }
+}
+
 // Histogram of the rms sizes, the nominal size marked by a dashed line.
 void plotHistogram(Kestrim& k, char dev, const std::string& file, const Summary& s) {
   std::vector<double> v;
@@ -243,8 +274,11 @@ void plotCurrent(Kestrim& k, char dev, const std::string& file, const Summary& s
     gx::gxplot(k.gx, dev, 0.0f, 0.0f, 3);
     for (int j = 0; j < kCurvePoints; ++j)
       gx::gxplot(k.gx, dev, static_cast<float>(p.curve[j] * 1e6), 5.0f * (j + 1), 2);
+    for (int j = 0; j < kCurvePoints; ++j)
+      marker(k, dev, style, static_cast<float>(p.curve[j] * 1e6), 5.0f * (j + 1), 0.3f * ux, 0.3f * uy);
     const float y = 40.0f - 8.0f * style;
     line(k, dev, 0.62f * dmax, y, 0.70f * dmax, y);
+    marker(k, dev, style, 0.66f * dmax, y, 0.3f * ux, 0.3f * uy);
     gx::gxline(k.gx, 0);
     const std::string label = w.first + (p.variant > 0 ? " (variant " + std::to_string(p.variant) + ")" : "");
     gx::gxsymbol(k.gx, dev, 0.72f * dmax, y - 0.3f * uy, kText, 0.0f, label, -1);
@@ -266,7 +300,7 @@ void plotRanking(Kestrim& k, char dev, const std::string& file, const std::vecto
   const float rows = static_cast<float>(all.size());
   const Frame f{0.0f, 1.1f * top, 0.0f, rows + 1};
   if (!startPlot(k, dev, file, f, "Spot growth by error kind and by lens",
-                 "mean growth of rms^2 (micron^2)", ""))
+                 "mean growth of the squared rms size (square micron)", ""))
     return;
   float ux = 0, uy = 0;
   gx::gxunit(k.gx, ux, uy);
