@@ -1,0 +1,251 @@
+// Ray mapping at scale: the batch polynomial against coftran ray by ray
+// (a plain compiled loop over the same full fifth-order polynomial), a
+// synthesise-map-count pipeline of 10^7 rays written as a ray set against
+// dd writing the same bytes, and ENSEMB on 1000 variants x 200 000 rays
+// with TAVO's TOLERA writing the variants beside it.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gxlib/numeric/prng.h"
+#include "kestrim/kestrim.h"
+#include "kestrim/kq.h"
+#include "kestrim/raypoly.h"
+#include "tavo/commands.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double seconds(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration<double>(b - a).count();
+}
+
+// Every coefficient of the file non-zero: first, second, third and fifth
+// order and the chromatic terms.
+const char* kFullCof =
+    " Full fifth-order polynomial\n"
+    "5e-6,0,5e-6,0\n1.5e-4,0,1.5e-4,0\n 6.5\n C\n0.1\n7.36\n"
+    "-0.05,-7e-6,1e-3,2e-3\n-3.6,-20,1e-3,4e-3\n4e-4,1e-3,-0.0625,3e-5\n1e-3,5e-3,-2.9,-16\n"
+    "0.1,0.6,2e-6,8e-6,1.0,6e-6,2e-5,-0.9,-5.5,-8.5\n"
+    "0.2,1.1,6e-6,2e-5,1.7,1.6e-5,5e-5,-1.9,-11.6,-17.9\n"
+    "1e-5,9e-5,-1.1,-3.4,1e-4,-3.6,-11.2,2e-5,1e-4,2e-4\n"
+    "5e-5,3e-4,-3.7,-11.4,5e-4,-12,-37,7e-5,4e-4,6e-4\n"
+    "-2.1e5,-6.5e5,1.2e3,-8.4e2,3.1e4,-15.5,2.2e2,-73,0.35,-0.12,5e3,4e4\n"
+    "-3.4e5,-5.8e5,2.6e3,9.1e2,2.7e4,-22.1,1.9e2,-56,0.41,0.17,3e3,2e4\n"
+    "1e9,2e9,3e9,4e9,5e9,6e9\n7e9,8e9,9e9,1e10,2e9,3e9\n-0.52,1.8\n2e-3,-1.5e-3\n";
+
+struct Scratch {
+  Scratch(const char* tag) {
+    std::string t = std::string("/tmp/") + tag + "XXXXXX";
+    std::vector<char> b(t.begin(), t.end());
+    b.push_back('\0');
+    if (::mkdtemp(b.data()) == nullptr) throw std::runtime_error("mkdtemp");
+    dir = b.data();
+    old = fs::current_path();
+    fs::current_path(dir);
+    std::ofstream("full.cof") << kFullCof;
+  }
+  ~Scratch() {
+    fs::current_path(old);
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+  fs::path dir, old;
+};
+
+struct Store {
+  std::istringstream in;
+  std::ostringstream out;
+  kestrim::Kestrim k{in, out};
+  Store() {
+    std::string name = "full.cof";
+    if (kestrim::cofin(k, name) != 0) throw std::runtime_error("cofin");
+  }
+};
+
+kestrim::RayArrays objectRays(size_t n, std::uint64_t seed) {
+  kestrim::RayArrays r;
+  r.resize(n);
+  gx::Prng g(seed);
+  for (size_t i = 0; i < n; ++i) {
+    r.x[i] = 5e-6 * g.symmetric();
+    r.th[i] = 2e-5 * g.symmetric();
+    r.y[i] = 5e-6 * g.symmetric();
+    r.ph[i] = 2e-5 * g.symmetric();
+    r.de[i] = 0.05 * g.symmetric();
+  }
+  return r;
+}
+
+constexpr size_t kBatch = 1 << 16;
+
+// The batch polynomial on one core.
+void BM_PolyBatch(benchmark::State& st) {
+  Scratch s("polybench");
+  Store store;
+  const kestrim::RayPoly p = kestrim::rayPoly(store.k);
+  const kestrim::RayArrays r = objectRays(kBatch, 1);
+  std::vector<double> xo(kBatch), tho(kBatch), yo(kBatch), pho(kBatch);
+  for (auto _ : st) {
+    kestrim::mapRays(p, r.x.data(), r.th.data(), r.y.data(), r.ph.data(), r.de.data(), kBatch,
+                     xo.data(), tho.data(), yo.data(), pho.data());
+    benchmark::DoNotOptimize(xo.data());
+    benchmark::ClobberMemory();
+  }
+  st.SetItemsProcessed(static_cast<int64_t>(st.iterations()) * kBatch);
+}
+BENCHMARK(BM_PolyBatch)->Unit(benchmark::kMicrosecond);
+
+// The plain loop: coftran ray by ray over the same rays and polynomial.
+void BM_PlainLoop(benchmark::State& st) {
+  Scratch s("plainbench");
+  Store store;
+  const kestrim::RayArrays r = objectRays(kBatch, 1);
+  std::vector<double> xo(kBatch), tho(kBatch), yo(kBatch), pho(kBatch);
+  for (auto _ : st) {
+    for (size_t i = 0; i < kBatch; ++i)
+      kestrim::coftran(store.k, r.x[i], r.th[i], r.y[i], r.ph[i], r.de[i], xo[i], tho[i], yo[i], pho[i]);
+    benchmark::DoNotOptimize(xo.data());
+    benchmark::ClobberMemory();
+  }
+  st.SetItemsProcessed(static_cast<int64_t>(st.iterations()) * kBatch);
+}
+BENCHMARK(BM_PlainLoop)->Unit(benchmark::kMicrosecond);
+
+// The batch polynomial on every core: 2^22 rays in blocks.
+void BM_PolyAllCores(benchmark::State& st) {
+  Scratch s("polyall");
+  Store store;
+  const kestrim::RayPoly p = kestrim::rayPoly(store.k);
+  const size_t n = size_t{1} << 22;
+  const kestrim::RayArrays r = objectRays(n, 2);
+  std::vector<double> X(n), Y(n);
+  const int threads = kestrim::mappingThreads();
+  for (auto _ : st) {
+    kestrim::parallelFor(n / kBatch, threads, [&](size_t b) {
+      kestrim::mapToPlane(p, r, b * kBatch, kBatch, 0.0, X.data() + b * kBatch, Y.data() + b * kBatch);
+    });
+    benchmark::DoNotOptimize(X.data());
+  }
+  st.SetItemsProcessed(static_cast<int64_t>(st.iterations()) * n);
+  st.counters["threads"] = threads;
+}
+BENCHMARK(BM_PolyAllCores)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// 10^7 rays synthesised, mapped on every core, counted into SORT's 25 x 25
+// grid and written as a ray set, in blocks of 2^16 (bounded memory);
+// beside it dd writes the same number of bytes. The ratio is the counter.
+void BM_PipelineAgainstDd(benchmark::State& st) {
+  Scratch s("pipebench");
+  Store store;
+  const kestrim::RayPoly p = kestrim::rayPoly(store.k);
+  const size_t total = 10000000, blocks = total / kBatch + 1;
+  const int threads = kestrim::mappingThreads();
+  const size_t bytes = 108 + total * 48;
+  double ours = 0, dd = 0;
+  for (auto _ : st) {
+    const auto t0 = Clock::now();
+    FILE* f = std::fopen("big.bin", "wb");
+    char caption[108] = {};
+    std::uint32_t len = 100;
+    std::memcpy(caption, &len, 4);
+    std::memset(caption + 4, ' ', 100);
+    std::memcpy(caption + 104, &len, 4);
+    std::fwrite(caption, 1, 108, f);
+    std::vector<long long> grid(25 * 25, 0);
+    const size_t group = static_cast<size_t>(threads);   // blocks mapped at once
+    std::vector<kestrim::RayArrays> in(group);
+    std::vector<std::vector<double>> out(group);
+    for (size_t b0 = 0; b0 < blocks; b0 += group) {
+      const size_t nb = std::min(group, blocks - b0);
+      kestrim::parallelFor(nb, threads, [&](size_t j) {
+        const size_t from = (b0 + j) * kBatch, n = std::min(kBatch, total - std::min(total, from));
+        in[j] = objectRays(n, 1000 + b0 + j);   // each block its own seed: any thread count
+        out[j].resize(4 * n);
+        double* o = out[j].data();
+        kestrim::mapRays(p, in[j].x.data(), in[j].th.data(), in[j].y.data(), in[j].ph.data(),
+                         in[j].de.data(), n, o, o + n, o + 2 * n, o + 3 * n);
+      });
+      for (size_t j = 0; j < nb; ++j) {   // in block order: the file is the same
+        const size_t n = in[j].size();
+        const double* o = out[j].data();
+        std::vector<char> rec(48 * n);
+        for (size_t i = 0; i < n; ++i) {
+          const std::uint32_t l = 40;
+          const double v[5] = {o[i], o[n + i], o[2 * n + i], o[3 * n + i], in[j].de[i]};
+          std::memcpy(&rec[48 * i], &l, 4);
+          std::memcpy(&rec[48 * i + 4], v, 40);
+          std::memcpy(&rec[48 * i + 44], &l, 4);
+          const int gx = static_cast<int>(std::lround(24.0 * (o[i] + 1e-4) / 2e-4));
+          const int gy = static_cast<int>(std::lround(24.0 * (o[2 * n + i] + 1e-4) / 2e-4));
+          if (gx >= 0 && gx < 25 && gy >= 0 && gy < 25) ++grid[gy * 25 + gx];
+        }
+        std::fwrite(rec.data(), 1, rec.size(), f);
+      }
+    }
+    std::fclose(f);
+    benchmark::DoNotOptimize(grid.data());
+    const auto t1 = Clock::now();
+    const std::string cmd = "dd if=/dev/zero of=dd.bin bs=1M count=" +
+                            std::to_string((bytes + (1 << 20) - 1) >> 20) + " status=none";
+    if (std::system(cmd.c_str()) != 0) st.SkipWithError("dd failed");
+    const auto t2 = Clock::now();
+    ours += seconds(t0, t1);
+    dd += seconds(t1, t2);
+    fs::remove("big.bin");
+    fs::remove("dd.bin");
+  }
+  st.counters["ours_s"] = ours / st.iterations();
+  st.counters["dd_s"] = dd / st.iterations();
+  st.counters["ratio"] = ours / dd;
+}
+BENCHMARK(BM_PipelineAgainstDd)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// TOLERA writing 1000 variants, then ENSEMB mapping 200 000 rays through
+// each and making the statistics and the ranking.
+void BM_Ensemble1000(benchmark::State& st) {
+  Scratch s("ensbench");
+  fs::copy_file(fs::path(TK_SOURCE_DIR) / "examples" / "triplet.tav", "triplet.tav");
+  double write = 0, map = 0;
+  int run = 0;
+  for (auto _ : st) {
+    const std::string name = "tol" + std::to_string(run++);
+    const auto t0 = Clock::now();
+    {
+      std::istringstream in("DATA triplet\nTOLERA " + name +
+                            "\n1e-6 1e-6\n2e-4\n1e-4 1e-4\n1e-3 1e-3\n\n\n1000 1\nC\nEXIT\n");
+      std::ostringstream out;
+      tavo::run(in, out);
+    }
+    const auto t1 = Clock::now();
+    {
+      std::istringstream in("ENSEMB " + name + "\n\n200000\n10 10\n1 1\n0.05\n7\n0\n\n" + name +
+                            ".sum\n\nEXIT\n");
+      std::ostringstream out;
+      kestrim::run(in, out);
+      if (out.str().find("Summary written") == std::string::npos) st.SkipWithError("ENSEMB failed");
+    }
+    const auto t2 = Clock::now();
+    write += seconds(t0, t1);
+    map += seconds(t1, t2);
+  }
+  st.counters["tolera_s"] = write / st.iterations();
+  st.counters["ensemb_s"] = map / st.iterations();
+  st.counters["threads"] = kestrim::mappingThreads();
+}
+BENCHMARK(BM_Ensemble1000)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+}  // namespace
