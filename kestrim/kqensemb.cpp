@@ -122,11 +122,18 @@ void spots(const std::vector<RayPoly>& polys, const std::vector<int>& index, con
   const size_t n = rays.size();
   out.assign(polys.size(), Spot{});
   auto one = [&](size_t v, bool inner) {
-    std::vector<double> X(n), Y(n), scratch;
+    // Each thread keeps its buffers from one variant to the next.
+    thread_local std::vector<double> X, Y, scratch;
+    X.resize(n);
+    Y.resize(n);
     const size_t blocks = (n + kBlock - 1) / kBlock;
-    auto block = [&](size_t b) {
+    // Pointers, not the names: in a block run by another thread the names
+    // would be that thread's own buffers.
+    double* px = X.data();
+    double* py = Y.data();
+    auto block = [&polys, &rays, v, n, z, px, py](size_t b) {
       const size_t from = b * kBlock, len = std::min(kBlock, n - from);
-      mapToPlane(polys[v], rays, from, len, z, X.data() + from, Y.data() + from);
+      mapToPlane(polys[v], rays, from, len, z, px + from, py + from);
     };
     parallelFor(blocks, inner ? threads : 1, block);
     out[v] = measureSpot(X.data(), Y.data(), n, scratch);

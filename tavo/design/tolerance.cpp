@@ -418,26 +418,34 @@ bool writeEnsemble(Tavo& s, const ToleranceSpec& spec, const std::string& name, 
          " errors: dx dy (m), rot (rad), exc psu sext oct (fractions), sang oang (rad)\n";
   man << manifestHeader(spec, rows, nsupplies, nfields) << "\n";
 
-  bool ok = buildEnsemble(
-      s, spec,
-      [&](const Variant& v, std::string& w) {
-        char file[32];
-        if (v.index == 0)
-          std::snprintf(file, sizeof file, "nominal.cof");
-        else
-          std::snprintf(file, sizeof file, "v%0*d.cof", width, v.index);
-        std::ofstream f(tmp / file);
-        for (const auto& r : v.records) f << r << "\n";
-        f.close();
-        if (!f) {
-          w = "Unable to write " + std::string(file) + " in " + name + ".";
-          return false;
-        }
-        man << manifestRow(v, file) << "\n";
-        if (!v.refocused) ++unfocused;
-        return true;
-      },
-      why);
+  bool ok = false;
+  try {
+    ok = buildEnsemble(
+        s, spec,
+        [&](const Variant& v, std::string& w) {
+          char file[32];
+          if (v.index == 0)
+            std::snprintf(file, sizeof file, "nominal.cof");
+          else
+            std::snprintf(file, sizeof file, "v%0*d.cof", width, v.index);
+          std::ofstream f(tmp / file);
+          for (const auto& r : v.records) f << r << "\n";
+          f.close();
+          if (!f) {
+            w = "Unable to write " + std::string(file) + " in " + name + ".";
+            return false;
+          }
+          man << manifestRow(v, file) << "\n";
+          if (!v.refocused) ++unfocused;
+          return true;
+        },
+        why);
+  } catch (...) {
+    // Nothing half-made is left beside the folder's name.
+    man.close();
+    discard();
+    throw;
+  }
   man.close();
   if (ok && !man) {
     why = "Unable to write the manifest of " + name + ".";

@@ -148,6 +148,18 @@ TEST_F(Ensemble, ThreadsAndSlicesChangeNoBit) {
   EXPECT_EQ(slurp("two.sum"), whole);
   EXPECT_EQ(slurp("merged.sum"), whole);
   EXPECT_NE(whole.find("# Sensitivity"), std::string::npos);
+  // One variant on more threads than systems: the rays of each system are
+  // split into blocks among the threads.
+  setenv("KESTRIM_THREADS", "3", 1);
+  ensemb("e", 140000, "2 2", "blocks3.sum");
+  setenv("KESTRIM_THREADS", "1", 1);
+  ensemb("e", 140000, "2 2", "blocks1.sum");
+  EXPECT_EQ(slurp("blocks3.sum"), slurp("blocks1.sum"));
+  kestrim::Summary b;
+  std::string why;
+  ASSERT_TRUE(kestrim::readSummary("blocks3.sum", b, why)) << why;
+  ASSERT_EQ(b.spots.size(), 2u);
+  EXPECT_GT(b.spots[1].rms, 0.0);
   // The plots of the whole run.
   for (const char* f : {"one_hist.svg", "one_current.svg", "one_rank.svg"})
     EXPECT_NE(slurp(f).find("<svg"), std::string::npos) << f;
