@@ -264,10 +264,15 @@ bool readSummary(const std::string& name, Summary& s, std::string& why) {
     p.variant = static_cast<int>(idx);
     s.spots.push_back(p);
   }
-  if (!header || settings != 5) {
+  if (!header || settings != 5 || s.total < 0 || s.total > 10000000 || s.rays < 1) {
     why = name + " is not an ensemble summary.";
     return false;
   }
+  for (const Spot& p : s.spots)
+    if (p.variant > s.total) {
+      why = name + " lists variant " + std::to_string(p.variant) + " of " + std::to_string(s.total) + ".";
+      return false;
+    }
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <sstream>
 
 #include "gxlib/console/converse.h"
@@ -418,13 +419,25 @@ void merge(Kestrim& k, const std::string& arg) {
   report(k, whole, sumName, dev);
 }
 
+void ensemb(Kestrim& k, const std::string& arg);
+
 }  // namespace
 
 void kqensemb(Kestrim& k, const std::string& arg, char qual) {
-  if (qual == 'M') {
-    merge(k, arg);
-    return;
+  try {
+    if (qual == 'M')
+      merge(k, arg);
+    else
+      ensemb(k, arg);
+  } catch (const std::bad_alloc&) {
+    // The rays and the spots live in memory: too many for this machine.
+    say(k, "?ENSEMB- Not enough memory for so many rays; nothing written.");
   }
+}
+
+namespace {
+
+void ensemb(Kestrim& k, const std::string& arg) {
   std::string folder = kqstrip(arg);
   if (folder.empty()) {
     std::string reply;
@@ -474,8 +487,8 @@ void kqensemb(Kestrim& k, const std::string& arg, char qual) {
     double n = 200000, unused = 0;
     for (;;) {
       if (!askValues(k, "Number of rays > ", n, unused)) return;
-      if (n >= 1 && n <= 1e9 && n == std::floor(n)) break;
-      say(k, "?ENSEMB- The number of rays is a whole number from 1 to 1e9.");
+      if (n >= 1 && n <= 1e8 && n == std::floor(n)) break;
+      say(k, "?ENSEMB- The number of rays is a whole number from 1 to 1e8.");
       n = 200000;
     }
     double ox = 2e6 * geometry.obap.v[0], oy = 2e6 * geometry.obap.v[1];
@@ -562,5 +575,7 @@ void kqensemb(Kestrim& k, const std::string& arg, char qual) {
   }
   say(k, "Slice summary written to " + sumName + " (ENSEMB/M joins the slices).");
 }
+
+}  // namespace
 
 }  // namespace kestrim
