@@ -82,6 +82,11 @@ __attribute__((always_inline)) inline void one(const RayPoly& P, double x, doubl
 
 // The same loops for the machine's wider vectors where it has them (the
 // same operations, no fused multiply-add: the same bits).
+#if defined(__GNUC__) && !defined(__clang__)
+#define TK_IVDEP _Pragma("GCC ivdep")
+#else
+#define TK_IVDEP
+#endif
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define TK_CLONES __attribute__((target_clones("avx2", "default")))
 #else
@@ -93,7 +98,7 @@ TK_CLONES void mapLoop(const RayPoly& p, const double* __restrict x, const doubl
                        const double* __restrict de, size_t n, double* __restrict xo,
                        double* __restrict tho, double* __restrict yo, double* __restrict pho) {
   const RayPoly P = p;   // a local copy: the compiler sees no aliasing
-#pragma GCC ivdep
+TK_IVDEP
   for (size_t i = 0; i < n; ++i) one(P, x[i], th[i], y[i], ph[i], de[i], xo[i], tho[i], yo[i], pho[i]);
 }
 
@@ -102,7 +107,7 @@ TK_CLONES void planeLoop(const RayPoly& p, const double* __restrict x, const dou
                          const double* __restrict de, size_t n, double z, double* __restrict X,
                          double* __restrict Y) {
   const RayPoly P = p;
-#pragma GCC ivdep
+TK_IVDEP
   for (size_t i = 0; i < n; ++i) {
     double xo, tho, yo, pho;
     one(P, x[i], th[i], y[i], ph[i], de[i], xo, tho, yo, pho);
