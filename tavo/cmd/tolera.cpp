@@ -62,6 +62,32 @@ bool parseRows(const std::string& text, const std::vector<int>& lenses, std::vec
   return true;
 }
 
+// The folder's name: the argument, or asked; asked again at the terminal
+// while it names something that exists. False when there is to be none.
+bool askFolder(Tavo& s, std::string name, std::string& chosen) {
+  for (;;) {
+    if (name.empty()) {
+      std::string reply;
+      if (ask(s, "Folder for the ensemble > ", reply, 0) != gx::Reply::Ok) return false;
+      name = trimmed(reply);
+      if (name.empty()) return false;
+    }
+    std::error_code ec;
+    std::string msg;
+    if (name.find_first_of(" \t") != std::string::npos)
+      msg = "?TOLERA- A folder name must not contain blanks.";
+    else if (std::filesystem::exists(std::filesystem::symlink_status(name, ec)))
+      msg = "?TOLERA- " + name + " already exists.";
+    if (msg.empty()) {
+      chosen = name;
+      return true;
+    }
+    say(s, msg);
+    if (s.inout.cmd != gx::Io::kIn) return false;   // a macro's next lines are its own
+    name.clear();
+  }
+}
+
 }  // namespace
 
 void cmdTolera(Tavo& s, Command& c) {
@@ -77,25 +103,8 @@ void cmdTolera(Tavo& s, Command& c) {
     return;
   }
 
-  std::string name = trimmed(c.typedArg());
-  for (;;) {
-    if (name.empty()) {
-      std::string reply;
-      if (ask(s, "Folder for the ensemble > ", reply, 0) != gx::Reply::Ok) return;
-      name = trimmed(reply);
-      if (name.empty()) return;
-    }
-    std::error_code ec;
-    std::string msg;
-    if (name.find_first_of(" \t") != std::string::npos)
-      msg = "?TOLERA- A folder name must not contain blanks.";
-    else if (std::filesystem::exists(std::filesystem::symlink_status(name, ec)))
-      msg = "?TOLERA- " + name + " already exists.";
-    if (msg.empty()) break;
-    say(s, msg);
-    if (s.inout.cmd != gx::Io::kIn) return;   // a macro's next lines are its own
-    name.clear();
-  }
+  std::string name;
+  if (!askFolder(s, trimmed(c.typedArg()), name)) return;
 
   if (!askSizes(s, "Displacement rms in x and y (m) > ", spec.dx, &spec.dy)) return;
   if (!askSizes(s, "Rotation rms about the axis (rad) > ", spec.rot, nullptr)) return;

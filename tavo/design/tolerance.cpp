@@ -377,6 +377,22 @@ std::string manifestRow(const Variant& v, const std::string& file) {
   return r;
 }
 
+// The manifest's comment lines and column names.
+void manifestHead(std::ostream& man, Tavo& s, const ToleranceSpec& spec, const std::vector<int>& rows,
+                  int nsupplies, int nfields) {
+  man << "# Tolerance ensemble of " << gx::trimRight(s.title) << "\n";
+  man << "# model " << (spec.exact ? "soft-edge map, fifth order" : "closed form, third order")
+      << "; errors " << (spec.law == ErrorLaw::Uniform ? "uniform" : "Gaussian cut at 3 sigma")
+      << "; variants " << spec.variants << "; seed " << spec.seed << "\n";
+  man << "# rms: dx " << num17(spec.dx) << " m, dy " << num17(spec.dy) << " m, rotation "
+      << num17(spec.rot) << " rad, lens excitation " << num17(spec.lens) << ", supply "
+      << num17(spec.supply) << ", sextupole " << num17(spec.sext) << ", octupole "
+      << num17(spec.oct) << "\n";
+  man << "# offsets x0 th0 y0 ph0 (m, rad) are added to every mapped ray;"
+         " errors: dx dy (m), rot (rad), exc psu sext oct (fractions), sang oang (rad)\n";
+  man << manifestHeader(spec, rows, nsupplies, nfields) << "\n";
+}
+
 bool writeEnsemble(Tavo& s, const ToleranceSpec& spec, const std::string& name, std::string& why,
                    int& unfocused) {
   unfocused = 0;
@@ -406,17 +422,7 @@ bool writeEnsemble(Tavo& s, const ToleranceSpec& spec, const std::string& name, 
   const int nfields = s.blk1.nv;
 
   std::ofstream man(tmp / "manifest.txt");
-  man << "# Tolerance ensemble of " << gx::trimRight(s.title) << "\n";
-  man << "# model " << (spec.exact ? "soft-edge map, fifth order" : "closed form, third order")
-      << "; errors " << (spec.law == ErrorLaw::Uniform ? "uniform" : "Gaussian cut at 3 sigma")
-      << "; variants " << spec.variants << "; seed " << spec.seed << "\n";
-  man << "# rms: dx " << num17(spec.dx) << " m, dy " << num17(spec.dy) << " m, rotation "
-      << num17(spec.rot) << " rad, lens excitation " << num17(spec.lens) << ", supply "
-      << num17(spec.supply) << ", sextupole " << num17(spec.sext) << ", octupole "
-      << num17(spec.oct) << "\n";
-  man << "# offsets x0 th0 y0 ph0 (m, rad) are added to every mapped ray;"
-         " errors: dx dy (m), rot (rad), exc psu sext oct (fractions), sang oang (rad)\n";
-  man << manifestHeader(spec, rows, nsupplies, nfields) << "\n";
+  manifestHead(man, s, spec, rows, nsupplies, nfields);
 
   bool ok = false;
   try {
