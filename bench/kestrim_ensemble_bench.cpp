@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "gxlib/numeric/prng.h"
+#include "gxlib/math/prng.h"
 #include "kestrim/kestrim.h"
 #include "kestrim/kq.h"
 #include "kestrim/raypoly.h"

@@ -12,7 +12,7 @@
 #include "gxlib/console/converse.h"
 #include "gxlib/fortran/fortio.h"
 #include "gxlib/fortran/tmpfile.h"
-#include "gxlib/numeric/prng.h"
+#include "gxlib/math/prng.h"
 #include "gxlib/plot/plot.h"
 #include "kestrim/ensemble.h"
 #include "kestrim/kq.h"

@@ -1,5 +1,5 @@
 // TOLERA: the dialog of the tolerance ensemble. The physics is in
-// tavo/design/tolerance.cpp.
+// tavo/edit/tolerance.cpp.
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -8,7 +8,7 @@
 
 #include "gxlib/fortran/fortio.h"
 #include "tavo/commands.h"
-#include "tavo/design/tolerance.h"
+#include "tavo/edit/tolerance.h"
 #include "tavo/talk.h"
 
 namespace tavo {

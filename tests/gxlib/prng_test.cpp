@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "gxlib/numeric/prng.h"
+#include "gxlib/math/prng.h"
 
 namespace {
 

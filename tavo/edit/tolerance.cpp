@@ -8,7 +8,7 @@
 // The variant's polynomial comes from the closed form (the stray multipoles
 // as superimposed parasitic lenses, as PARASI places them) or from the
 // soft-edged map integrated through the displaced and rotated fields.
-#include "tavo/design/tolerance.h"
+#include "tavo/edit/tolerance.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -23,7 +23,7 @@
 #include <sstream>
 
 #include "gxlib/fortran/fortio.h"
-#include "gxlib/numeric/prng.h"
+#include "gxlib/math/prng.h"
 #include "tavo/aber/aber.h"
 #include "tavo/cof/cof.h"
 #include "tavo/edit/edit.h"

@@ -1,6 +1,6 @@
 // The portable generator. Built with floating-point contraction off, so
 // that no fused multiply-add changes a bit from one machine to another.
-#include "gxlib/numeric/prng.h"
+#include "gxlib/math/prng.h"
 
 #include <cmath>
 
