@@ -1,5 +1,5 @@
-// KESTRIM's routines: ray-set channels, the coefficient store and the
-// command routines.
+// KESTRIM's routines: ray-set channels, the coefficient store, ray
+// synthesis and the spot maps that the commands (kqcmd.h) call.
 #pragma once
 
 #include <algorithm>
@@ -17,7 +17,6 @@ void kqio(Kestrim& k, char option, std::string& name, int& ierr);
 bool kqrays(Kestrim& k, char option, int n, double& x, double& th, double& y,
             double& ph, double& de);
 void kqioend(Kestrim& k, char option);
-void kqdump(Kestrim& k, std::string& line, char qual, double value);
 
 // Coefficient store.
 int cofin(Kestrim& k, std::string& name);   // 0 ok, 1 failed
@@ -37,7 +36,6 @@ std::string cofcap(const Kestrim& k);
 // Ray synthesis.
 double gxrandom(double r);
 double gxfrac(double x);
-void kqsynth(Kestrim& k, std::string& line, char qual, double value);
 
 // Distances from the reference plane to the X and Y image planes, from the
 // paraxial pair (rays 1 and 2). strict: both angle differences must exceed
@@ -90,26 +88,14 @@ inline Extent kqextent(Kestrim& k, double z, int from, bool skipSecond) {
 
 
 // Spot maps, extents and the transformation.
-void kqmapcmd(Kestrim& k, std::string& line, char qual, double value);
 void kqmap(Kestrim& k, char device, const std::string& argument, double w, double z);
 void kqpoint(Kestrim& k, char device, float x, float y);
 void kqscale(Kestrim& k, char device, int n, double w);
 // The same bar with its left end at (x0, y0).
 void kqscaleat(Kestrim& k, char device, int n, double w, double x0, double y0);
-void kqmaxima(Kestrim& k, std::string& line, char qual, double value);
-void kqtran(Kestrim& k, std::string& line, char qual, double value);
 // The plane of analysis of MAP and PLOT (X, Y, F, G or Other); false when
 // the input ended.
 bool kqplane(Kestrim& k, double ximg, double yimg, double& z);
-
-// Analyses.
-void kqsort(Kestrim& k, std::string& line, char qual, double value);
-void kqgrid(Kestrim& k, std::string& line, char qual, double value);
-void kqfind(Kestrim& k, std::string& line, char qual, double value);
-void kqplot(Kestrim& k, std::string& line, char qual, double value);
-void kqprofile(Kestrim& k, std::string& line, char qual, double value);
-void kqdiff(Kestrim& k, std::string& line, char qual, double value);
-void kqdeltae(Kestrim& k, std::string& line, char qual, double value);
 
 // The argument text of a decoded line: columns 8 to 40.
 std::string kqarg(const std::string& line);

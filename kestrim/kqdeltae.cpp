@@ -22,7 +22,8 @@ std::string g13(double v) { return gx::fG(v, 13, 5, 1); }
 
 }  // namespace
 
-void kqdeltae(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
+void kqdeltae(Kestrim& k, KqLine& cmd) {
+  std::string line = cmd.typed();
   gx::Io& io = k.gx.io;
   const std::string dashes(78, '-');
   kqsay(k, dashes);

@@ -25,7 +25,8 @@ std::string g13(double v) { return gx::fG(v, 13, 5, 1); }
 
 }  // namespace
 
-void kqdiff(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
+void kqdiff(Kestrim& k, KqLine& cmd) {
+  std::string line = cmd.typed();
   gx::Io& io = k.gx.io;
   const std::string dashes(78, '-');
   kqsay(k, dashes);

@@ -23,7 +23,8 @@ std::string g13(double v) { return gx::fG(v, 13, 5, 1); }
 
 }  // namespace
 
-void kqfind(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
+void kqfind(Kestrim& k, KqLine& cmd) {
+  std::string line = cmd.typed();
   Kestrim::kqfindblk& f = k.find;
   const std::string dashes(78, '-');
   kqsay(k, "");

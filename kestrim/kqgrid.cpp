@@ -32,7 +32,8 @@ bool passes(double x, double y, bool barAtOrigin, double b1, double b2, double h
 
 }  // namespace
 
-void kqgrid(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
+void kqgrid(Kestrim& k, KqLine& cmd) {
+  std::string line = cmd.typed();
   gx::Io& io = k.gx.io;
   const int ntot = k.ntot;
 

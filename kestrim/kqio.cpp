@@ -207,7 +207,41 @@ void kqioend(Kestrim& k, char option) {
   if (!io.close(unit, true)) kqsay(k, "Unable to write rays. " + file + " is left as it was.");
 }
 
-void kqdump(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
+void kqdata(Kestrim& k, KqLine& c) {
+  std::string name = gx::pad(kqarg(c.typed()), 100);
+  int ierr = 1;
+  kqio(k, 'R', name, ierr);
+  if (ierr != 0) {
+    kqsay(k, "Unable to open file: " + kqstrip(name));
+    return;
+  }
+  k.rayFile = name;
+}
+
+void kqsave(Kestrim& k, KqLine& c) {
+  std::string name = gx::pad(kqarg(c.typed()), 100);
+  int ierr = 1;
+  kqio(k, 'W', name, ierr);
+}
+
+void kqntot(Kestrim& k, KqLine&) { kqsay(k, "Total number of ray vectors = " + gx::fI(k.ntot, 7)); }
+
+void kqvalues(Kestrim& k, KqLine& c) {
+  int n = kqtrunc(c.value);
+  if (n < 1) n = k.ntot;
+  k.gx.io.write(k.io.out,
+                " C   Object X      Object Th     Object Y      Object Ph   Object DE");
+  for (int i = 1; i <= n; ++i) {
+    double x, th, y, ph, de;
+    if (!kqrays(k, 'R', i, x, th, y, ph, de)) break;
+    k.gx.io.write(k.io.out, gx::fI(0, 2) + gx::fG(x, 13, 5, 1) + gx::fG(th, 13, 5, 1) +
+                                gx::fG(y, 13, 5, 1) + gx::fG(ph, 13, 5, 1) +
+                                gx::fG(de, 12, 5, 1));
+  }
+}
+
+void kqdump(Kestrim& k, KqLine& c) {
+  std::string line = c.typed();
   std::string name = line.size() > 7 ? line.substr(7) : std::string();
   if (kqblank(name)) {
     std::string reply;
@@ -228,7 +262,6 @@ void kqdump(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
     stem = kqcut26(name);
     name = stem + ".txt";
   }
-  line = gx::pad(gx::pad(line, 7) + stem, 40);
 
   std::error_code ec;
   bool ex = std::filesystem::exists(name, ec);

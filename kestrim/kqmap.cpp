@@ -221,7 +221,10 @@ bool kqplane(Kestrim& k, double ximg, double yimg, double& z) {
   }
 }
 
-void kqmapcmd(Kestrim& k, std::string& line, char qual, double value) {
+void kqmapcmd(Kestrim& k, KqLine& cmd) {
+  std::string line = cmd.line;
+  const char qual = cmd.qual;
+  const double value = cmd.value;
   const std::string arg = kqarg(line);
   if (qual == 'E' || qual == 'D') {
     const std::string a = kqstrip(arg);

@@ -90,7 +90,9 @@ void scaleBar(Kestrim& k, char dev, const Kestrim::kqlastplot& p) {
 
 }  // namespace
 
-void kqplot(Kestrim& k, std::string& line, char qual, double /*value*/) {
+void kqplot(Kestrim& k, KqLine& cmd) {
+  std::string line = cmd.line;
+  const char qual = cmd.qual;
   gx::Lib& g = k.gx;
   if (qual == 'E' || qual == 'D') {
     const std::string a = kqarg(line);

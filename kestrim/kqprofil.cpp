@@ -31,7 +31,9 @@ double field(char opt, double x, double y, double de) {
 
 }  // namespace
 
-void kqprofile(Kestrim& k, std::string& line, char option, double /*value*/) {
+void kqprofile(Kestrim& k, KqLine& cmd) {
+  std::string line = cmd.typed();
+  const char option = cmd.qual;
   gx::Io& io = k.gx.io;
   const std::string dashes(78, '-');
   kqsay(k, dashes);

@@ -701,7 +701,9 @@ double gxfrac(double x) {
 
 double gxrandom(double r) { return std::fabs(gxfrac(9821.0 * r + 0.211327)); }
 
-void kqsynth(Kestrim& k, std::string& line, char qual, double /*value*/) {
+void kqsynth(Kestrim& k, KqLine& cmd) {
+  std::string line = cmd.line;
+  const char qual = cmd.qual;
   Synth s(k);
   s.run(line, qual);
 }

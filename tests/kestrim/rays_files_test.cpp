@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "workdir.h"
+#include "gxlib/fortran/fortio.h"
 #include "kestrim/kq.h"
 #include "kestrim/kqcmd.h"
 #include "kestrim/state.h"
@@ -249,9 +250,8 @@ TEST_F(RaysDir, DumpOfBeamReadsBeamTxtAndWritesBeamBin) {
                                "1 2 3\n"
                                "3e-6 4e-3 5 6 7 1.25 9\n";
   Session s;
-  std::string line = "DUMP    beam";
-  line.resize(40, ' ');
-  kestrim::kqdump(s.k, line, ' ', 0.0);
+  kestrim::KqLine c{gx::pad("DUMP", 40), ' ', 0.0, "beam"};
+  kestrim::kqdump(s.k, c);
   EXPECT_EQ(s.k.ntot, 3);
   EXPECT_NE(s.out.str().find("Dump file caption: Beam from the bench test"), std::string::npos);
   EXPECT_NE(s.out.str().find("     3 rays in data file."), std::string::npos);
@@ -273,9 +273,8 @@ TEST_F(RaysDir, DumpOfBeamReadsBeamTxtAndWritesBeamBin) {
 
 TEST_F(RaysDir, DumpOfMissingFileSaysSo) {
   Session s;
-  std::string line = "DUMP    nobeam";
-  line.resize(40, ' ');
-  kestrim::kqdump(s.k, line, ' ', 0.0);
+  kestrim::KqLine c{gx::pad("DUMP", 40), ' ', 0.0, "nobeam"};
+  kestrim::kqdump(s.k, c);
   EXPECT_NE(s.out.str().find("nobeam.txt does not exist."), std::string::npos);
   EXPECT_FALSE(fs::exists("nobeam.bin"));
 }
