@@ -6,6 +6,7 @@
 #include <cmath>
 #include <string>
 
+#include "gxlib/mat.h"
 #include "kestrim/state.h"
 
 namespace kestrim {
@@ -29,7 +30,7 @@ void coftran(const Kestrim& k, double x, double th, double y, double ph, double 
 void cofsole(const Kestrim& k, double x, double th, double y, double ph, double de,
              double& xo, double& tho, double& yo, double& pho);
 void coffocal(const Kestrim& k, double& fx, double& fy);
-void cof1(const Kestrim& k, double a[4][4]);   // a[r-1][c-1] = M(r,c)
+gx::Mat<4, 4> cof1(const Kestrim& k);   // the first-order matrix M(r, c)
 void cof3(const Kestrim& k, double& d1, double& d2);
 std::string cofcap(const Kestrim& k);
 

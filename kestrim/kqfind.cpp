@@ -46,10 +46,10 @@ void kqfind(Kestrim& k, KqLine& cmd) {
     kqsay(k, "");
     return;
   }
-  double d = 0.0, l = 0.0, m[4][4];
+  double d = 0.0, l = 0.0;
   cof3(k, d, l);
-  cof1(k, m);
-  const double d01 = m[2][3] / m[3][3];   // M(3,4)/M(4,4), m per rad
+  const gx::Mat<4, 4> m = cof1(k);
+  const double d01 = m(3, 4) / m(4, 4);   // m per rad
 
   auto update = [&](const std::string& prompt, double& a, double& b) {
     return gx::gxaskupdate(k.gx, k.io.in, k.io.out, k.io.macro, prompt, a, b) == gx::Reply::Ok;
@@ -86,7 +86,7 @@ void kqfind(Kestrim& k, KqLine& cmd) {
   const double th = angle(sp), thp = angle(sp + e), thm = angle(sp - e);
   const double e1 = std::fabs(std::fabs(th) - std::fabs(thp));
   const double e2 = std::fabs(std::fabs(th) - std::fabs(thm));
-  const double div = f.width / (2.0 * l * m[1][1]);
+  const double div = f.width / (2.0 * l * m(2, 2));
   kqsay(k, "Acute grid angle calculated to be " + g13((kHalfPi - th) * kDegree) + " degrees");
   kqsay(k, "                      (True angle " + g13(th * kDegree) + " degrees)");
   kqsay(k, "Errors +/-" + g13(e1 * kDegree) + "," + g13(e2 * kDegree) + " average +/-" +
@@ -109,7 +109,7 @@ void kqfind(Kestrim& k, KqLine& cmd) {
   kqsay(k, "");
   kqsay(k, dashes);
   kqsay(k, "Calculated Coefficients :");
-  const double w = m[0][0];
+  const double w = m(1, 1);
   for (int n = 1; n <= order; ++n) {
     double& c = f.c[static_cast<size_t>(n - 1)];
     a = c;

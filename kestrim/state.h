@@ -5,6 +5,7 @@
 #include <string>
 
 #include "gxlib/gxlib.h"
+#include "gxlib/mat.h"
 
 namespace kestrim {
 
@@ -50,17 +51,18 @@ struct cofdis {
   double shadow = 0;   // image-to-shadow-plane distance
   double totlen = 0;   // total system length
 };
-struct cofbmat {
-  // 112 values; as a 4x28 column-major matrix b(r,c), indexed from 1.
-  std::array<double, 112> v{};
-  double& operator()(int r, int c) { return v[(c - 1) * 4 + (r - 1)]; }
-  double operator()(int r, int c) const { return v[(c - 1) * 4 + (r - 1)]; }
+// The 112 coefficients as a 4x28 matrix b(r, c) of coordinate r (x, theta,
+// y, phi): columns 1-4 the first-order matrix and 5-8 a copy of it, so that
+// columns 5-18 are the 4x14 first- and second-order matrix, 9-18 holding
+// the second-order terms; from entry 73 the third- and from entry 97 the
+// fifth-order terms of the two planes, interleaved x, y; four spare.
+struct cofbmat : gx::Mat<4, 28> {
   // third-order value n (1..12) of plane p (1 x, 2 y): entries 73.. interleaved
-  double& t3(int p, int n) { return v[72 + (n - 1) * 2 + (p - 1)]; }
-  double t3(int p, int n) const { return v[72 + (n - 1) * 2 + (p - 1)]; }
+  double& t3(int p, int n) { return a[72 + (n - 1) * 2 + (p - 1)]; }
+  double t3(int p, int n) const { return a[72 + (n - 1) * 2 + (p - 1)]; }
   // fifth-order value n (1..6) of plane p: entries 97.. interleaved
-  double& t5(int p, int n) { return v[96 + (n - 1) * 2 + (p - 1)]; }
-  double t5(int p, int n) const { return v[96 + (n - 1) * 2 + (p - 1)]; }
+  double& t5(int p, int n) { return a[96 + (n - 1) * 2 + (p - 1)]; }
+  double t5(int p, int n) const { return a[96 + (n - 1) * 2 + (p - 1)]; }
 };
 
 struct Kestrim {

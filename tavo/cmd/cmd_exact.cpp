@@ -52,7 +52,7 @@ Table fromMap(const std::vector<Poly>& map) {
   return t;
 }
 
-Table fromClosed(Tavo& s, const Vec20& v) {
+Table fromClosed(Tavo& s, const Third& v) {
   Table t;
   t.ok = true;
   imageCoefficients(s, s.syspa, v, t.c);
@@ -102,7 +102,7 @@ void printLensShares(Tavo& s, const Lattice& lat, bool hardOk, bool softOk, bool
     bool inLattice = false;
     for (const FieldLens& e : lat.lens) inLattice = inLattice || e.host == i;
     if (!inLattice) continue;
-    Vec20 t{}, share{};
+    Third t{}, share{};
     if (tc.kind == 4 || tc.kind == 8 || tc.kind == 11) {
       third(s, i, t);
       addReferredToObject(s, i, t, share);

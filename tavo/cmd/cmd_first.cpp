@@ -234,10 +234,10 @@ void cmdVector(Tavo& s, Command& c) {
     double p = 0, sx = 0, pb = 0, sb = 0;
     if (!fishk(s, p, sx, pb, sb) && s.nlens.nquad != 0) return;
     const tavo_aber3 kept = s.aber3;
-    s.aber3.total[0] = p;
-    s.aber3.total[2] = sx;
-    s.aber3.total[1] = pb;
-    s.aber3.total[3] = sb;
+    s.aber3.total(1, 1) = p;
+    s.aber3.total(1, 2) = sx;
+    s.aber3.total(2, 1) = pb;
+    s.aber3.total(2, 2) = sb;
     vecmul(s, n, v, a);
     s.aber3 = kept;
   } else {

@@ -106,7 +106,7 @@ TEST(ExactLimits, HardEdgeTendsToTheClosedFormForAThinLens) {
     const auto map = mapOf(t, tavo::EdgeModel::Hard, sp);
     double mx = 1, my = 1;
     tavo::mag(t.s, t.s.syspa, mx, my);
-    const double closed = mx * t.s.aber3.total[0];   // x: theta^3
+    const double closed = mx * t.s.aber3.total(1, 1);   // x: theta^3
     const double exact = map[0].coef(Exps{0, 3, 0, 0, 0});
     const double rel = std::fabs(exact - closed) / std::fabs(closed);
     EXPECT_LT(rel, last) << "L = " << len;
