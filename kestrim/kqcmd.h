@@ -118,7 +118,7 @@ bool kqblank(const std::string& s);
 bool kqhasdot(const std::string& name);
 // The first word of a name cut at its first blank, or at 26 characters when
 // it has none within them (a blank name gives 26 blanks).
-std::string kqcut26(const std::string& name);
+std::string kqfirstword(const std::string& name);
 
 // Registers and their file kqsort.reg. kqregload returns 0 when loaded,
 // 1 when there is no file (silently), 2 after a read error (reported;

@@ -16,7 +16,7 @@ void kqmacrocmd(Kestrim& k, KqLine& c) {
     kqmacroend(k);
     return;
   }
-  name = kqhasdot(name) ? kqstrip(name) : kqcut26(name) + ".kcm";
+  name = kqhasdot(name) ? kqstrip(name) : kqfirstword(name) + ".kcm";
   if (gx::Io::exists(name))
     kqmacro(k, name);
   else

@@ -54,7 +54,7 @@ bool kqhasdot(const std::string& name) {
   return t.find('.', from) != std::string::npos;
 }
 
-std::string kqcut26(const std::string& name) {
+std::string kqfirstword(const std::string& name) {
   std::string p = name;
   if (p.size() < 27) p.resize(27, ' ');
   size_t b = p.find(' ');
