@@ -525,15 +525,13 @@ bool Synth::openOutput() {
 // The paraxial pair: the axial ray and a ray of small angle.
 bool Synth::writeParaxialPair(double thmax) {
   count_ = 0;
-  {
-    const double zero = 0.0, small = thmax / 1000.0;
-    double xo, tho, yo, pho;
-    coftran(k_, zero, zero, zero, zero, zero, xo, tho, yo, pho);
-    if (!write(xo, tho, yo, pho, 0.0)) return false;
-    coftran(k_, zero, small, zero, small, zero, xo, tho, yo, pho);
-    if (!write(xo, tho, yo, pho, 0.0)) return false;
-    count_ = 2;
-  }
+  const double zero = 0.0, small = thmax / 1000.0;
+  double xo, tho, yo, pho;
+  coftran(k_, zero, zero, zero, zero, zero, xo, tho, yo, pho);
+  if (!write(xo, tho, yo, pho, 0.0)) return false;
+  coftran(k_, zero, small, zero, small, zero, xo, tho, yo, pho);
+  if (!write(xo, tho, yo, pho, 0.0)) return false;
+  count_ = 2;
   return true;
 }
 
