@@ -10,7 +10,8 @@
 // available; '*' (settings) all devices.
 //
 // Reals are single precision, as the plot files and screens need no more.
-// The state lives in Lib::plot (plotstate.h).
+// The state lives in Lib::plot (plotstate.h); each driver declares its own
+// part beside its code (crdriver.h, psdriver.h, svgdriver.h, hpdriver.h).
 #pragma once
 
 #include <iosfwd>

@@ -3,7 +3,6 @@
 // packed five to a line. Files are numbered from the run counter "num.ps".
 #include <cmath>
 #include <cstring>
-#include <fstream>
 
 #include "gxlib/console/converse.h"
 #include "gxlib/fortran/fortio.h"
@@ -34,18 +33,6 @@ const char* const kPrologue[] = {
     "%% Beginning of first page",
     "newpath 0 0 moveto",
 };
-
-std::string fileName(const PsState& s) {
-  if (!s.defined.empty()) return s.defined;
-  std::string n = std::to_string(s.run);
-  if (n.size() < 2) n = "0" + n;
-  return "plt" + n + ".ps";
-}
-
-int widthUnits(const PsState& s) {
-  int w = gxnint(s.width * 5.0f * s.scale);
-  return w < 1 ? 1 : (w > 99 ? 99 : w);
-}
 
 // Puts one 14-character record into the line; a full line is written.
 // Ends one five-slot record's slot: the record goes out after its fifth.
@@ -109,7 +96,7 @@ float centreY(const PsState& s) {
 
 bool openFile(Lib& g, int out) {
   PsState& s = g.plot.ps;
-  s.name = fileName(s);
+  s.name = pageFileName(s, ".ps");
   if (!g.io.open(kPsUnit, s.name, OpenStatus::Unknown, Access::Write)) {
     g.io.write(out, " ?PSSTART- Unable to open plot file " + s.name);
     s.open = false;
@@ -136,27 +123,6 @@ void closeFile(Lib& g) {
 }
 
 }  // namespace
-
-// The next run number from the counter file; the one in memory plus one
-// when the counter cannot be read and rewritten. After 99 comes 1.
-int nextPlotRun(Lib& g, int run, const std::string& counter) {
-  auto step = [](long long n) { return (n < 0 || n >= 99) ? 1 : static_cast<int>(n + 1); };
-  long long n = run;
-  bool ok = true;
-  if (Io::exists(counter)) {
-    ok = false;
-    if (g.io.open(kCounterUnit, counter, OpenStatus::Old, Access::Read)) {
-      ok = g.io.readListInt(kCounterUnit, &n, 1) == RdStat::Ok;
-      g.io.close(kCounterUnit);
-    }
-  }
-  if (!ok) return step(run);
-  int next = step(n);
-  if (!g.io.open(kCounterUnit, counter, OpenStatus::Unknown, Access::Write)) return step(run);
-  g.io.write(kCounterUnit, fI(next, 5));
-  if (!g.io.close(kCounterUnit)) return step(run);
-  return next;
-}
 
 void psstart(Lib& g, int inunit, int outunit) {
   PsState& s = g.plot.ps;
@@ -185,7 +151,7 @@ void psstart(Lib& g, int inunit, int outunit) {
   }
   if (!s.open) return;
   flushLine(g);
-  g.io.write(kPsUnit, fI(widthUnits(s), 3) + " SLW ");
+  g.io.write(kPsUnit, fI(pageWidthUnits(s), 3) + " SLW ");
   s.lastWidth = s.width;
 
   const PageMap m = pageMap(g, out, s.scale, s.xoff, s.yoff);
@@ -218,7 +184,7 @@ void psplot(Lib& g, float x, float y, int pen) {
   int ix = truncClamp(X, 1, 11500);
   int iy = truncClamp(Y, 1, 9999);
   if (std::fabs(s.width - s.lastWidth) > 0.01f) {
-    putSlot(g, fI(widthUnits(s), 3) + " SLW ");
+    putSlot(g, fI(pageWidthUnits(s), 3) + " SLW ");
     s.lastWidth = s.width;
   }
   if (std::fabs(s.colour - s.lastColour) > 0.01f) {
@@ -254,12 +220,7 @@ void psend(Lib& g) {
   g.io.write(out, " Center offsets: " + fF(centreX(s), 7, 1) + "," + fF(centreY(s), 7, 1));
 }
 
-void psscale(Lib& g, float s, float xoffmm, float yoffmm) {
-  PsState& p = g.plot.ps;
-  p.scale = s;
-  p.xoff = 100.0f * xoffmm / 2.54f;
-  p.yoff = 100.0f * yoffmm / 2.54f;
-}
+void psscale(Lib& g, float s, float xoffmm, float yoffmm) { pageScale(g.plot.ps, s, xoffmm, yoffmm); }
 
 void pswidset(Lib& g, float w) { g.plot.ps.width = w; }
 
@@ -282,32 +243,6 @@ void pscolour(int n, float& r, float& gr, float& b) {
     case 7: gr = b = 1; break;
     default: break;
   }
-}
-
-PageMap pageMap(Lib& g, int out, float scale, float xoff, float yoff) {
-  const PlotState& p = g.plot;
-  const float G = 312.5f, H = 0.0f;
-  float a = p.aspect, R, T;
-  if (a >= kRoot2) {
-    R = 10250.0f;
-    T = (10250.0f - G) / a + H;
-  } else {
-    T = (10250.0f - G) / kRoot2 + H;
-    R = a * (T - H) + G;
-  }
-  float sx = 0, sy = 0;
-  if (p.xmax - p.xmin == 0 || p.ymax - p.ymin == 0) {
-    g.io.write(out, " X or Y range is zero!");
-  } else {
-    sx = (R - G) / (p.xmax - p.xmin);
-    sy = (T - H) / (p.ymax - p.ymin);
-  }
-  PageMap m;
-  m.ax = scale * sx;
-  m.ay = scale * sy;
-  m.bx = scale * (G - p.xmin * sx) + xoff;
-  m.by = scale * (H - p.ymin * sy) + yoff;
-  return m;
 }
 
 }  // namespace gx

@@ -31,13 +31,6 @@ bool endsWithSvg(const std::string& n) {
   return e == ".SVG";
 }
 
-std::string fileName(const SvgState& s) {
-  if (!s.defined.empty()) return s.defined;
-  std::string n = std::to_string(s.run);
-  if (n.size() < 2) n = "0" + n;
-  return "plt" + n + ".svg";
-}
-
 // Text for an attribute or element: the markup characters escaped, and
 // anything outside printable ASCII shown as "?" so the file stays valid.
 std::string xmlText(const std::string& t) {
@@ -52,11 +45,6 @@ std::string xmlText(const std::string& t) {
     }
   }
   return r;
-}
-
-int widthUnits(const SvgState& s) {
-  int w = gxnint(s.width * 5.0f * s.scale);
-  return w < 1 ? 1 : (w > 99 ? 99 : w);
 }
 
 std::string rgb(int colour) {
@@ -105,7 +93,7 @@ void openPath(Lib& g, int width, int colour) {
 
 bool openFile(Lib& g, int out) {
   SvgState& s = g.plot.svg;
-  s.name = fileName(s);
+  s.name = pageFileName(s, ".svg");
   if (!g.io.open(kSvgUnit, s.name, OpenStatus::Unknown, Access::Write)) {
     g.io.write(out, " ?SVGSTART- Unable to open plot file " + s.name + g.io.reason());
     s.open = false;
@@ -171,7 +159,7 @@ void svgplot(Lib& g, float x, float y, int pen) {
   const int ix = truncClamp(s.ax * x + s.bx, 1, 11500);
   const int iy = truncClamp(s.ay * y + s.by, 1, 9999);
   if (pen == 2) {
-    const int w = widthUnits(s), c = gxnint(s.colour);
+    const int w = pageWidthUnits(s), c = gxnint(s.colour);
     if (!s.inPath || w != s.pathWidth || c != s.pathColour || s.segments >= kMaxSegments) {
       closePath(g);
       openPath(g, w, c);
@@ -203,12 +191,7 @@ void svgend(Lib& g) {
   if (closeFile(g)) g.io.write(g.plot.out, " Plot output file " + s.name + " closed.");
 }
 
-void svgscale(Lib& g, float s, float xoffmm, float yoffmm) {
-  SvgState& p = g.plot.svg;
-  p.scale = s;
-  p.xoff = 100.0f * xoffmm / 2.54f;
-  p.yoff = 100.0f * yoffmm / 2.54f;
-}
+void svgscale(Lib& g, float s, float xoffmm, float yoffmm) { pageScale(g.plot.svg, s, xoffmm, yoffmm); }
 
 void svgwidset(Lib& g, float w) { g.plot.svg.width = w; }
 
