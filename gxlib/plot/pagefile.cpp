@@ -1,5 +1,8 @@
 // What the PostScript and SVG drivers share: file names, line widths,
 // scale and offsets, the run counter and the mapping onto the page.
+#include <algorithm>
+#include <cmath>
+
 #include "gxlib/console/converse.h"
 #include "gxlib/fortran/fortio.h"
 #include "gxlib/plot/pagefile.h"
@@ -23,6 +26,70 @@ void pageScale(PageFile& f, float s, float xoffmm, float yoffmm) {
   f.scale = s;
   f.xoff = 100.0f * xoffmm / 2.54f;
   f.yoff = 100.0f * yoffmm / 2.54f;
+}
+
+namespace {
+
+bool onThePage(float x, float y) {
+  return x >= 0.0f && x <= kPageWidth && y >= 0.0f && y <= kPageHeight;
+}
+
+// Liang and Barsky's clipping of the segment (x0, y0)-(x1, y1) to the page:
+// the parameters t0 <= t1 of the part inside, false when there is none.
+bool clipSegment(float x0, float y0, float x1, float y1, float& t0, float& t1) {
+  t0 = 0.0f;
+  t1 = 1.0f;
+  const float dx = x1 - x0, dy = y1 - y0;
+  const float p[4] = {-dx, dx, -dy, dy};
+  const float q[4] = {x0, kPageWidth - x0, y0, kPageHeight - y0};
+  for (int i = 0; i < 4; ++i) {
+    if (p[i] == 0.0f) {
+      if (q[i] < 0.0f) return false;  // parallel to this edge and beyond it
+      continue;
+    }
+    const float r = q[i] / p[i];
+    if (p[i] < 0.0f) {
+      if (r > t1) return false;
+      t0 = std::max(t0, r);
+    } else {
+      if (r < t0) return false;
+      t1 = std::min(t1, r);
+    }
+  }
+  return t0 <= t1;
+}
+
+}  // namespace
+
+PageStep pageStep(PageFile& f, float X, float Y, int pen) {
+  PageStep s;
+  if (!std::isfinite(X) || !std::isfinite(Y)) {
+    f.onPage = false;
+    return s;
+  }
+  if (pen != 2) {
+    f.onPage = onThePage(X, Y);
+    s.move = f.onPage;
+    s.mx = X;
+    s.my = Y;
+  } else {
+    float t0 = 0, t1 = 1;
+    const float x0 = f.lastX, y0 = f.lastY;
+    if (clipSegment(x0, y0, X, Y, t0, t1)) {
+      s.move = !f.onPage || t0 > 0.0f;
+      s.mx = t0 > 0.0f ? x0 + t0 * (X - x0) : x0;
+      s.my = t0 > 0.0f ? y0 + t0 * (Y - y0) : y0;
+      s.draw = true;
+      s.dx = t1 < 1.0f ? x0 + t1 * (X - x0) : X;
+      s.dy = t1 < 1.0f ? y0 + t1 * (Y - y0) : Y;
+      f.onPage = t1 >= 1.0f;
+    } else {
+      f.onPage = false;
+    }
+  }
+  f.lastX = X;
+  f.lastY = Y;
+  return s;
 }
 
 // The next run number from the counter file; the one in memory plus one

@@ -17,7 +17,28 @@ struct PageFile {
   float scale = 1.0f, xoff = 0, yoff = 0;  // offsets in page units
   float ax = 0, bx = 0, ay = 0, by = 0;    // page = a * data + b
   int autoClear = 1;    // a new file for each plot
+  // The last point (page units, not clipped) and whether the file's pen
+  // stands on it: after a point off the page the next draw moves first.
+  float lastX = 0, lastY = 0;
+  bool onPage = true;
 };
+
+// The page both drivers draw on, in page units (1/1000 inch): the 11 by
+// 8.26 inch that A4 and US Letter both offer, less a margin of 0.15 inch
+// all round that printers leave blank.
+constexpr float kPageMargin = 150.0f;
+constexpr float kPageWidth = 11000.0f - 2.0f * kPageMargin;
+constexpr float kPageHeight = 8263.0f - 2.0f * kPageMargin;
+
+// What one pen call puts on the page: a move to the start and a draw to
+// the end, each when set. A draw is clipped to the page; what lies beyond
+// it is left out, never pressed onto the edge.
+struct PageStep {
+  bool move = false, draw = false;
+  float mx = 0, my = 0;  // the move's point
+  float dx = 0, dy = 0;  // the draw's end
+};
+PageStep pageStep(PageFile& f, float X, float Y, int pen);
 
 // The file a plot goes to: the defined name, else "plt" and the run number
 // in two digits, then the extension (".ps", ".svg").

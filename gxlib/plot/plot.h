@@ -113,7 +113,7 @@ void pscolour(int n, float& r, float& gr, float& b);
 // ---- SVG file driver -----------------------------------------------------
 
 // The PostScript page (11 x 8.5 inch landscape, 1/1000 inch) as an SVG
-// image: files pltNN.svg numbered from the counter "num.svg".
+// image: files pltNN.svg numbered from the counter "svgnum.run".
 void svgstart(Lib& g, int inunit, int outunit);
 void svgplot(Lib& g, float x, float y, int pen);
 void svgclear(Lib& g);  // ends a plot: the path being written is completed

@@ -45,7 +45,7 @@ struct Device {
 const Device& deviceFor(char device);
 
 // The next two-digit run number of the numbered plot files from their
-// counter file (num.ps, num.svg); after 99 comes 1.
+// counter file (num.ps, svgnum.run); after 99 comes 1.
 int nextPlotRun(Lib& g, int run, const std::string& counter);
 
 // Data coordinates to page units of the landscape page the PostScript and

@@ -13,26 +13,39 @@ namespace gx {
 
 namespace {
 
-const char* const kPrologue[] = {
-    "%!",
-    "%%",
+// The document's structure comments come first (the bounding box and the
+// page count at the end, once the plot is drawn); the prologue follows.
+const char* const kProlog[] = {
+    "%%BeginProlog",
     "%% K.V. Postscript V1.1 (4/7/87)",
-    "%%",
-    "%% Scaling definitions for 8.5 by 11 inch paper at .001 inch",
-    "%% resolution",
-    "0.072 0.072 scale",
-    "8500 0 translate 90 rotate",
     "%% Macro definitions",
     "/il { moveto } def",
     "/vl { lineto currentpoint stroke moveto } def",
     "/pt { moveto currentpoint currentpoint 1 0 360 arc",
     "stroke moveto } def",
     "/SLW { setlinewidth } def",
+    "%%EndProlog",
+    // The plot is an 11 by 8.26 inch landscape page, inside both A4 and US
+    // Letter: the paper at hand is asked for in landscape, and where it
+    // stays upright the page is turned; either way the plot is centred,
+    // 0.15 inch (10.8 points) in from the sheet they share.
+    "%%BeginSetup",
+    "currentpagedevice /PageSize get aload pop 2 copy lt",
+    "{ exch 2 array astore << /PageSize 3 -1 roll >> setpagedevice } { pop pop } ifelse",
+    "%%EndSetup",
+    "%%Page: 1 1",
+    "%%BeginPageSetup",
+    "currentpagedevice /PageSize get aload pop 2 copy lt",
+    "{ exch 595 add 2 div 10.8 sub exch 792 sub 2 div 10.8 add translate 90 rotate }",
+    "{ 595 sub 2 div 10.8 add exch 792 sub 2 div 10.8 add exch translate } ifelse",
+    "%% Scaling definitions at .001 inch resolution",
+    "0.072 0.072 scale",
+    "%%EndPageSetup",
     "%% Default graphics rendition settings",
     "1 setlinejoin 1 setlinecap 1 SLW",
-    "%% Beginning of first page",
     "newpath 0 0 moveto",
 };
+
 
 // Puts one 14-character record into the line; a full line is written.
 // Ends one five-slot record's slot: the record goes out after its fifth.
@@ -94,6 +107,37 @@ float centreY(const PsState& s) {
   return 2.54f * (4250.0f - (s.exYmin + s.exYmax) / 2.0f + s.yoff) / 1000.0f;
 }
 
+// The ink on the page in points of the landscape sheet the plot asks for
+// (792 by 595): whole points that enclose every stroke with its width.
+std::string boundingBox(const PsState& s) {
+  if (s.inkXmin > s.inkXmax) return "0 0 0 0";  // nothing drawn
+  const float pad = 50.0f;  // the widest line's half width, page units
+  auto pt = [](float u) { return 0.072f * (u + kPageMargin); };
+  const int llx = std::max(0, static_cast<int>(std::floor(pt(s.inkXmin - pad))));
+  const int lly = std::max(0, static_cast<int>(std::floor(pt(s.inkYmin - pad))));
+  const int urx = std::min(792, static_cast<int>(std::ceil(pt(s.inkXmax + pad))));
+  const int ury = std::min(595, static_cast<int>(std::ceil(pt(s.inkYmax + pad))));
+  return std::to_string(llx) + " " + std::to_string(lly) + " " + std::to_string(urx) + " " +
+         std::to_string(ury);
+}
+
+// One point record: x in five columns, a blank, y in four, the operator.
+void putPoint(Lib& g, float X, float Y, bool draw) {
+  PsState& s = g.plot.ps;
+  const int ix = truncClamp(X, 1, 11500), iy = truncClamp(Y, 1, 9999);
+  s.inkXmin = std::min(s.inkXmin, static_cast<float>(ix));
+  s.inkXmax = std::max(s.inkXmax, static_cast<float>(ix));
+  s.inkYmin = std::min(s.inkYmin, static_cast<float>(iy));
+  s.inkYmax = std::max(s.inkYmax, static_cast<float>(iy));
+  char slot[16];
+  char* p = putField(slot, ix, 5);
+  *p++ = ' ';
+  p = putField(p, iy, 4);
+  std::memcpy(p, draw ? " vl " : " il ", 4);
+  s.line.append(slot, static_cast<size_t>(p + 4 - slot));
+  slotDone(g);
+}
+
 bool openFile(Lib& g, int out) {
   PsState& s = g.plot.ps;
   s.name = pageFileName(s, ".ps");
@@ -102,8 +146,20 @@ bool openFile(Lib& g, int out) {
     s.open = false;
     return false;
   }
-  for (const char* l : kPrologue) g.io.write(kPsUnit, l);
+  g.io.write(kPsUnit, "%!PS-Adobe-3.0");
+  g.io.write(kPsUnit, "%%Title: " + s.name);
+  g.io.write(kPsUnit, "%%BoundingBox: (atend)");
+  g.io.write(kPsUnit, "%%Orientation: Landscape");
+  g.io.write(kPsUnit, "%%DocumentMedia: Plot 792 595 0 () ()");
+  g.io.write(kPsUnit, "%%Pages: 1");
+  g.io.write(kPsUnit, "%%EndComments");
+  for (const char* l : kProlog) g.io.write(kPsUnit, l);
   s.open = true;
+  s.inkXmin = s.inkYmin = kPageWidth;
+  // The prologue leaves the pen at the page's corner.
+  s.lastX = s.lastY = 0.0f;
+  s.onPage = true;
+  s.inkXmax = s.inkYmax = 0.0f;
   s.line.clear();
   s.slot = 1;
   s.pageEmpty = true;
@@ -112,14 +168,21 @@ bool openFile(Lib& g, int out) {
   return true;
 }
 
-void closeFile(Lib& g) {
+// Ends and closes the file; false (said) when it could not be written.
+bool closeFile(Lib& g) {
   PsState& s = g.plot.ps;
   flushLine(g);
   g.io.write(kPsUnit, " showpage ");
+  g.io.write(kPsUnit, "%%Trailer");
+  g.io.write(kPsUnit, "%%BoundingBox: " + boundingBox(s));
+  g.io.write(kPsUnit, "%%EOF");
   g.io.write(kPsUnit, "\x04");
-  if (!g.io.close(kPsUnit))
-    g.io.write(g.plot.out, " ?PSEND- Error writing plot file " + s.name);
   s.open = false;
+  if (!g.io.close(kPsUnit)) {
+    g.io.write(g.plot.out, " ?PSEND- Error writing plot file " + s.name);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -137,7 +200,7 @@ void psstart(Lib& g, int inunit, int outunit) {
     g.io.write(out, " ");
     resetExtent(s);
     if (s.autoClear == 1) {
-      closeFile(g);
+      if (closeFile(g)) g.io.write(out, " Plot written to: " + s.name);
       s.run = nextPlotRun(g, s.run, "num.ps");
       if (openFile(g, out)) {
         g.io.write(out, " ");
@@ -157,7 +220,8 @@ void psstart(Lib& g, int inunit, int outunit) {
   const PageMap m = pageMap(g, out, s.scale, s.xoff, s.yoff);
   s.ax = m.ax, s.ay = m.ay, s.bx = m.bx, s.by = m.by;
   s.drawing = false;
-  g.io.write(out, " Plot written to: " + s.name);
+  // The file is complete only when it is closed.
+  g.io.write(out, " Plot going to: " + s.name + " (open, complete at CLOSE)");
 }
 
 void psplot(Lib& g, float x, float y, int pen) {
@@ -179,10 +243,8 @@ void psplot(Lib& g, float x, float y, int pen) {
   if (s.drawing) takeIn(X, Y);
   s.moveX = X;
   s.moveY = Y;
-  // Beyond the page the point is pinned at the limit; y keeps to its
-  // four-column field.
-  int ix = truncClamp(X, 1, 11500);
-  int iy = truncClamp(Y, 1, 9999);
+  // What lies beyond the page is clipped at its edge.
+  const PageStep step = pageStep(s, X, Y, pen);
   if (std::fabs(s.width - s.lastWidth) > 0.01f) {
     putSlot(g, fI(pageWidthUnits(s), 3) + " SLW ");
     s.lastWidth = s.width;
@@ -197,13 +259,8 @@ void psplot(Lib& g, float x, float y, int pen) {
                                fF(s.lastColour, 5, 1));
     s.lastColour = s.colour;
   }
-  char slot[16];
-  char* p = putField(slot, ix, 5);
-  *p++ = ' ';
-  p = putField(p, iy, 4);
-  std::memcpy(p, pen == 2 ? " vl " : " il ", 4);
-  s.line.append(slot, static_cast<size_t>(p + 4 - slot));
-  slotDone(g);
+  if (step.move) putPoint(g, step.mx, step.my, false);
+  if (step.draw) putPoint(g, step.dx, step.dy, true);
 }
 
 void psclear(Lib& g) { flushLine(g); }
@@ -211,7 +268,7 @@ void psclear(Lib& g) { flushLine(g); }
 void psend(Lib& g) {
   PsState& s = g.plot.ps;
   if (!s.open) return;
-  closeFile(g);
+  if (!closeFile(g)) return;
   const int out = g.plot.out;
   g.io.write(out, " Plot output file " + s.name + " closed.");
   g.io.write(out, " X range (cm): " + cm(s.exXmin) + cm(s.exXmax));

@@ -17,6 +17,8 @@ struct PsState : PageFile {
   float lastColour = 1.0f;
   bool drawing = false;
   float moveX = 0, moveY = 0;  // the last point, page units
+  // The ink of the whole file, page units, for its bounding box.
+  float inkXmin = 0, inkXmax = 0, inkYmin = 0, inkYmax = 0;
 };
 
 }  // namespace gx
