@@ -289,9 +289,11 @@ void cmdShell(Kestrim& k, const std::string& line) {
 void cmdData(Kestrim& k, const std::string& line) {
   std::string name = gx::pad(argOf(line), 100);
   int ierr = 1;
+  const int before = k.ntot;
   kqio(k, 'R', name, ierr);
   if (ierr != 0) {
     kqsay(k, "Unable to open file: " + kqstrip(name));
+    if (k.ntot == before) kqsay(k, "The current ray set is kept (" + std::to_string(before) + " rays).");
     return;
   }
   k.rayFile = name;

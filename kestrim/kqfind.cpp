@@ -79,6 +79,15 @@ void kqfind(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
   kqsay(k, "          Pattern width = " + g13(f.width) + " m");
   kqsay(k, "");
 
+  // With D01 = 0 the rays from each object point meet again at the image
+  // (a stigmatic map): the shadow's magnification (L + D01)/D01 has no
+  // finite value and the period no longer tells the grid's tilt.
+  if (d01 == 0.0 || !std::isfinite(d01)) {
+    kqsay(k, "%KQFIND- D01 is zero: the map images the object stigmatically, so the shadow");
+    kqsay(k, "         period does not depend on the grid angle; no angle can be found.");
+    kqsay(k, "");
+    return;
+  }
   // The shadow period is the grid period magnified by (L + D01)/D01 and
   // lengthened by the grid's tilt.
   auto angle = [&](double period) { return std::acos(p * (l + d01) / (d01 * period)); };

@@ -48,7 +48,17 @@ bool readCaption(Kestrim& k, std::istream& is) {
 
 }  // namespace
 
-void kqio(Kestrim& k, char option, std::string& name, int& ierr) {
+namespace {
+void openSet(Kestrim& k, char option, std::string& name, int& ierr, bool keep);
+}  // namespace
+
+void kqio(Kestrim& k, char option, std::string& name, int& ierr) { openSet(k, option, name, ierr, false); }
+
+void kqioappend(Kestrim& k, std::string& name, int& ierr) { openSet(k, 'A', name, ierr, true); }
+
+namespace {
+
+void openSet(Kestrim& k, char option, std::string& name, int& ierr, bool keep) {
   ierr = 1;
   char op = static_cast<char>(std::toupper(static_cast<unsigned char>(option)));
   if (op == 'E') {
@@ -74,10 +84,31 @@ void kqio(Kestrim& k, char option, std::string& name, int& ierr) {
   name = padAtLeast(file, 100);
 
   int unit = unitOf(k, op);
-  kqioend(k, op);
   gx::Io& io = k.gx.io;
 
   if (op == 'R') {
+    // The output set being written is completed first: its rays reach the
+    // file only when it is closed.
+    for (int w : {k.rays.unitW, k.rays.unitA}) {
+      if (!io.isOpen(w) || io.nameOf(w) != file) continue;
+      if (io.close(w))
+        kqsay(k, "Output ray set " + file + " completed.");
+      else
+        kqsay(k, "?KQIO- Output ray set " + file + " could not be written" + io.reason() + ".");
+    }
+    // A set that cannot be read leaves the current one as it is.
+    std::ifstream probe(file, std::ios::binary);
+    char cap[kCaptionLen];
+    if (!probe) {
+      kqsay(k, "Unable to open " + file);
+      return;
+    }
+    if (gx::readRecord(probe, cap, kCaptionLen) != gx::RecStat::Ok) {
+      kqsay(k, "?KQIO- No caption record: " + file + " is not a ray set.");
+      return;
+    }
+    probe.close();
+    kqioend(k, op);
     k.ntot = 0;
     k.rays.pos = 0;
     if (!io.open(unit, file, gx::OpenStatus::Old, gx::Access::Read, true)) {
@@ -116,20 +147,46 @@ void kqio(Kestrim& k, char option, std::string& name, int& ierr) {
     return;
   }
 
+  // Appending to a ray set that exists keeps its caption and its rays: the
+  // new file starts as a copy of them and replaces the old one when it is
+  // closed. What is not a ray set is refused and left as it is.
+  std::ifstream old;
+  std::string cap = gx::pad(k.caption, kCaptionLen);
+  kqioend(k, op);
+  if (op == 'A' && keep && gx::Io::exists(file)) {
+    old.open(file, std::ios::binary);
+    char buf[kCaptionLen];
+    if (!old || gx::readRecord(old, buf, kCaptionLen) != gx::RecStat::Ok) {
+      kqsay(k, "?KQIO- " + file + " is not a ray set; no rays appended to it.");
+      return;
+    }
+    cap.assign(buf, kCaptionLen);
+  }
   if (!io.open(unit, file, gx::OpenStatus::Unknown, gx::Access::Write, true)) {
     kqsay(k, "Unable to open " + file + io.reason());
     return;
   }
   kqsay(k, std::string(1, op) + ": Rays file opened: " + file);
-  std::string cap = gx::pad(k.caption, kCaptionLen);
   std::fstream* fs = io.stream(unit);
-  if (!fs || !gx::writeRecord(*fs, cap.data(), kCaptionLen)) {
+  bool ok = fs && gx::writeRecord(*fs, cap.data(), kCaptionLen);
+  if (ok && old.is_open()) {
+    char buf[kRayLen];
+    int kept = 0;
+    while (ok && gx::readRecord(old, buf, kRayLen) == gx::RecStat::Ok) {
+      ok = gx::writeRecord(*fs, buf, kRayLen);
+      ++kept;
+    }
+    if (ok) kqsay(k, "Appending after the " + std::to_string(kept) + " rays the file holds.");
+  }
+  if (!ok) {
     kqsay(k, "Unable to write rays.");
     io.close(unit, false);
     return;
   }
   ierr = 0;
 }
+
+}  // namespace
 
 bool kqrays(Kestrim& k, char option, int n, double& x, double& th, double& y, double& ph,
             double& de) {
