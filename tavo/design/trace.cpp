@@ -116,12 +116,14 @@ class Dashes {
     }
     const double len = std::hypot((x - px_) / ux_, (y - py_) / uy_);
     double done = 0.0;
-    while (done < len) {
-      const double at = std::fmod(phase_, kPeriod);
-      const bool on = at < kDash;
-      const double step = std::min(len - done, (on ? kDash : kPeriod) - at);
+    // The pattern's position is kept within one period, so that every step
+    // moves on by a length that rounding cannot swallow.
+    for (int guard = 0; done < len && std::isfinite(len) && guard < 100000; ++guard) {
+      const bool on = phase_ < kDash;
+      const double step = std::min(len - done, std::max((on ? kDash : kPeriod) - phase_, 1e-6));
       done += step;
       phase_ += step;
+      if (phase_ >= kPeriod - 1e-9) phase_ = 0.0;
       const double t = len > 0.0 ? done / len : 1.0;
       const float qx = fl(px_ + t * (x - px_)), qy = fl(py_ + t * (y - py_));
       gx::gxplot(g_, dev_, qx, qy, on ? 2 : 3);
