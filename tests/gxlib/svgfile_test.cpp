@@ -373,8 +373,11 @@ TEST(Svg, TheCounterIsNotNamedLikeAPicture) {
     drawUnit(s);
     EXPECT_EQ(s.g.plot.svg.name, "plt43.svg");
   }
-  for (const auto& e : fs::directory_iterator("."))
-    if (e.path().extension() == ".svg") EXPECT_EQ(e.path().filename().string().rfind("plt", 0), 0u);
+  for (const auto& e : fs::directory_iterator(".")) {
+    if (e.path().extension() == ".svg") {
+      EXPECT_EQ(e.path().filename().string().rfind("plt", 0), 0u);
+    }
+  }
 }
 
 // A line of width 1 (LINE's default) as a browser shows the page at its
