@@ -101,59 +101,6 @@ void savePoint(Tavo& s, const Point& q) {
                                     g125(q.p * 1000.0));
 }
 
-// A polyline drawn dashed, the pattern running on from segment to segment:
-// dashes of 0.8 text units and gaps of 0.5, measured on the page.
-class Dashes {
- public:
-  Dashes(gx::Lib& g, char dev) : g_(g), dev_(dev) { gx::gxunit(g, ux_, uy_); }
-  void to(float x, float y, bool draw) {
-    if (!draw || !has_ || !(ux_ > 0.0f) || !(uy_ > 0.0f)) {
-      gx::gxplot(g_, dev_, x, y, 3);
-      px_ = x;
-      py_ = y;
-      has_ = true;
-      return;
-    }
-    const double len = std::hypot((x - px_) / ux_, (y - py_) / uy_);
-    double done = 0.0;
-    // The pattern's position is kept within one period, so that every step
-    // moves on by a length that rounding cannot swallow.
-    for (int guard = 0; done < len && std::isfinite(len) && guard < 100000; ++guard) {
-      const bool on = phase_ < kDash;
-      const double step = std::min(len - done, std::max((on ? kDash : kPeriod) - phase_, 1e-6));
-      done += step;
-      phase_ += step;
-      if (phase_ >= kPeriod - 1e-9) phase_ = 0.0;
-      const double t = len > 0.0 ? done / len : 1.0;
-      const float qx = fl(px_ + t * (x - px_)), qy = fl(py_ + t * (y - py_));
-      gx::gxplot(g_, dev_, qx, qy, on ? 2 : 3);
-    }
-    gx::gxplot(g_, dev_, x, y, 3);
-    px_ = x;
-    py_ = y;
-  }
-
- private:
-  static constexpr double kDash = 0.8, kPeriod = 1.3;
-  gx::Lib& g_;
-  char dev_;
-  float ux_ = 0, uy_ = 0, px_ = 0, py_ = 0;
-  double phase_ = 0.0;
-  bool has_ = false;
-};
-
-// The key to the two trajectories, left above the frame: x solid, y dashed.
-void legend(gx::Lib& g, char dev, float z, float y, float ux, float uy) {
-  const float h = 0.75f;
-  gx::gxplot(g, dev, z, y + 0.3f * uy, 3);
-  gx::gxplot(g, dev, z + 3.0f * ux, y + 0.3f * uy, 2);
-  gx::gxsymbol(g, dev, z + 3.5f * ux, y, h, 0.0f, "x", -1);
-  Dashes d(g, dev);
-  d.to(z + 6.0f * ux, y + 0.3f * uy, false);
-  d.to(z + 9.0f * ux, y + 0.3f * uy, true);
-  gx::gxsymbol(g, dev, z + 9.5f * ux, y, h, 0.0f, "y", -1);
-}
-
 // The frame and the texts of a new plot: the file name over the right end,
 // the axis titles and the title. ux, uy receive the plot's units.
 void drawFrame(Tavo& s, char dev, float& ux, float& uy) {
@@ -236,18 +183,7 @@ void drawMarks(Tavo& s, char dev, double zlen, float ux, float uy) {
     gx::gxplot(g, dev, fl(z), fl(y0), 3);
     gx::gxplot(g, dev, fl(z), fl(y1), 2);
   };
-  // Each mark is named beside its tip: H and H' the entrance and exit
-  // principal planes of each plane of motion.
-  auto name = [&](double z, double tip, const std::string& text) {
-    if (z < zs || z > ze) return;
-    const float th = 0.6f, w = gx::gxsymlen(g, th, text, -1);
-    const float y = tip >= 0.0 ? fl(tip + 0.3 * uy) : fl(tip - (0.3 + th) * uy);
-    gx::gxsymbol(g, dev, fl(z) - w / 2.0f, y, th, 0.0f, text, -1);
-  };
-  if (zs < zlen && zlen < ze) {
-    tick(zlen, -3.0 * uy, 3.0 * uy);
-    name(zlen, 3.0 * uy, "end");
-  }
+  if (zs < zlen && zlen < ze) tick(zlen, -3.0 * uy, 3.0 * uy);
   Mat4 a;
   stigmat(s, 1, a);
   const LensParams lp = light(s, s.syspa, a);
@@ -255,11 +191,6 @@ void drawMarks(Tavo& s, char dev, double zlen, float ux, float uy) {
   tick(zlen - lp.qx, 0.0, 2.5 * uy);
   tick(lp.py, 0.0, -2.0 * uy);
   tick(zlen - lp.qy, 0.0, -2.5 * uy);
-  name(lp.px, 2.0 * uy, "Hx");
-  name(zlen - lp.qx, 2.5 * uy, "H'x");
-  name(lp.py, -2.0 * uy, "Hy");
-  name(zlen - lp.qy, -2.5 * uy, "H'y");
-  legend(g, dev, fl(zs), fl(hi) + 3.0f * uy, ux, uy);
   if (ux > 0.0f && lo <= 0.0 && hi >= 0.0) {
     const double dash = ux / 2.0;
     const long long ndash = static_cast<long long>((ze - zs) / ux) + 1;
@@ -488,14 +419,13 @@ void traceRays(Tavo& s, char dev, int n, bool saving) {
     if (m <= std::min(sx, sy))
       gx::gxplot(s.gx, dev, fl(z), clampf(q.x * 1000.0, lo, hi), m == 1 ? 3 : 2);
   }
-  // The y trajectory over the same points, dashed.
-  Dashes ydash(s.gx, dev);
+  // The y trajectory over the same points.
   for (size_t k = 0; k < pts.size(); ++k) {
     const int m = static_cast<int>(k) + 1;
     if (saving) savePoint(s, pts[k]);
-    if (m <= std::min(sx, sy)) ydash.to(fl(pts[k].z), clampf(pts[k].y * 1000.0, lo, hi), m != 1);
+    if (m <= std::min(sx, sy))
+      gx::gxplot(s.gx, dev, fl(pts[k].z), clampf(pts[k].y * 1000.0, lo, hi), m == 1 ? 3 : 2);
   }
-
   gx::gxend(s.gx, dev);
   say(s, "nstep:" + gx::fI(n, 12) + " icollx:" + gx::fI(sx, 12) + " icolly:" + gx::fI(sy, 12));
 }

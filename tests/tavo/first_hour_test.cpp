@@ -77,32 +77,3 @@ TEST_F(Documented, TraceSettingsWithoutTheSlashAreRefusedWithTheSlashForm) {
   EXPECT_EQ(out.find("Wait before plot set to"), std::string::npos) << out;
   EXPECT_EQ(out.find("Font set to"), std::string::npos) << out;
 }
-
-// The trace's key names the two trajectories: x solid and y dashed, left
-// above the frame, where nothing else is drawn. The frame top stands at
-// 0.96 of the 7027 page units of height; the key, 3 text units above it
-// (3 x 0.0225 x sqrt 2 x 7027 = 670 units), starts over the left end of
-// the frame, 0.16 of the 9937.5 units of width right of the margin.
-TEST_F(Documented, TraceNamesItsTrajectoriesAndMarks) {
-  run("DATA triplet\nTRACE Q\n\n\nCLOSE\n");
-  std::ifstream f("plt01.ps");
-  std::ostringstream ss;
-  ss << f.rdbuf();
-  const std::string ps = ss.str();
-  std::istringstream in(ps.substr(ps.find("newpath 0 0 moveto")));
-  std::vector<std::string> tok;
-  for (std::string t; in >> t;) tok.push_back(t);
-  int key = 0, yMoves = 0;
-  for (size_t i = 2; i < tok.size(); ++i) {
-    if (tok[i] != "vl" && tok[i] != "il") continue;
-    const int x = std::stoi(tok[i - 2]), y = std::stoi(tok[i - 1]);
-    key += tok[i] == "vl" && x > 1850 && x < 4300 && y > 7350 && y < 7750;
-    // Moves inside the frame, clear of the elements drawn along its edges
-    // (5 text units deep) and of every text.
-    yMoves += tok[i] == "il" && x > 2000 && x < 9800 && y > 2300 && y < 5600;
-  }
-  EXPECT_GT(key, 5) << "no key above the frame";
-  // The y trajectory breaks into dozens of dashes; solid, the two
-  // trajectories and a few aperture lines would start there.
-  EXPECT_GT(yMoves, 30);
-}
