@@ -13,6 +13,9 @@ namespace kestrim {
 
 // Ray-set channels (option R, W, A; E closes all three).
 void kqio(Kestrim& k, char option, std::string& name, int& ierr);
+// SYNTH/A: the append channel keeps the caption and rays of a set that
+// exists and adds to them (SHADOW, TRANS and DELTAE start their sets anew).
+void kqioappend(Kestrim& k, std::string& name, int& ierr);
 // R reads ray n; W and A write the five values as the next record.
 // Returns false when a read met the end of the file (NTOT corrected).
 bool kqrays(Kestrim& k, char option, int n, double& x, double& th, double& y,

@@ -3,6 +3,7 @@
 // that produce the pattern's distortion.
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "gxlib/console/converse.h"
@@ -69,8 +70,9 @@ bool askShadow(Kestrim& k) {
 
 // The grid's tilt from the shadow period, with its error and the beam
 // divergence the pattern width implies; returns the angle (rad) from the
-// axis. l: shadow plane from the image; d01 = M(3,4)/M(4,4); m22 = M(2,2).
-double gridAngle(Kestrim& k, double l, double d01, double m22) {
+// axis, none when a stigmatic map leaves it undetermined. l: shadow plane
+// from the image; d01 = M(3,4)/M(4,4); m22 = M(2,2).
+std::optional<double> gridAngle(Kestrim& k, double l, double d01, double m22) {
   const Kestrim::kqfindblk& f = k.find;
   const double p = f.period, sp = f.shadowPeriod, e = f.shadowError;
   kqsay(k, "");
@@ -82,6 +84,15 @@ double gridAngle(Kestrim& k, double l, double d01, double m22) {
   kqsay(k, "          Pattern width = " + g13(f.width) + " m");
   kqsay(k, "");
 
+  // With D01 = 0 the rays from each object point meet again at the image
+  // (a stigmatic map): the shadow's magnification (L + D01)/D01 has no
+  // finite value and the period no longer tells the grid's tilt.
+  if (d01 == 0.0 || !std::isfinite(d01)) {
+    kqsay(k, "%KQFIND- D01 is zero: the map images the object stigmatically, so the shadow");
+    kqsay(k, "         period does not depend on the grid angle; no angle can be found.");
+    kqsay(k, "");
+    return std::nullopt;
+  }
   // The shadow period is the grid period magnified by (L + D01)/D01 and
   // lengthened by the grid's tilt.
   auto angle = [&](double period) { return std::acos(p * (l + d01) / (d01 * period)); };
@@ -152,8 +163,8 @@ void kqfind(Kestrim& k, KqLine& cmd) {
   const gx::Mat<4, 4> m = cof1(k);
   const double d01 = m(3, 4) / m(4, 4);   // m per rad
   if (!askShadow(k)) return;
-  const double th = gridAngle(k, l, d01, m(2, 2));
-  if (!coefficients(k, l, d01, m(1, 1), th)) return;
+  const std::optional<double> th = gridAngle(k, l, d01, m(2, 2));
+  if (!th || !coefficients(k, l, d01, m(1, 1), *th)) return;
   kqsay(k, dashes);
   kqsay(k, "");
 }

@@ -86,17 +86,40 @@ bool openForReading(Kestrim& k, int unit, const std::string& file) {
 }
 
 // Opens a ray set on the write or append channel and writes its caption
-// record; false when it cannot be written.
-bool openForWriting(Kestrim& k, char op, int unit, const std::string& file) {
+// record; false when it cannot be written. Appending (keep) to a ray set
+// that exists keeps its caption and its rays: the new file starts as a copy
+// of them and replaces the old one when it is closed. What is not a ray set
+// is refused and left as it is.
+bool openForWriting(Kestrim& k, char op, int unit, const std::string& file, bool keep) {
   gx::Io& io = k.gx.io;
+  std::ifstream old;
+  std::string cap = gx::pad(k.caption, kCaptionLen);
+  if (op == 'A' && keep && gx::Io::exists(file)) {
+    old.open(file, std::ios::binary);
+    char buf[kCaptionLen];
+    if (!old || gx::readRecord(old, buf, kCaptionLen) != gx::RecStat::Ok) {
+      kqsay(k, "?KQIO- " + file + " is not a ray set; no rays appended to it.");
+      return false;
+    }
+    cap.assign(buf, kCaptionLen);
+  }
   if (!io.open(unit, file, gx::OpenStatus::Unknown, gx::Access::Write, true)) {
     kqsay(k, "Unable to open " + file + io.reason());
     return false;
   }
   kqsay(k, std::string(1, op) + ": Rays file opened: " + file);
-  std::string cap = gx::pad(k.caption, kCaptionLen);
   std::fstream* fs = io.stream(unit);
-  if (!fs || !gx::writeRecord(*fs, cap.data(), kCaptionLen)) {
+  bool ok = fs && gx::writeRecord(*fs, cap.data(), kCaptionLen);
+  if (ok && old.is_open()) {
+    char buf[kRayLen];
+    int kept = 0;
+    while (ok && gx::readRecord(old, buf, kRayLen) == gx::RecStat::Ok) {
+      ok = gx::writeRecord(*fs, buf, kRayLen);
+      ++kept;
+    }
+    if (ok) kqsay(k, "Appending after the " + std::to_string(kept) + " rays the file holds.");
+  }
+  if (!ok) {
     kqsay(k, "Unable to write rays.");
     io.close(unit, false);
     return false;
@@ -106,7 +129,17 @@ bool openForWriting(Kestrim& k, char op, int unit, const std::string& file) {
 
 }  // namespace
 
-void kqio(Kestrim& k, char option, std::string& name, int& ierr) {
+namespace {
+void openSet(Kestrim& k, char option, std::string& name, int& ierr, bool keep);
+}  // namespace
+
+void kqio(Kestrim& k, char option, std::string& name, int& ierr) { openSet(k, option, name, ierr, false); }
+
+void kqioappend(Kestrim& k, std::string& name, int& ierr) { openSet(k, 'A', name, ierr, true); }
+
+namespace {
+
+void openSet(Kestrim& k, char option, std::string& name, int& ierr, bool keep) {
   ierr = 1;
   char op = static_cast<char>(std::toupper(static_cast<unsigned char>(option)));
   if (op == 'E') {
@@ -132,16 +165,41 @@ void kqio(Kestrim& k, char option, std::string& name, int& ierr) {
   name = padAtLeast(file, 100);
 
   int unit = unitOf(k, op);
-  kqioend(k, op);
+  gx::Io& io = k.gx.io;
 
   if (op == 'R') {
+    // The output set being written is completed first: its rays reach the
+    // file only when it is closed.
+    for (int w : {k.rays.unitW, k.rays.unitA}) {
+      if (!io.isOpen(w) || io.nameOf(w) != file) continue;
+      if (io.close(w))
+        kqsay(k, "Output ray set " + file + " completed.");
+      else
+        kqsay(k, "?KQIO- Output ray set " + file + " could not be written" + io.reason() + ".");
+    }
+    // A set that cannot be read leaves the current one as it is.
+    std::ifstream probe(file, std::ios::binary);
+    char cap[kCaptionLen];
+    if (!probe) {
+      kqsay(k, "Unable to open " + file);
+      return;
+    }
+    if (gx::readRecord(probe, cap, kCaptionLen) != gx::RecStat::Ok) {
+      kqsay(k, "?KQIO- No caption record: " + file + " is not a ray set.");
+      return;
+    }
+    probe.close();
+    kqioend(k, op);
     k.ntot = 0;
     k.rays.pos = 0;
     if (openForReading(k, unit, file)) ierr = 0;
     return;
   }
-  if (openForWriting(k, op, unit, file)) ierr = 0;
+  kqioend(k, op);
+  if (openForWriting(k, op, unit, file, keep)) ierr = 0;
 }
+
+}  // namespace
 
 bool kqrays(Kestrim& k, char option, int n, double& x, double& th, double& y, double& ph,
             double& de) {
@@ -222,9 +280,11 @@ void kqioend(Kestrim& k, char option) {
 void kqdata(Kestrim& k, KqLine& c) {
   std::string name = gx::pad(kqarg(c.typed()), 100);
   int ierr = 1;
+  const int before = k.ntot;
   kqio(k, 'R', name, ierr);
   if (ierr != 0) {
     kqsay(k, "Unable to open file: " + kqstrip(name));
+    if (k.ntot == before) kqsay(k, "The current ray set is kept (" + std::to_string(before) + " rays).");
     return;
   }
   k.rayFile = name;

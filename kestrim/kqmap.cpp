@@ -143,7 +143,13 @@ void kqmap(Kestrim& k, char device, const std::string& argument, double w, doubl
   kqsay(k, "Y limits: " + g12(1e6 * ymin) + " to " + g12(1e6 * ymax));
   kqsay(k, "");
   int ierr = 0;
-  gx::gxstart(g, k.io.in, k.io.out, k.io.macro, 1.0f, dev, xmin, xmax, ymin, ymax, ierr);
+  // The caption goes below the box (0.11 w down): the plot takes room for
+  // it, the box staying square, so that it lands on the page; without it
+  // the marks of rays on the box's foot still need a little.
+  const float room = static_cast<float>((k.mapopts.captions ? 0.15 : 0.05) * w);
+  const float aspect = (xmax - xmin) / (ymax - ymin + room);
+  gx::gxstart(g, k.io.in, k.io.out, k.io.macro, std::isfinite(aspect) ? aspect : 1.0f, dev, xmin,
+              xmax, ymin - room, ymax, ierr);
   if (ierr != 0) {
     kqsay(k, "Unable to plot at this time.");
     return;

@@ -138,7 +138,8 @@ bool askWindow(Kestrim& k, const Ranges& r, Kestrim::kqlastplot& p, float& dh, f
 }
 
 // The caption, the axis letters and the ray-set name around the box.
-void drawLabels(Kestrim& k, char dev, const Kestrim::kqlastplot& p, float mv) {
+// xsym: the left end of the vertical tick labels.
+void drawLabels(Kestrim& k, char dev, const Kestrim::kqlastplot& p, float mv, float xsym) {
   gx::Lib& g = k.gx;
   float ux = 0, uy = 0;
   gx::gxunit(g, ux, uy);
@@ -149,9 +150,11 @@ void drawLabels(Kestrim& k, char dev, const Kestrim::kqlastplot& p, float mv) {
     gx::gxsymbol(g, dev, (p.xmin + p.xmax) / 2.0f - cl / 2.0f, p.ymax + 0.5f * mv, kTextHeight, 0.0f,
                  cap, -1);
   }
-  const float vl = gx::gxsymlen(g, kTextHeight, vs, -1);
-  gx::gxsymbol(g, dev, p.xmin - 3.0f * ux, (p.ymin + p.ymax) / 2.0f - vl / 2.0f, kTextHeight, 90.0f,
-               vs, -1);
+  // The vertical letter stands left of the tick labels; its length, measured
+  // along x, is turned into y units.
+  const float vl = ux != 0.0f ? gx::gxsymlen(g, kTextHeight, vs, -1) / ux * uy : 0.0f;
+  gx::gxsymbol(g, dev, std::min(xsym, p.xmin - 3.0f * ux), (p.ymin + p.ymax) / 2.0f - vl / 2.0f,
+               kTextHeight, 90.0f, vs, -1);
   const float hl = gx::gxsymlen(g, kTextHeight, hs, -1);
   gx::gxsymbol(g, dev, (p.xmin + p.xmax) / 2.0f - hl / 2.0f, p.ymin - 3.0f * uy, kTextHeight, 0.0f,
                hs, -1);
@@ -209,7 +212,8 @@ void kqplot(Kestrim& k, KqLine& cmd) {
     std::swap(p.ymin, p.ymax);
     dv = -dv;
   }
-  const float mh = 0.05f * dh, mv = 0.05f * dv;
+  // Room on the left for the vertical tick labels and the axis letter.
+  const float mh = 0.05f * dh, ml = 0.2f * dh, mv = 0.05f * dv;
   k.pointWx = dh;
   k.pointWy = dv;
 
@@ -219,15 +223,15 @@ void kqplot(Kestrim& k, KqLine& cmd) {
   kqsay(k, "Run number " + gx::fI(run, 4) + " ......");
 
   int ierr = 0;
-  gx::gxstart(g, k.io.in, k.io.out, k.io.macro, 1.0f, dev, p.xmin - mh, p.xmax + mh,
+  gx::gxstart(g, k.io.in, k.io.out, k.io.macro, 1.0f, dev, p.xmin - ml, p.xmax + mh,
               p.ymin - 2.0f * mv, p.ymax, ierr);
   if (ierr != 0) {
     kqsay(k, "Unable to plot at this time.");
     return;
   }
   gx::gxbox(g, dev, p.xmin, p.xmax, p.ymin, p.ymax);
-  gx::gxmark(g, dev, 3, 3, kTextHeight);
-  drawLabels(k, dev, p, mv);
+  const float xsym = gx::gxmark(g, dev, 3, 3, kTextHeight);
+  drawLabels(k, dev, p, mv, xsym);
   drawPoints(k, dev, p);
   scaleBar(k, dev, p);
   gx::gxend(g, dev);

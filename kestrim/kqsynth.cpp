@@ -511,7 +511,10 @@ bool Synth::openOutput() {
       return false;
     }
   }
-  kqio(k_, channel_, rayName_, ierr);
+  if (channel_ == 'A')
+    kqioappend(k_, rayName_, ierr);
+  else
+    kqio(k_, channel_, rayName_, ierr);
   if (ierr != 0) {
     // The dialog still ends with its last question, so the answers that
     // follow in a macro are not taken as commands.
