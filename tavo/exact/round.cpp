@@ -455,18 +455,13 @@ bool roundMap(const Lattice& lat, const MapSettings& set, const da::Space& sp, d
   return true;
 }
 
-bool roundOptics(const Lattice& lat, const MapSettings& set, double zobj, double zlimit,
-                 RoundOptics& out, std::string& why, bool last) {
-  out = RoundOptics{};
-  if (!isRound(lat)) {
-    why = "The system is not rotationally symmetric.";
-    return false;
-  }
-  const Flow flow(lat, set, zobj);
-  if (!(lat.t0 > 0.0) || !(flow.phio > 0.0)) {
-    why = "No particle energy at the object.";
-    return false;
-  }
+namespace {
+
+// The first (or, with last, the last before zlimit) crossing of the
+// paraxial axial ray behind zobj; straight beyond zlimit when it has not
+// crossed. Sets zi, and beyond whether it lies past zlimit.
+bool imageOf(const Flow& flow, double zobj, double zlimit, bool last, double& zi, bool& beyond,
+             std::string& why) {
   // The paraxial axial ray and the Larmor angle, to the first crossing.
   const da::Space s1(4, 1);
   std::vector<Poly> y = flow.start(s1, zobj);
@@ -511,7 +506,7 @@ bool roundOptics(const Lattice& lat, const MapSettings& set, double zobj, double
     ya.clear();
   }
   // The crossing by the secant (regula falsi, Illinois) on one step from za.
-  double zi = zb;
+  zi = zb;
   if (!ya.empty()) {
     auto at = [&](double z) {
       std::vector<Poly> t = ya;
@@ -537,13 +532,35 @@ bool roundOptics(const Lattice& lat, const MapSettings& set, double zobj, double
       }
     }
   }
+
+  beyond = ya.empty();
+  return true;
+}
+
+}  // namespace
+
+bool roundOptics(const Lattice& lat, const MapSettings& set, double zobj, double zlimit,
+                 RoundOptics& out, std::string& why, bool last) {
+  out = RoundOptics{};
+  if (!isRound(lat)) {
+    why = "The system is not rotationally symmetric.";
+    return false;
+  }
+  const Flow flow(lat, set, zobj);
+  if (!(lat.t0 > 0.0) || !(flow.phio > 0.0)) {
+    why = "No particle energy at the object.";
+    return false;
+  }
+  double zi = 0.0;
+  bool beyond = false;
+  if (!imageOf(flow, zobj, zlimit, last, zi, beyond, why)) return false;
   out.zi = zi;
 
   // The full map to the image, fifth order with the energy deviation.
   const da::Space s5(5, 5);
   std::vector<Poly> m5 = flow.start(s5, zobj);
   m5.push_back(Poly(s5));
-  const double zmap = ya.empty() ? zlimit : zi;
+  const double zmap = beyond ? zlimit : zi;
   if (!march(flow, zobj, zmap, m5, why,
              [](double, double, const std::vector<Poly>&, const std::vector<Poly>&) {
                return true;
@@ -552,7 +569,7 @@ bool roundOptics(const Lattice& lat, const MapSettings& set, double zobj, double
   const double theta = m5[4].constant();
   m5.pop_back();
   flow.finish(zmap, m5);
-  if (ya.empty()) {
+  if (beyond) {
     m5[0].axpy(zi - zlimit, m5[1]);
     m5[2].axpy(zi - zlimit, m5[3]);
   }
