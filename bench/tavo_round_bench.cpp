@@ -13,6 +13,7 @@
 #include "tavo/exact/exact.h"
 #include "tavo/exact/round.h"
 #include "tavo/optics/optics.h"
+#include "tavo/system/system.h"
 
 namespace {
 
