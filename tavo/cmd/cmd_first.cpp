@@ -27,6 +27,7 @@ void elementMatrix(Tavo& s, int row, int kind, Mat4& m) {
     case 11: solenoid(s, row, m); break;
     case 13: gap(s, row, m); break;
     case 15: einzel(s, row, m); break;
+    case 19: bell(s, row, m); break;
     case 17: cyl(s, row, m); break;
     default: drift(s, row, m); break;
   }
@@ -77,6 +78,7 @@ void cmdElementView(Tavo& s, Command& c) {
   else if (w == "GA") kind = 13;
   else if (w == "EI") kind = 15;
   else if (w == "CY") kind = 17;
+  else if (w == "BE") kind = 19;
   int row = 0, count = 0;
   for (int k = 3; k <= s.syspa && k <= kRows && row == 0; ++k) {
     int kk = decodeType(s, s.bdata(k, 1)).kind;

@@ -165,6 +165,7 @@ bool Walk::elementMatrix(int i, const TypeCode& tc) {
     case 13: gap(s, i, em); break;
     case 15: einzel(s, i, em); break;
     case 17: cyl(s, i, em); break;
+    case 19: bell(s, i, em); break;
     case 2:
     case 12: dipole(s, i, em); break;
     default:

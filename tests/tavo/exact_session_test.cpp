@@ -242,7 +242,7 @@ TEST_F(ExactSession, UnmodelledElementsAndMissingSystemAreReported) {
   const std::string none = run("EXACT\nEXIT\n");
   EXPECT_NE(none.find("No lens system loaded: type DATA first."), std::string::npos);
   const std::string el = run("DATA electrostatic\nEXACT\nEXIT\n");
-  EXPECT_NE(el.find("?EXACT- The field map models magnetic multipoles and solenoids only: row"),
+  EXPECT_NE(el.find("?EXACT- The round-lens model needs a positive radius in column 4 of row"),
             std::string::npos)
       << el;
   EXPECT_EQ(el.find("Third-order coefficients at the system end"), std::string::npos);
@@ -320,7 +320,7 @@ TEST_F(ExactSession, CoefficientFilesFromTheHardAndSoftEdgeMaps) {
 
 TEST_F(ExactSession, CoefficientFileFromAMapOfAnUnmodelledSystemIsNotWritten) {
   const std::string out = run("DATA electrostatic\nCOFOUT/E el\nEXIT\n");
-  EXPECT_NE(out.find("?COFOUT- The field map models magnetic multipoles and solenoids only"),
+  EXPECT_NE(out.find("?COFOUT- The round-lens model needs a positive radius in column 4 of row"),
             std::string::npos)
       << out;
   for (const auto& n : files()) EXPECT_EQ(n.find("el.cof"), std::string::npos);
