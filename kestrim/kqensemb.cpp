@@ -423,12 +423,14 @@ void ensemb(Kestrim& k, const std::string& arg);
 
 }  // namespace
 
-void kqensemb(Kestrim& k, const std::string& arg, char qual) {
+// The folder or summary name is taken whole as typed: slice folders on a
+// cluster's scratch space are often longer than the decoded line.
+void kqensemb(Kestrim& k, KqLine& c) {
   try {
-    if (qual == 'M')
-      merge(k, arg);
+    if (c.qual == 'M')
+      merge(k, c.rawArg);
     else
-      ensemb(k, arg);
+      ensemb(k, c.rawArg);
   } catch (const std::bad_alloc&) {
     // The rays and the spots live in memory: too many for this machine.
     say(k, "?ENSEMB- Not enough memory for so many rays; nothing written.");
@@ -437,120 +439,177 @@ void kqensemb(Kestrim& k, const std::string& arg, char qual) {
 
 namespace {
 
-void ensemb(Kestrim& k, const std::string& arg) {
-  std::string folder = kqstrip(arg);
+// The ensemble folder (asked for when not given), its manifest and the
+// nominal system with the geometry the rays are synthesised for.
+bool openEnsemble(Kestrim& k, const std::string& arg, std::string& folder, Manifest& m,
+                  RayPoly& nominal, Geometry& geometry) {
+  folder = kqstrip(arg);
   if (folder.empty()) {
     std::string reply;
-    if (kqask(k, "Ensemble folder > ", reply, 100) != gx::Reply::Ok) return;
+    if (kqask(k, "Ensemble folder > ", reply, 100) != gx::Reply::Ok) return false;
     folder = kqstrip(reply);
-    if (folder.empty()) return;
+    if (folder.empty()) return false;
   }
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  Manifest m;
   std::string why;
-  if (!readManifest(folder, m, why)) {
+  if (!readManifest(folder, m, why) ||
+      !loadPoly(folder + "/" + m.variants[0].file, nominal, &geometry, why)) {
     say(k, "?ENSEMB- " + why);
-    return;
+    return false;
   }
-  const int total = static_cast<int>(m.variants.size()) - 1;
-  RayPoly nominal;
-  Geometry geometry;
-  if (!loadPoly(folder + "/" + m.variants[0].file, nominal, &geometry, why)) {
-    say(k, "?ENSEMB- " + why);
-    return;
-  }
-  say(k, "Ensemble " + folder + ": the nominal system and " + std::to_string(total) + " variants.");
+  say(k, "Ensemble " + folder + ": the nominal system and " +
+             std::to_string(static_cast<int>(m.variants.size()) - 1) + " variants.");
+  return true;
+}
 
-  // The rays at the object.
+// Rays 3 on of the current set: rays 1 and 2 are the paraxial pair.
+bool raysFromSet(Kestrim& k, RayArrays& rays, std::string& source) {
+  if (k.ntot < 3) {
+    say(k, "No data!");
+    return false;
+  }
+  kqeach(k, 3, [&](int, double x, double th, double y, double ph, double de) {
+    rays.x.push_back(x);
+    rays.th.push_back(th);
+    rays.y.push_back(y);
+    rays.ph.push_back(ph);
+    rays.de.push_back(de);
+  });
+  source = "set " + kqstrip(k.rayFile) + " rays 3 to " + std::to_string(k.ntot);
+  return true;
+}
+
+// A ray set synthesised from a seed over the object and the aperture, so
+// that every slice of a run maps the same rays.
+bool synthesisedRays(Kestrim& k, const Geometry& geometry, RayArrays& rays, std::string& source) {
+  double n = 200000, unused = 0;
+  for (;;) {
+    if (!askValues(k, "Number of rays > ", n, unused)) return false;
+    if (n >= 1 && n <= 1e8 && n == std::floor(n)) break;
+    say(k, "?ENSEMB- The number of rays is a whole number from 1 to 1e8.");
+    n = 200000;
+  }
+  double ox = 2e6 * geometry.obap.v[0], oy = 2e6 * geometry.obap.v[1];
+  double ax = 2e3 * geometry.obap.v[2], ay = 2e3 * geometry.obap.v[3];
+  if (!askValues(k, "Object X and Y diameter (micron) > ", ox, oy)) return false;
+  if (!askValues(k, "Aperture X and Y diameter (mm) > ", ax, ay)) return false;
+  if (oy < 1e-20) oy = ox;
+  if (ay < 1e-20) ay = ax;
+  double de = 0, seed = 1;
+  if (!askValues(k, "Maximum beam energy half spread (%) > ", de, unused)) return false;
+  for (;;) {
+    if (!askValues(k, "Seed > ", seed, unused)) return false;
+    if (seed >= 0 && seed <= 9007199254740992.0 && seed == std::floor(seed)) break;
+    say(k, "?ENSEMB- The seed is a whole number not below 0.");
+    seed = 1;
+  }
+  synthesise(rays, static_cast<long long>(n), std::fabs(ox) * 0.5e-6, std::fabs(oy) * 0.5e-6,
+             std::fabs(ax) * 0.5e-3, std::fabs(ay) * 0.5e-3, geometry.dis.objap,
+             geometry.shape == 'S', std::fabs(de), static_cast<std::uint64_t>(seed));
+  char b[300];
+  std::snprintf(b, sizeof b, "synthesised object %.17g %.17g um aperture %.17g %.17g mm de %.17g %% seed %.17g",
+                ox, oy, ax, ay, de, seed);
+  source = b;
+  return true;
+}
+
+// The rays at the object, from the current set or synthesised.
+bool askRays(Kestrim& k, const Geometry& geometry, RayArrays& rays, std::string& source) {
   std::string reply;
   if (kqask(k, "Rays from the current set (D) or synthesised (CR for synthesised) > ", reply, 40) !=
       gx::Reply::Ok)
-    return;
-  RayArrays rays;
-  std::string source;
+    return false;
   const std::string r = kqstrip(reply);
-  if (!r.empty() && (r[0] == 'D' || r[0] == 'd')) {
-    if (k.ntot < 3) {
-      say(k, "No data!");
-      return;
-    }
-    // Rays 3 on: rays 1 and 2 are the paraxial pair.
-    kqeach(k, 3, [&](int, double x, double th, double y, double ph, double de) {
-      rays.x.push_back(x);
-      rays.th.push_back(th);
-      rays.y.push_back(y);
-      rays.ph.push_back(ph);
-      rays.de.push_back(de);
-    });
-    source = "set " + kqstrip(k.rayFile) + " rays 3 to " + std::to_string(k.ntot);
-  } else {
-    double n = 200000, unused = 0;
-    for (;;) {
-      if (!askValues(k, "Number of rays > ", n, unused)) return;
-      if (n >= 1 && n <= 1e8 && n == std::floor(n)) break;
-      say(k, "?ENSEMB- The number of rays is a whole number from 1 to 1e8.");
-      n = 200000;
-    }
-    double ox = 2e6 * geometry.obap.v[0], oy = 2e6 * geometry.obap.v[1];
-    double ax = 2e3 * geometry.obap.v[2], ay = 2e3 * geometry.obap.v[3];
-    if (!askValues(k, "Object X and Y diameter (micron) > ", ox, oy)) return;
-    if (!askValues(k, "Aperture X and Y diameter (mm) > ", ax, ay)) return;
-    if (oy < 1e-20) oy = ox;
-    if (ay < 1e-20) ay = ax;
-    double de = 0, seed = 1;
-    if (!askValues(k, "Maximum beam energy half spread (%) > ", de, unused)) return;
-    for (;;) {
-      if (!askValues(k, "Seed > ", seed, unused)) return;
-      if (seed >= 0 && seed <= 9007199254740992.0 && seed == std::floor(seed)) break;
-      say(k, "?ENSEMB- The seed is a whole number not below 0.");
-      seed = 1;
-    }
-    synthesise(rays, static_cast<long long>(n), std::fabs(ox) * 0.5e-6, std::fabs(oy) * 0.5e-6,
-               std::fabs(ax) * 0.5e-3, std::fabs(ay) * 0.5e-3, geometry.dis.objap,
-               geometry.shape == 'S', std::fabs(de), static_cast<std::uint64_t>(seed));
-    char b[300];
-    std::snprintf(b, sizeof b, "synthesised object %.17g %.17g um aperture %.17g %.17g mm de %.17g %% seed %.17g",
-                  ox, oy, ax, ay, de, seed);
-    source = b;
-  }
+  const bool fromSet = !r.empty() && (r[0] == 'D' || r[0] == 'd');
+  if (!(fromSet ? raysFromSet(k, rays, source) : synthesisedRays(k, geometry, rays, source)))
+    return false;
   if (rays.size() == 0) {
     say(k, "No data!");
-    return;
+    return false;
   }
+  return true;
+}
 
+// What one run maps and where it goes: the image plane, the variants of
+// this slice, the summary's name and, for a whole run, the plot device.
+struct RunPlan {
+  double z = 0;
+  int from = 1, to = 0;
+  bool whole = true;
+  std::string sumName;
+  char dev = ' ';
+};
+
+bool askPlan(Kestrim& k, const std::string& folder, int total, RunPlan& plan) {
   double zmic = 0, unused = 0;
-  if (!askValues(k, "Image distance (micron) (CR for 0) > ", zmic, unused)) return;
+  if (!askValues(k, "Image distance (micron) (CR for 0) > ", zmic, unused)) return false;
+  plan.z = zmic * 1e-6;
   double from = 1, to = total;
   for (;;) {
-    if (!askValues(k, "Variants from, to (CR for all) > ", from, to)) return;
+    if (!askValues(k, "Variants from, to (CR for all) > ", from, to)) return false;
     if (from >= 1 && to <= total && from <= to && from == std::floor(from) && to == std::floor(to)) break;
     say(k, "?ENSEMB- Variants are numbered 1 to " + std::to_string(total) + ".");
     from = 1;
     to = total;
   }
-  const bool whole = from == 1 && to == total;
-  std::string sumName;
+  plan.from = static_cast<int>(from);
+  plan.to = static_cast<int>(to);
+  plan.whole = plan.from == 1 && plan.to == total;
   const std::string suggested =
-      whole ? folder + ".sum"
-            : folder + "_" + std::to_string(static_cast<int>(from)) + "_" + std::to_string(static_cast<int>(to)) + ".sum";
-  if (!askSummaryName(k, suggested, sumName)) return;
-  char dev = ' ';
-  if (whole && !askDevice(k, dev)) return;
+      plan.whole ? folder + ".sum"
+                 : folder + "_" + std::to_string(plan.from) + "_" + std::to_string(plan.to) + ".sum";
+  if (!askSummaryName(k, suggested, plan.sumName)) return false;
+  return !plan.whole || askDevice(k, plan.dev);
+}
 
-  // The polynomials: the nominal system's and the slice's.
-  std::vector<RayPoly> polys{nominal};
-  std::vector<int> index{0};
-  for (int v = static_cast<int>(from); v <= static_cast<int>(to); ++v) {
+// The polynomials: the nominal system's and the slice's, each with its
+// as-built offsets from the manifest.
+bool loadSlice(Kestrim& k, const std::string& folder, const Manifest& m, const RayPoly& nominal,
+               const RunPlan& plan, std::vector<RayPoly>& polys, std::vector<int>& index) {
+  polys.assign(1, nominal);
+  index.assign(1, 0);
+  for (int v = plan.from; v <= plan.to; ++v) {
     RayPoly p;
+    std::string why;
     if (!loadPoly(folder + "/" + m.variants[v].file, p, nullptr, why)) {
       say(k, "?ENSEMB- " + why);
-      return;
+      return false;
     }
     polys.push_back(p);
     index.push_back(v);
   }
   for (size_t i = 0; i < polys.size(); ++i)
     std::copy(m.variants[index[i]].offset, m.variants[index[i]].offset + 4, polys[i].offset);
+  return true;
+}
+
+// A slice: its rows for the merge, its own statistics for a glance.
+void writeSlice(Kestrim& k, const Summary& s, const std::string& sumName) {
+  const std::vector<std::string> stats = statisticsLines(s, nullptr);
+  for (const auto& l : stats) say(k, l);
+  std::string why;
+  if (!writeNew(sumName, summaryText(s, stats), why)) {
+    say(k, "?ENSEMB- " + why + " No summary written.");
+    return;
+  }
+  say(k, "Slice summary written to " + sumName + " (ENSEMB/M joins the slices).");
+}
+
+void ensemb(Kestrim& k, const std::string& arg) {
+  std::string folder;
+  Manifest m;
+  RayPoly nominal;
+  Geometry geometry;
+  if (!openEnsemble(k, arg, folder, m, nominal, geometry)) return;
+  const int total = static_cast<int>(m.variants.size()) - 1;
+  RayArrays rays;
+  std::string source;
+  if (!askRays(k, geometry, rays, source)) return;
+  RunPlan plan;
+  if (!askPlan(k, folder, total, plan)) return;
+  std::vector<RayPoly> polys;
+  std::vector<int> index;
+  if (!loadSlice(k, folder, m, nominal, plan, polys, index)) return;
 
   const int threads = mappingThreads();
   say(k, "Mapping " + std::to_string(rays.size()) + " rays through " + std::to_string(polys.size()) +
@@ -558,22 +617,14 @@ void ensemb(Kestrim& k, const std::string& arg) {
   Summary s;
   s.folder = folder;
   s.rays = static_cast<long long>(rays.size());
-  s.z = zmic * 1e-6;
+  s.z = plan.z;
   s.total = total;
   s.source = source;
   spots(polys, index, rays, s.z, threads, s.spots);
-  if (whole) {
-    report(k, s, sumName, dev);
-    return;
-  }
-  // A slice: its rows for the merge, its own statistics for a glance.
-  const std::vector<std::string> stats = statisticsLines(s, nullptr);
-  for (const auto& l : stats) say(k, l);
-  if (!writeNew(sumName, summaryText(s, stats), why)) {
-    say(k, "?ENSEMB- " + why + " No summary written.");
-    return;
-  }
-  say(k, "Slice summary written to " + sumName + " (ENSEMB/M joins the slices).");
+  if (plan.whole)
+    report(k, s, plan.sumName, plan.dev);
+  else
+    writeSlice(k, s, plan.sumName);
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 namespace tavo {
 
 // Third-order vector to image-side micron/mrad table C(plane 1..2, j 1..10).
-void imageCoefficients(Tavo& s, int iz, const Vec20& t, double c[2][10]);
+void imageCoefficients(Tavo& s, int iz, const Third& t, double c[2][10]);
 
 // The records of a coefficient file, without the dialog or its messages:
 // the collimator shape letter is given; finite is cleared when a value is
