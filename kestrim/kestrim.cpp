@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <limits>
+#include <string_view>
 
 #include "gxlib/console/converse.h"
 #include "gxlib/fortran/fortio.h"
@@ -18,6 +20,11 @@ namespace kestrim {
 namespace {
 
 constexpr const char* kVersion = "2";
+
+// The commands whose argument is a file name (TAB completes names after them).
+constexpr const char* kFileWords[] = {"DATA",   "SYNTH",  "SHADOW", "@",     "LIST",   "SAVE",
+                                      "SORT",   "MAXIMA", "DELETE", "DELTAE", "FIND",  "MULE",
+                                      "TRANS",  "PROFIL", "DUMP",   "DIFF"};
 
 // 1e-5 as the single-precision literal it was.
 constexpr double kDotMin = 9.999999747378752e-6;
@@ -123,10 +130,12 @@ void cmdAt(Kestrim& k, const std::string& line) {
     return;
   }
   name = kqhasdot(name) ? kqstrip(name) : kqcut26(name) + ".kcm";
-  if (gx::Io::exists(name))
+  if (gx::Io::exists(name)) {
     kqmacro(k, name);
-  else
+  } else {
+    gx::gxfail(k.gx);
     kqsay(k, name + " does not exist.");
+  }
 }
 
 void cmdReg(Kestrim& k, char qual, double value) {
@@ -291,6 +300,7 @@ void cmdData(Kestrim& k, const std::string& line) {
   int ierr = 1;
   kqio(k, 'R', name, ierr);
   if (ierr != 0) {
+    gx::gxfail(k.gx);
     kqsay(k, "Unable to open file: " + kqstrip(name));
     return;
   }
@@ -309,6 +319,16 @@ std::string typedWord(const std::string& line) {
   size_t e = line.find_first_of(" \t/");
   std::string w = line.substr(0, e == std::string::npos ? line.size() : e);
   return w.substr(0, 6);
+}
+
+// Width of the file-name fields of the commands.
+constexpr size_t kNameField = 30;
+
+// Commands whose argument is a file name.
+bool namesAFile(std::string_view word) {
+  for (const char* w : kFileWords)
+    if (word == w) return true;
+  return false;
 }
 
 // Runs the decoded line: offers it to the library, then to the table.
@@ -334,6 +354,14 @@ void dispatch(Kestrim& k, std::string line, char qual, double value, const std::
     k.prevArg = rawArg;
   }
   int notFound = gx::gxparam(k.gx, k.io.in, k.io.out, k.io.macro, line, qual, value);
+  if (slot > 0 && rawArg.size() > kNameField && namesAFile(kCommands[slot - 1].word)) {
+    // The commands read their file names from fields of 30 characters: a
+    // longer name is refused rather than cut to another file's name.
+    gx::gxfail(k.gx);
+    kqsay(k, "?KESTRIM- File name longer than " + std::to_string(kNameField) +
+                 " characters: " + rawArg);
+    return;
+  }
   if (slot > 0) {
     KqLine c{line, qual, value, rawArg};
     if (kCommands[slot - 1].run) kCommands[slot - 1].run(k, c);
@@ -355,6 +383,7 @@ void dispatch(Kestrim& k, std::string line, char qual, double value, const std::
     }
   }
   kqsay(k, std::string("?").append(kqtrim(line)));
+  kqsay(k, "Not a command or a macro file; HELP/B lists the commands.");
 }
 
 void startup(Kestrim& k) {
@@ -380,31 +409,46 @@ void startup(Kestrim& k) {
   }
 }
 
-// One pass of the loop: prompt, read, clear, decode, run.
-void step(Kestrim& k) {
+// One pass of the loop: prompt, read, clear, decode, run. False when no
+// command was read (the end of a macro).
+bool step(Kestrim& k) {
   gx::Io& io = k.gx.io;
   io.prompt("kestrim> ");
   std::string line;
-  gx::RdStat st = io.readLine(k.io.in, line, 40);
+  // The whole line: the decoder sees its first 40 columns, file names are
+  // taken from the text as typed.
+  gx::RdStat st = io.readLine(k.io.in, line, gx::kCommandRecord);
   if (st != gx::RdStat::Ok) {
     // The end of a macro file (or one that cannot be read any further)
     // returns to the level that called it.
     kqmacroend(k);
-    return;
+    return false;
   }
+  gx::gxcommandstart(k.gx, k.io.in);
   gx::gxcls(k.gx, k.io.out, ' ');
-  if (line.compare(0, 6, std::string(6, ' ')) == 0) return;
+  if (line.compare(0, 6, std::string(6, ' ')) == 0) return true;
   if (k.io.macro == 1) io.write(k.io.out, std::string("+").append(kqtrim(line)));
   gx::gxlead(k.gx, line);
-  line = gx::pad(line, 40);
-  if (line[0] == '@' || line[0] == '$' || line[0] == '!')
-    line = gx::pad(line.substr(0, 1) + " " + line.substr(1), 40);
+  line = kqtrim(line);
+  if (!line.empty() && (line[0] == '@' || line[0] == '$' || line[0] == '!')) line.insert(1, " ");
   std::string typed = typedWord(line);
   std::string rawArg = rawArgOf(line);
+  line = gx::pad(line, 40);
   char qual = ' ';
   double value = 0.0;
   gx::gxdecode(k.gx, line, qual, value);
   dispatch(k, line, qual, value, typed, rawArg);
+  return true;
+}
+
+// One command with its failure bookkeeping: a failed command inside a
+// macro ends every macro level, under --strict it ends the run.
+void oneCommand(Kestrim& k) {
+  if (!step(k)) return;
+  const gx::After next = gx::gxcommanddone(k.gx, k.io.out, "KESTRIM");
+  if (next == gx::After::Go) return;
+  while (k.io.in != gx::Io::kIn) kqmacroend(k);
+  if (next == gx::After::Stop && k.running) shutdown(k);
 }
 
 // Commands whose argument is a file name take it as typed.
@@ -581,7 +625,7 @@ int kqsession(Kestrim& k, const std::string& macro) {
         kqmacro(k, macro);
         continue;
       }
-      step(k);
+      oneCommand(k);
     }
   } catch (const gx::EndOfInput&) {
     // The terminal has ended: finish as EXIT would.
@@ -599,9 +643,10 @@ int run(std::istream& in, std::ostream& out, bool interactive) {
 int run(std::istream& in, std::ostream& out, const gx::RunOptions& options) {
   Kestrim k(in, out, options.interactive);
   k.gx.io.setLineSource(options.lines);
+  k.gx.strict = options.strict;
   kqsession(k, options.macro);
   k.gx.io.flush();
-  return gx::exitStatus(options, k.gx.io);
+  return gx::exitStatus(options, k.gx);
 }
 
 gx::ProgramInfo program() {
@@ -614,8 +659,7 @@ gx::ProgramInfo program() {
   p.login = "login.kcm";
   for (const KqCommand& c : kCommands) p.words.push_back(c.word);
   p.extraWords = gx::gxparamwords();
-  p.fileWords = {"DATA", "SYNTH", "SHADOW", "@",      "LIST",  "SAVE", "SORT", "MAXIMA",
-                 "DELETE", "DELTAE", "FIND", "MULE", "TRANS", "PROFIL", "DUMP", "DIFF"};
+  p.fileWords.assign(std::begin(kFileWords), std::end(kFileWords));
   return p;
 }
 

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <limits>
 
+#include "gxlib/console/converse.h"
 #include "gxlib/fortran/fortio.h"
 #include "gxlib/fortran/unformatted.h"
 #include "kestrim/kq.h"
@@ -117,6 +118,7 @@ void kqio(Kestrim& k, char option, std::string& name, int& ierr) {
   }
 
   if (!io.open(unit, file, gx::OpenStatus::Unknown, gx::Access::Write, true)) {
+    gx::gxfail(k.gx);
     kqsay(k, "Unable to open " + file + io.reason());
     return;
   }
