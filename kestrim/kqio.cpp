@@ -10,6 +10,7 @@
 #include <fstream>
 #include <limits>
 
+#include "gxlib/console/converse.h"
 #include "gxlib/fortran/fortio.h"
 #include "gxlib/fortran/unformatted.h"
 #include "kestrim/kq.h"
@@ -104,6 +105,7 @@ bool openForWriting(Kestrim& k, char op, int unit, const std::string& file, bool
     cap.assign(buf, kCaptionLen);
   }
   if (!io.open(unit, file, gx::OpenStatus::Unknown, gx::Access::Write, true)) {
+    gx::gxfail(k.gx);
     kqsay(k, "Unable to open " + file + io.reason());
     return false;
   }
@@ -283,6 +285,7 @@ void kqdata(Kestrim& k, KqLine& c) {
   const int before = k.ntot;
   kqio(k, 'R', name, ierr);
   if (ierr != 0) {
+    gx::gxfail(k.gx);
     kqsay(k, "Unable to open file: " + kqstrip(name));
     if (k.ntot == before) kqsay(k, "The current ray set is kept (" + std::to_string(before) + " rays).");
     return;
