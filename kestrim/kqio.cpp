@@ -179,10 +179,13 @@ void openSet(Kestrim& k, char option, std::string& name, int& ierr, bool keep) {
       else
         kqsay(k, "?KQIO- Output ray set " + file + " could not be written" + io.reason() + ".");
     }
-    // A set that cannot be read leaves the current one as it is.
-    std::ifstream probe(file, std::ios::binary);
+    // A set that cannot be read leaves the current one as it is. A folder
+    // opens as a stream but its first read throws: refuse it here.
+    std::error_code ec;
+    std::ifstream probe;
+    if (!std::filesystem::is_directory(file, ec)) probe.open(file, std::ios::binary);
     char cap[kCaptionLen];
-    if (!probe) {
+    if (!probe.is_open()) {
       kqsay(k, "Unable to open " + file);
       return;
     }
