@@ -95,7 +95,9 @@ bool openForWriting(Kestrim& k, char op, int unit, const std::string& file, bool
   gx::Io& io = k.gx.io;
   std::ifstream old;
   std::string cap = gx::pad(k.caption, kCaptionLen);
-  if (op == 'A' && keep && gx::Io::exists(file)) {
+  // Only a regular file holds rays to keep (a FIFO would block the read).
+  std::error_code ec;
+  if (op == 'A' && keep && std::filesystem::is_regular_file(file, ec)) {
     old.open(file, std::ios::binary);
     char buf[kCaptionLen];
     if (!old || gx::readRecord(old, buf, kCaptionLen) != gx::RecStat::Ok) {
@@ -179,11 +181,12 @@ void openSet(Kestrim& k, char option, std::string& name, int& ierr, bool keep) {
       else
         kqsay(k, "?KQIO- Output ray set " + file + " could not be written" + io.reason() + ".");
     }
-    // A set that cannot be read leaves the current one as it is. A folder
-    // opens as a stream but its first read throws: refuse it here.
+    // A set that cannot be read leaves the current one as it is. Only a
+    // regular file is probed: a folder opens as a stream but its first read
+    // throws, and opening a FIFO would wait for a writer that never comes.
     std::error_code ec;
     std::ifstream probe;
-    if (!std::filesystem::is_directory(file, ec)) probe.open(file, std::ios::binary);
+    if (std::filesystem::is_regular_file(file, ec)) probe.open(file, std::ios::binary);
     char cap[kCaptionLen];
     if (!probe.is_open()) {
       kqsay(k, "Unable to open " + file);
