@@ -124,7 +124,7 @@ void cmdAgp(Tavo&, Command&);
 void cmdExcite(Tavo&, Command&);         // excite.cpp
 void cmdFishk(Tavo&, Command&);          // fishk.cpp
 void cmdCram(Tavo&, Command&);           // cram.cpp
-void cmdSpec(Tavo&, Command&);           // spec.cpp
+void cmdSpec(Tavo&, Command&);           // astig_along.cpp
 void cmdTrace(Tavo&, Command&);          // trace.cpp
 void cmdTolera(Tavo&, Command&);         // tolera.cpp: tolerance ensembles
 
