@@ -486,7 +486,8 @@ const KqCommand kCommands[60] = {
        kqdump(k, l, c.qual, c.value);
      }},
     {"DIFF", [](Kestrim& k, KqLine& c) { std::string l = fileLine(c); kqdiff(k, l, c.qual, c.value); }},
-    {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr},
+    {"OPMD", [](Kestrim& k, KqLine& c) { std::string l = fileLine(c); kqopmd(k, l, c.qual, c.value); }},
+    {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr},
     {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr},
     {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}};
 
@@ -615,7 +616,7 @@ gx::ProgramInfo program() {
   for (const KqCommand& c : kCommands) p.words.push_back(c.word);
   p.extraWords = gx::gxparamwords();
   p.fileWords = {"DATA", "SYNTH", "SHADOW", "@",      "LIST",  "SAVE", "SORT", "MAXIMA",
-                 "DELETE", "DELTAE", "FIND", "MULE", "TRANS", "PROFIL", "DUMP", "DIFF"};
+                 "DELETE", "DELTAE", "FIND", "MULE", "TRANS", "PROFIL", "DUMP", "DIFF", "OPMD"};
   return p;
 }
 

@@ -110,6 +110,8 @@ void kqplot(Kestrim& k, std::string& line, char qual, double value);
 void kqprofile(Kestrim& k, std::string& line, char qual, double value);
 void kqdiff(Kestrim& k, std::string& line, char qual, double value);
 void kqdeltae(Kestrim& k, std::string& line, char qual, double value);
+// OPMD: openPMD particle files (R reads one as the current set, W writes it).
+void kqopmd(Kestrim& k, std::string& line, char qual, double value);
 
 // The argument text of a decoded line: columns 8 to 40.
 std::string kqarg(const std::string& line);

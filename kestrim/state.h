@@ -132,6 +132,15 @@ struct Kestrim {
     double width = 0;
   } find;
 
+  // The particle of the ray set, for openPMD files (OPMD): the last one
+  // given or read, offered as the default next time.
+  struct kqparticle {
+    std::string species;   // SpeciesType name, empty when none yet
+    int charge = 0;        // charge number
+    double massAmu = 0;    // rest mass (u)
+    double energy = 0;     // reference kinetic energy (MeV)
+  } particle;
+
   bool running = true;
 };
 
