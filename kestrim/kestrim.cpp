@@ -487,7 +487,8 @@ const KqCommand kCommands[60] = {
      }},
     {"DIFF", [](Kestrim& k, KqLine& c) { std::string l = fileLine(c); kqdiff(k, l, c.qual, c.value); }},
     {"OPMD", [](Kestrim& k, KqLine& c) { std::string l = fileLine(c); kqopmd(k, l, c.qual, c.value); }},
-    {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr},
+    {"GRAPH", [](Kestrim& k, KqLine& c) { kqgraphcmd(k, c.line, c.qual, c.value); }},
+    {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr},
     {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr},
     {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}};
 

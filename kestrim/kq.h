@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "kestrim/state.h"
 
@@ -110,6 +111,14 @@ void kqplot(Kestrim& k, std::string& line, char qual, double value);
 void kqprofile(Kestrim& k, std::string& line, char qual, double value);
 void kqdiff(Kestrim& k, std::string& line, char qual, double value);
 void kqdeltae(Kestrim& k, std::string& line, char qual, double value);
+// GRAPH: the device for the analyses' pictures; kqcurve and kqgreymap
+// draw on it (nothing when none is chosen). The grey map takes an n x n
+// grid, cell (i, j) at (j - 1) n + i - 1, over the square lo..hi (m).
+void kqgraphcmd(Kestrim& k, std::string& line, char qual, double value);
+void kqcurve(Kestrim& k, const std::string& title, const std::string& xl, const std::string& yl,
+             const std::vector<double>& x, const std::vector<double>& y);
+void kqgreymap(Kestrim& k, const std::string& title, int n, double lo, double hi,
+               const std::vector<long long>& cells);
 // OPMD: openPMD particle files (R reads one as the current set, W writes it).
 void kqopmd(Kestrim& k, std::string& line, char qual, double value);
 

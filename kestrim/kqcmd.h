@@ -19,7 +19,7 @@ struct KqLine {
 };
 using KqCommand = gx::Command<Kestrim, KqLine>;
 
-// kqcomlib: 60 slots, the first 43 hold the command words in table order.
+// kqcomlib: 60 slots, the first 44 hold the command words in table order.
 extern const KqCommand kCommands[60];
 
 // Slot number (1..60) of the command that the decoded line selects, 0 when

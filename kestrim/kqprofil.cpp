@@ -145,7 +145,20 @@ void kqprofile(Kestrim& k, std::string& line, char option, double /*value*/) {
     io.write(unit, " " + g12(x) + "," + kqcount(cnt, 5) + "," +
                        g12(std::sqrt(static_cast<double>(cnt))));
   }
-  if (!io.close(unit)) kqsay(k, "?KQPROFILE - Unable to write " + name);
+  if (!io.close(unit)) {
+    kqsay(k, "?KQPROFILE - Unable to write " + name);
+    return;
+  }
+  if (k.graphDevice != ' ') {
+    std::vector<double> px, py;
+    for (int c = low; c <= high; ++c) {
+      px.push_back((static_cast<double>(c - 1) / n * range + lo - centre) * 1e6);
+      py.push_back(static_cast<double>(hist[static_cast<size_t>(c)]));
+    }
+    kqcurve(k, letter + "-profile for " + kqstrip(k.rayFile),
+            letter + " from the centre of the range" + (pos ? " (micron)" : " (x 1e6)"), "Counts",
+            px, py);
+  }
 }
 
 }  // namespace kestrim

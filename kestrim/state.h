@@ -141,6 +141,10 @@ struct Kestrim {
     double energy = 0;     // reference kinetic energy (MeV)
   } particle;
 
+  // Device on which SORT, PROFIL and DIFF draw their results (GRAPH):
+  // S, Q, V, H or P; blank when they only write their files.
+  char graphDevice = ' ';
+
   bool running = true;
 };
 
