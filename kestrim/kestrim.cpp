@@ -570,6 +570,13 @@ void kqmacroend(Kestrim& k) {
   if (k.io.in == gx::Io::kIn) k.io.macro = 0;
 }
 
+void kqstart(Kestrim& k) {
+  startup(k);
+  k.running = true;
+}
+
+void kqstep(Kestrim& k) { step(k); }
+
 int kqsession(Kestrim& k, const std::string& macro) {
   bool pending = !macro.empty();
   try {

@@ -61,5 +61,9 @@ void kqmacroend(Kestrim& k);
 // the terminal input; macro (when given) runs after the login macro.
 // Returns the exit status.
 int kqsession(Kestrim& k, const std::string& macro = std::string());
+// The same in pieces, for a host that feeds the input a line at a time
+// (the Python module): the start-up, then one prompt, read and command.
+void kqstart(Kestrim& k);
+void kqstep(Kestrim& k);
 
 }  // namespace kestrim

@@ -328,6 +328,7 @@ bool readAttrString(hid_t obj, const char* name, std::string& v) {
   if (H5Tis_variable_str(type.get()) > 0) {
     Hid mem(H5Tcopy(H5T_C_S1), H5Tclose);
     H5Tset_size(mem.get(), H5T_VARIABLE);
+    H5Tset_cset(mem.get(), H5Tget_cset(type.get()));   // h5py writes UTF-8
     char* s = nullptr;
     if (H5Aread(a.get(), mem.get(), &s) < 0) return false;
     v = s ? s : "";
@@ -340,6 +341,7 @@ bool readAttrString(hid_t obj, const char* name, std::string& v) {
   Hid mem(H5Tcopy(H5T_C_S1), H5Tclose);
   H5Tset_size(mem.get(), size);
   H5Tset_strpad(mem.get(), H5T_STR_NULLPAD);
+  H5Tset_cset(mem.get(), H5Tget_cset(type.get()));
   if (H5Aread(a.get(), mem.get(), buf.data()) < 0) return false;
   v = buf.substr(0, buf.find('\0'));
   return true;
