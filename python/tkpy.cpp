@@ -328,17 +328,32 @@ class KestrimSession : private Streams {
 
   // Rays at the object through the aberration polynomial to the end of the
   // system: (n, 5) in, (n, 5) out, DE passed on.
-  py::array_t<double> map(const Rays& rays, bool solenoid) {
+  // out (an (n, 5) float64 array) receives the mapped rays instead of a
+  // new array, as numpy's out= does.
+  py::array_t<double> map(const Rays& rays, bool solenoid, py::object outArg) {
     checkCof();
     if (rays.ndim() != 2 || rays.shape(1) != 5) throw py::value_error("rays must be an (n, 5) array");
     const py::ssize_t n = rays.shape(0);
-    std::vector<double> o(static_cast<size_t>(n) * 5);
+    std::vector<double> o;
+    py::array_t<double> given;
+    double* dst = nullptr;
+    if (!outArg.is_none()) {
+      given = outArg.cast<py::array_t<double>>();
+      if (given.ndim() != 2 || given.shape(0) != n || given.shape(1) != 5 ||
+          !(given.flags() & py::array::c_style) || !given.writeable() ||
+          !given.dtype().is(py::dtype::of<double>()))
+        throw py::value_error("out must be a writable C-ordered float64 array of the rays' shape");
+      dst = given.mutable_data();
+    } else {
+      o.resize(static_cast<size_t>(n) * 5);
+      dst = o.data();
+    }
     const double* r = rays.data();
     {
       py::gil_scoped_release nogil;
       for (py::ssize_t i = 0; i < n; ++i) {
         const double* v = r + 5 * i;
-        double* w = o.data() + 5 * i;
+        double* w = dst + 5 * i;
         if (solenoid)
           kestrim::cofsole(k_, v[0], v[1], v[2], v[3], v[4], w[0], w[1], w[2], w[3]);
         else
@@ -346,6 +361,7 @@ class KestrimSession : private Streams {
         w[4] = v[4];
       }
     }
+    if (dst != o.data()) return given;
     return owned(std::move(o), {n, 5});
   }
 
@@ -587,7 +603,9 @@ PYBIND11_MODULE(tavokestrim, m) {
       .def("run", &KestrimSession::run, py::arg("line"),
            py::arg("answers") = std::vector<std::string>{}, py::arg("check") = true)
       .def("read_cof", &KestrimSession::readCof, py::arg("name"))
-      .def("map", &KestrimSession::map, py::arg("rays"), py::arg("solenoid") = false)
+      .def("map", &KestrimSession::map, py::arg("rays"), py::arg("solenoid") = false,
+           py::arg("out") = py::none(),
+           "Rays at the object through the coefficient file's polynomial: an (n, 5) array")
       .def("rays", &KestrimSession::rays, "The current ray set as an (n, 5) array")
       .def("read_rays", &KestrimSession::readRays, py::arg("name"))
       .def("write_rays", &KestrimSession::writeRays, py::arg("name"), py::arg("rays"),

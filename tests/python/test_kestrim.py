@@ -112,3 +112,17 @@ def test_two_sessions_side_by_side(folder):
     b.synth("two", "identity", mode=2, rays=16, object=(10, 10), aperture=(0.2, 0.2))
     assert a.rays().shape != (0, 5) and b.rays()[2:, 0].max() > 0
     np.testing.assert_array_equal(a.map(r), ma)
+
+
+def test_map_into_a_given_array(folder):
+    k = tk.Kestrim()
+    k.read_cof("triplet")
+    r = np.random.default_rng(1).normal(scale=1e-5, size=(100, 5))
+    out = np.empty_like(r)
+    got = k.map(r, out=out)
+    assert got is out or np.shares_memory(got, out)
+    np.testing.assert_array_equal(out, k.map(r))
+    with pytest.raises(ValueError):
+        k.map(r, out=np.empty((99, 5)))
+    with pytest.raises(ValueError):
+        k.map(r, out=np.empty((100, 5), dtype=np.float32))
