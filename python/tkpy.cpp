@@ -338,7 +338,11 @@ class KestrimSession : private Streams {
     py::array_t<double> given;
     double* dst = nullptr;
     if (!outArg.is_none()) {
-      given = outArg.cast<py::array_t<double>>();
+      // Taken as it is: a cast that converted it would write into a copy.
+      py::array any = outArg.cast<py::array>();
+      if (!any.dtype().is(py::dtype::of<double>()))
+        throw py::value_error("out must be a float64 array");
+      given = py::reinterpret_borrow<py::array_t<double>>(any);
       if (given.ndim() != 2 || given.shape(0) != n || given.shape(1) != 5 ||
           !(given.flags() & py::array::c_style) || !given.writeable() ||
           !given.dtype().is(py::dtype::of<double>()))
