@@ -183,7 +183,7 @@ class TavoSession : private Streams {
       tavo::Mat4 a;
       tavo::stigmat(s_, -3, a);
       double cc[2][10];
-      tavo::rconv(s_, s_.syspa, s_.aber3.total, cc);
+      tavo::imageCoefficients(s_, s_.syspa, s_.aber3.total, cc);
       std::vector<double> v(20);
       for (int p = 0; p < 2; ++p)
         for (int j = 0; j < 10; ++j) v[static_cast<size_t>(p * 10 + j)] = cc[p][j];
