@@ -30,11 +30,13 @@
 #include "kestrim/openpmd.h"
 #include "kestrim/state.h"
 #include "tavo/aber/aber.h"
+#include "tavo/cof/cof.h"
 #include "tavo/commands.h"
 #include "tavo/exact/exact.h"
 #include "tavo/series/damap.h"
 #include "tavo/optics/optics.h"
 #include "tavo/state.h"
+#include "tavo/system/system.h"
 
 namespace py = pybind11;
 
