@@ -17,6 +17,7 @@
 #include "gxlib/fortran/fortio.h"
 #include "gxlib/plot/plot.h"
 #include "kestrim/kq.h"
+#include "kestrim/kqcmd.h"
 #include "kestrim/state.h"
 
 namespace {
@@ -126,8 +127,8 @@ BENCHMARK(BM_PlainRead200k)->Unit(benchmark::kMillisecond);
 
 void BM_Map200kPostScript(benchmark::State& state) {
   command(state, "X\n\n", [](kestrim::Kestrim& k) {
-    std::string line = gx::pad("MAP", 40);
-    kestrim::kqmapcmd(k, line, 'Q', 0.0);
+    kestrim::KqLine c{gx::pad("MAP", 40), 'Q', 0.0, ""};
+    kestrim::kqmapcmd(k, c);
     gx::gxquit(k.gx, '*');   // the file complete on disk
   });
 }
@@ -135,24 +136,24 @@ BENCHMARK(BM_Map200kPostScript)->Unit(benchmark::kMillisecond);
 
 void BM_Sort200k(benchmark::State& state) {
   command(state, "25\n0\n\n", [](kestrim::Kestrim& k) {
-    std::string line = gx::pad("SORT   grid", 40);
-    kestrim::kqsort(k, line, ' ', 0.0);
+    kestrim::KqLine c{gx::pad("SORT", 40), ' ', 0.0, "grid"};
+    kestrim::kqsort(k, c);
   });
 }
 BENCHMARK(BM_Sort200k)->Unit(benchmark::kMillisecond);
 
 void BM_Profil200k(benchmark::State& state) {
   command(state, "100\n", [](kestrim::Kestrim& k) {
-    std::string line = gx::pad("PROFIL prof", 40);
-    kestrim::kqprofile(k, line, 'X', 0.0);
+    kestrim::KqLine c{gx::pad("PROFIL", 40), 'X', 0.0, "prof"};
+    kestrim::kqprofile(k, c);
   });
 }
 BENCHMARK(BM_Profil200k)->Unit(benchmark::kMillisecond);
 
 void BM_Diff200k(benchmark::State& state) {
   command(state, "50\n0\n\n", [](kestrim::Kestrim& k) {
-    std::string line = gx::pad("DIFF   bright", 40);
-    kestrim::kqdiff(k, line, ' ', 0.0);
+    kestrim::KqLine c{gx::pad("DIFF", 40), ' ', 0.0, "bright"};
+    kestrim::kqdiff(k, c);
   });
 }
 BENCHMARK(BM_Diff200k)->Unit(benchmark::kMillisecond);
@@ -164,8 +165,8 @@ namespace {
 // The same map with no output device: what the map itself costs.
 void BM_Map200kNoDevice(benchmark::State& state) {
   command(state, "X\n\n", [](kestrim::Kestrim& k) {
-    std::string line = gx::pad("MAP", 40);
-    kestrim::kqmapcmd(k, line, 'U', 0.0);
+    kestrim::KqLine c{gx::pad("MAP", 40), 'U', 0.0, ""};
+    kestrim::kqmapcmd(k, c);
   });
 }
 BENCHMARK(BM_Map200kNoDevice)->Unit(benchmark::kMillisecond);

@@ -13,6 +13,7 @@
 
 #include "gxlib/fortran/fortio.h"
 #include "kestrim/kq.h"
+#include "kestrim/kqcmd.h"
 
 namespace {
 
@@ -77,8 +78,8 @@ void runSynth(benchmark::State& state, const std::string& answers) {
     std::ostringstream out;
     kestrim::Kestrim k(in, out);
     k.gx.clock = [] { return std::string("12:34:56"); };
-    std::string line = gx::pad("SYNTH  probe", 40);
-    kestrim::kqsynth(k, line, 'N', 0.0);
+    kestrim::KqLine c{gx::pad("SYNTH  probe", 40), 'N', 0.0, "probe"};
+    kestrim::kqsynth(k, c);
     if (k.ntot != kRays) state.SkipWithError("SYNTH did not write 200000 rays");
     benchmark::DoNotOptimize(k.ntot);
   }

@@ -88,9 +88,11 @@ void coffocal(const Kestrim& k, double& fx, double& fy) {
   if (std::fabs(b(4, 3)) > 1e-10) fy = -b(3, 3) / b(4, 3);
 }
 
-void cof1(const Kestrim& k, double a[4][4]) {
+gx::Mat<4, 4> cof1(const Kestrim& k) {
+  gx::Mat<4, 4> a;
   for (int r = 1; r <= 4; ++r)
-    for (int c = 1; c <= 4; ++c) a[r - 1][c - 1] = k.bmat(r, c);
+    for (int c = 1; c <= 4; ++c) a(r, c) = k.bmat(r, c);
+  return a;
 }
 
 void cof3(const Kestrim& k, double& d1, double& d2) {

@@ -1,5 +1,5 @@
-// KESTRIM's routines: ray-set channels, the coefficient store and the
-// command routines.
+// KESTRIM's routines: ray-set channels, the coefficient store, ray
+// synthesis and the spot maps that the commands (kqcmd.h) call.
 #pragma once
 
 #include <algorithm>
@@ -7,18 +7,21 @@
 #include <string>
 #include <vector>
 
+#include "gxlib/mat.h"
 #include "kestrim/state.h"
 
 namespace kestrim {
 
 // Ray-set channels (option R, W, A; E closes all three).
 void kqio(Kestrim& k, char option, std::string& name, int& ierr);
+// SYNTH/A: the append channel keeps the caption and rays of a set that
+// exists and adds to them (SHADOW, TRANS and DELTAE start their sets anew).
+void kqioappend(Kestrim& k, std::string& name, int& ierr);
 // R reads ray n; W and A write the five values as the next record.
 // Returns false when a read met the end of the file (NTOT corrected).
 bool kqrays(Kestrim& k, char option, int n, double& x, double& th, double& y,
             double& ph, double& de);
 void kqioend(Kestrim& k, char option);
-void kqdump(Kestrim& k, std::string& line, char qual, double value);
 
 // Coefficient store.
 int cofin(Kestrim& k, std::string& name);   // 0 ok, 1 failed
@@ -31,14 +34,13 @@ void coftran(const Kestrim& k, double x, double th, double y, double ph, double 
 void cofsole(const Kestrim& k, double x, double th, double y, double ph, double de,
              double& xo, double& tho, double& yo, double& pho);
 void coffocal(const Kestrim& k, double& fx, double& fy);
-void cof1(const Kestrim& k, double a[4][4]);   // a[r-1][c-1] = M(r,c)
+gx::Mat<4, 4> cof1(const Kestrim& k);   // the first-order matrix M(r, c)
 void cof3(const Kestrim& k, double& d1, double& d2);
 std::string cofcap(const Kestrim& k);
 
 // Ray synthesis.
 double gxrandom(double r);
 double gxfrac(double x);
-void kqsynth(Kestrim& k, std::string& line, char qual, double value);
 
 // Distances from the reference plane to the X and Y image planes, from the
 // paraxial pair (rays 1 and 2). strict: both angle differences must exceed
@@ -91,36 +93,22 @@ inline Extent kqextent(Kestrim& k, double z, int from, bool skipSecond) {
 
 
 // Spot maps, extents and the transformation.
-void kqmapcmd(Kestrim& k, std::string& line, char qual, double value);
 void kqmap(Kestrim& k, char device, const std::string& argument, double w, double z);
 void kqpoint(Kestrim& k, char device, float x, float y);
 void kqscale(Kestrim& k, char device, int n, double w);
 // The same bar with its left end at (x0, y0).
 void kqscaleat(Kestrim& k, char device, int n, double w, double x0, double y0);
-void kqmaxima(Kestrim& k, std::string& line, char qual, double value);
-void kqtran(Kestrim& k, std::string& line, char qual, double value);
 // The plane of analysis of MAP and PLOT (X, Y, F, G or Other); false when
 // the input ended.
 bool kqplane(Kestrim& k, double ximg, double yimg, double& z);
 
-// Analyses.
-void kqsort(Kestrim& k, std::string& line, char qual, double value);
-void kqgrid(Kestrim& k, std::string& line, char qual, double value);
-void kqfind(Kestrim& k, std::string& line, char qual, double value);
-void kqplot(Kestrim& k, std::string& line, char qual, double value);
-void kqprofile(Kestrim& k, std::string& line, char qual, double value);
-void kqdiff(Kestrim& k, std::string& line, char qual, double value);
-void kqdeltae(Kestrim& k, std::string& line, char qual, double value);
-// GRAPH: the device for the analyses' pictures; kqcurve and kqgreymap
-// draw on it (nothing when none is chosen). The grey map takes an n x n
+// The analyses' pictures on the device that GRAPH chose: kqcurve and
+// kqgreymap draw nothing when none is chosen. The grey map takes an n x n
 // grid, cell (i, j) at (j - 1) n + i - 1, over the square lo..hi (m).
-void kqgraphcmd(Kestrim& k, std::string& line, char qual, double value);
 void kqcurve(Kestrim& k, const std::string& title, const std::string& xl, const std::string& yl,
              const std::vector<double>& x, const std::vector<double>& y);
 void kqgreymap(Kestrim& k, const std::string& title, int n, double lo, double hi,
                const std::vector<long long>& cells);
-// OPMD: openPMD particle files (R reads one as the current set, W writes it).
-void kqopmd(Kestrim& k, std::string& line, char qual, double value);
 
 // The argument text of a decoded line: columns 8 to 40.
 std::string kqarg(const std::string& line);

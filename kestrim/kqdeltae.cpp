@@ -20,37 +20,35 @@ constexpr int kUnit = 2;
 std::string g12(double v) { return gx::fG(v, 12, 5, 1); }
 std::string g13(double v) { return gx::fG(v, 13, 5, 1); }
 
-}  // namespace
+using Bins = std::array<long long, kBins + 1>;   // bins 1..100 of DE
 
-void kqdeltae(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
+// Opens the histogram file named by the argument or asked for (".fit"
+// when the name has no point) and writes its heading; false when none.
+bool openFile(Kestrim& k, const std::string& line, std::string& name) {
   gx::Io& io = k.gx.io;
-  const std::string dashes(78, '-');
-  kqsay(k, dashes);
-  kqsay(k, "");
-  kqsay(k, std::string(20, ' ') + "DELTA E sorting options");
-  kqsay(k, "");
-  kqsay(k, dashes);
-  kqsay(k, "");
-  kqsay(k, "");
-
-  std::string name = kqarg(line);
+  name = kqarg(line);
   if (kqblank(name)) {
     if (kqask(k, std::string(11, ' ') + "Filename for output > ", name, 30) != gx::Reply::Ok ||
         kqblank(name))
-      return;
+      return false;
   }
   name = kqstrip(name);
-  if (!kqhasdot(name)) name = kqcut26(name) + ".fit";
+  if (!kqhasdot(name)) name = kqfirstword(name) + ".fit";
   if (!io.open(kUnit, name, gx::OpenStatus::Replace, gx::Access::Write)) {
     kqsay(k, "?KQDELTAE - Unable to open " + name + io.reason());
-    return;
+    return false;
   }
   kqsay(k, "DE histogram file is: " + name);
   io.write(kUnit, kqtrim(k.caption));
   for (const char* h : {" DE (  )", " Counts/Total (%)", " 5,0", " 0", " 0", " 0"}) io.write(kUnit, h);
+  return true;
+}
 
+// The spread of each coordinate over the set; returns that of DE and the
+// number of rays read.
+Range showSpreads(Kestrim& k, int& seen) {
   Range rx, ry, rt, rp, re;
-  int seen = 0;
+  seen = 0;
   kqeach(k, 1, [&](int, double x, double th, double y, double ph, double de) {
     ++seen;
     rx.add(x);
@@ -64,6 +62,46 @@ void kqdeltae(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
   kqsay(k, "X-div. spread range: " + g13(1000 * rt.lo) + " to " + g13(1000 * rt.hi) + "milliradians");
   kqsay(k, "Y-div. spread range: " + g13(1000 * rp.lo) + " to " + g13(1000 * rp.hi) + "milliradians");
   kqsay(k, "      Delta E range: " + g13(re.lo) + " to " + g13(re.hi) + "??");
+  return re;
+}
+
+// Writes alpha = |(theta, phi)| and DE of every ray to the append channel
+// and counts the rays into 100 bins of DE; false when a write failed.
+bool binRays(Kestrim& k, const Range& re, double span, bool flat, Bins& bins, int& total) {
+  bool failed = false;
+  kqeach(k, 1, [&](int, double, double th, double, double ph, double de) {
+    if (failed) return;
+    double alpha = std::sqrt(th * th + ph * ph), zero = 0.0, d = de;
+    if (!kqrays(k, 'A', 0, alpha, zero, d, zero, zero)) {
+      failed = true;
+      return;
+    }
+    ++total;
+    int b = 1;
+    const double q = 99.0 * (de - re.lo) / span + 1.5;
+    if (!flat && q == q) b = static_cast<int>(std::clamp(q, 1.0, 100.0));  // a NaN DE: bin 1
+    ++bins[static_cast<size_t>(b)];
+  });
+  return !failed;
+}
+
+}  // namespace
+
+void kqdeltae(Kestrim& k, KqLine& cmd) {
+  gx::Io& io = k.gx.io;
+  const std::string dashes(78, '-');
+  kqsay(k, dashes);
+  kqsay(k, "");
+  kqsay(k, std::string(20, ' ') + "DELTA E sorting options");
+  kqsay(k, "");
+  kqsay(k, dashes);
+  kqsay(k, "");
+  kqsay(k, "");
+
+  std::string name;
+  if (!openFile(k, cmd.typed(), name)) return;
+  int seen = 0;
+  const Range re = showSpreads(k, seen);
 
   std::string set = gx::pad("DE" + kqstrip(k.rayFile), 100);
   int ierr = 1;
@@ -81,22 +119,9 @@ void kqdeltae(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
   const double span = re.hi - re.lo;
   const bool flat = !(span > 0.0) || !std::isfinite(span);
   if (flat && seen > 0) kqsay(k, "%KQDELTAE- Every ray has the same DE: all are in the first bin.");
-  std::array<long long, kBins + 1> bins{};
-  bool failed = false;
+  Bins bins{};
   int total = 0;
-  kqeach(k, 1, [&](int, double, double th, double, double ph, double de) {
-    if (failed) return;
-    double alpha = std::sqrt(th * th + ph * ph), zero = 0.0, d = de;
-    if (!kqrays(k, 'A', 0, alpha, zero, d, zero, zero)) {
-      failed = true;
-      return;
-    }
-    ++total;
-    int b = 1;
-    const double q = 99.0 * (de - re.lo) / span + 1.5;
-    if (!flat && q == q) b = static_cast<int>(std::clamp(q, 1.0, 100.0));  // a NaN DE: bin 1
-    ++bins[static_cast<size_t>(b)];
-  });
+  const bool failed = !binRays(k, re, span, flat, bins, total);
   if (failed) {
     io.close(k.rays.unitA, false);
     io.close(kUnit, false);

@@ -73,8 +73,8 @@ bool drawable(double v) { return std::isfinite(v) && std::fabs(v) < 1e30; }
 
 }  // namespace
 
-void kqgraphcmd(Kestrim& k, std::string& /*line*/, char qual, double /*value*/) {
-  char q = qual;
+void kqgraphcmd(Kestrim& k, KqLine& c) {
+  char q = c.qual;
   if (q == ' ') {
     kqsay(k, "Analysis pictures go to " + std::string(deviceName(k.graphDevice)) + ".");
     std::string reply;

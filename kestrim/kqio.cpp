@@ -46,9 +46,100 @@ bool readCaption(Kestrim& k, std::istream& is) {
   return true;
 }
 
+// Opens a ray set on the read channel, counts its rays into NTOT and
+// leaves it at its first ray; false when it is no ray set.
+bool openForReading(Kestrim& k, int unit, const std::string& file) {
+  gx::Io& io = k.gx.io;
+  if (!io.open(unit, file, gx::OpenStatus::Old, gx::Access::Read, true)) {
+    kqsay(k, "Unable to open " + file);
+    return false;
+  }
+  std::fstream* fs = io.stream(unit);
+  kqsay(k, "R: Rays file opened: " + file);
+  if (!fs || !readCaption(k, *fs)) {
+    kqsay(k, "?KQIO- No caption record: " + file + " is not a ray set.");
+    io.close(unit);
+    return false;
+  }
+  kqsay(k, "Caption: " + kqtrim(k.caption));
+  io.prompt(" Finding number of rays....");
+  int count = 0;
+  gx::RecStat st;
+  char buf[kRayLen];
+  while ((st = gx::readRecord(*fs, buf, kRayLen)) == gx::RecStat::Ok) {
+    ++k.rays.reads;
+    if (count == std::numeric_limits<int>::max()) break;
+    ++count;
+  }
+  k.ntot = count;
+  io.write(k.io.out, std::string("+").append(gx::fI(count, 6)).append(" rays in file."));
+  if (st == gx::RecStat::Bad)
+    kqsay(k, "%KQIO- Damaged or truncated record after ray " + std::to_string(count) +
+                 "; the rest of the file is not used.");
+  kqsay(k, "");
+  io.rewind(unit);
+  ++k.rays.rewinds;
+  fs = io.stream(unit);
+  if (!fs || !readCaption(k, *fs)) kqsay(k, "Error reading caption after rewind.");
+  k.rays.pos = 0;
+  return true;
+}
+
+// Opens a ray set on the write or append channel and writes its caption
+// record; false when it cannot be written. Appending (keep) to a ray set
+// that exists keeps its caption and its rays: the new file starts as a copy
+// of them and replaces the old one when it is closed. What is not a ray set
+// is refused and left as it is.
+bool openForWriting(Kestrim& k, char op, int unit, const std::string& file, bool keep) {
+  gx::Io& io = k.gx.io;
+  std::ifstream old;
+  std::string cap = gx::pad(k.caption, kCaptionLen);
+  if (op == 'A' && keep && gx::Io::exists(file)) {
+    old.open(file, std::ios::binary);
+    char buf[kCaptionLen];
+    if (!old || gx::readRecord(old, buf, kCaptionLen) != gx::RecStat::Ok) {
+      kqsay(k, "?KQIO- " + file + " is not a ray set; no rays appended to it.");
+      return false;
+    }
+    cap.assign(buf, kCaptionLen);
+  }
+  if (!io.open(unit, file, gx::OpenStatus::Unknown, gx::Access::Write, true)) {
+    kqsay(k, "Unable to open " + file + io.reason());
+    return false;
+  }
+  kqsay(k, std::string(1, op) + ": Rays file opened: " + file);
+  std::fstream* fs = io.stream(unit);
+  bool ok = fs && gx::writeRecord(*fs, cap.data(), kCaptionLen);
+  if (ok && old.is_open()) {
+    char buf[kRayLen];
+    int kept = 0;
+    while (ok && gx::readRecord(old, buf, kRayLen) == gx::RecStat::Ok) {
+      ok = gx::writeRecord(*fs, buf, kRayLen);
+      ++kept;
+    }
+    if (ok) kqsay(k, "Appending after the " + std::to_string(kept) + " rays the file holds.");
+  }
+  if (!ok) {
+    kqsay(k, "Unable to write rays.");
+    io.close(unit, false);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-void kqio(Kestrim& k, char option, std::string& name, int& ierr) {
+namespace {
+void openSet(Kestrim& k, char option, std::string& name, int& ierr, bool keep);
+}  // namespace
+
+void kqio(Kestrim& k, char option, std::string& name, int& ierr) { openSet(k, option, name, ierr, false); }
+
+void kqioappend(Kestrim& k, std::string& name, int& ierr) { openSet(k, 'A', name, ierr, true); }
+
+namespace {
+
+void openSet(Kestrim& k, char option, std::string& name, int& ierr, bool keep) {
   ierr = 1;
   char op = static_cast<char>(std::toupper(static_cast<unsigned char>(option)));
   if (op == 'E') {
@@ -74,62 +165,41 @@ void kqio(Kestrim& k, char option, std::string& name, int& ierr) {
   name = padAtLeast(file, 100);
 
   int unit = unitOf(k, op);
-  kqioend(k, op);
   gx::Io& io = k.gx.io;
 
   if (op == 'R') {
-    k.ntot = 0;
-    k.rays.pos = 0;
-    if (!io.open(unit, file, gx::OpenStatus::Old, gx::Access::Read, true)) {
+    // The output set being written is completed first: its rays reach the
+    // file only when it is closed.
+    for (int w : {k.rays.unitW, k.rays.unitA}) {
+      if (!io.isOpen(w) || io.nameOf(w) != file) continue;
+      if (io.close(w))
+        kqsay(k, "Output ray set " + file + " completed.");
+      else
+        kqsay(k, "?KQIO- Output ray set " + file + " could not be written" + io.reason() + ".");
+    }
+    // A set that cannot be read leaves the current one as it is.
+    std::ifstream probe(file, std::ios::binary);
+    char cap[kCaptionLen];
+    if (!probe) {
       kqsay(k, "Unable to open " + file);
       return;
     }
-    std::fstream* fs = io.stream(unit);
-    kqsay(k, std::string(1, op) + ": Rays file opened: " + file);
-    if (!fs || !readCaption(k, *fs)) {
+    if (gx::readRecord(probe, cap, kCaptionLen) != gx::RecStat::Ok) {
       kqsay(k, "?KQIO- No caption record: " + file + " is not a ray set.");
-      io.close(unit);
       return;
     }
-    kqsay(k, "Caption: " + kqtrim(k.caption));
-    io.prompt(" Finding number of rays....");
-    int count = 0;
-    gx::RecStat st;
-    char buf[kRayLen];
-    while ((st = gx::readRecord(*fs, buf, kRayLen)) == gx::RecStat::Ok) {
-      ++k.rays.reads;
-      if (count == std::numeric_limits<int>::max()) break;
-      ++count;
-    }
-    k.ntot = count;
-    io.write(k.io.out, std::string("+").append(gx::fI(count, 6)).append(" rays in file."));
-    if (st == gx::RecStat::Bad)
-      kqsay(k, "%KQIO- Damaged or truncated record after ray " + std::to_string(count) +
-                   "; the rest of the file is not used.");
-    kqsay(k, "");
-    io.rewind(unit);
-    ++k.rays.rewinds;
-    fs = io.stream(unit);
-    if (!fs || !readCaption(k, *fs)) kqsay(k, "Error reading caption after rewind.");
+    probe.close();
+    kqioend(k, op);
+    k.ntot = 0;
     k.rays.pos = 0;
-    ierr = 0;
+    if (openForReading(k, unit, file)) ierr = 0;
     return;
   }
-
-  if (!io.open(unit, file, gx::OpenStatus::Unknown, gx::Access::Write, true)) {
-    kqsay(k, "Unable to open " + file + io.reason());
-    return;
-  }
-  kqsay(k, std::string(1, op) + ": Rays file opened: " + file);
-  std::string cap = gx::pad(k.caption, kCaptionLen);
-  std::fstream* fs = io.stream(unit);
-  if (!fs || !gx::writeRecord(*fs, cap.data(), kCaptionLen)) {
-    kqsay(k, "Unable to write rays.");
-    io.close(unit, false);
-    return;
-  }
-  ierr = 0;
+  kqioend(k, op);
+  if (openForWriting(k, op, unit, file, keep)) ierr = 0;
 }
+
+}  // namespace
 
 bool kqrays(Kestrim& k, char option, int n, double& x, double& th, double& y, double& ph,
             double& de) {
@@ -207,28 +277,69 @@ void kqioend(Kestrim& k, char option) {
   if (!io.close(unit, true)) kqsay(k, "Unable to write rays. " + file + " is left as it was.");
 }
 
-void kqdump(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
-  std::string name = line.size() > 7 ? line.substr(7) : std::string();
+void kqdata(Kestrim& k, KqLine& c) {
+  std::string name = gx::pad(kqarg(c.typed()), 100);
+  int ierr = 1;
+  const int before = k.ntot;
+  kqio(k, 'R', name, ierr);
+  if (ierr != 0) {
+    kqsay(k, "Unable to open file: " + kqstrip(name));
+    if (k.ntot == before) kqsay(k, "The current ray set is kept (" + std::to_string(before) + " rays).");
+    return;
+  }
+  k.rayFile = name;
+}
+
+void kqsave(Kestrim& k, KqLine& c) {
+  std::string name = gx::pad(kqarg(c.typed()), 100);
+  int ierr = 1;
+  kqio(k, 'W', name, ierr);
+}
+
+void kqntot(Kestrim& k, KqLine&) { kqsay(k, "Total number of ray vectors = " + gx::fI(k.ntot, 7)); }
+
+void kqvalues(Kestrim& k, KqLine& c) {
+  int n = kqtrunc(c.value);
+  if (n < 1) n = k.ntot;
+  k.gx.io.write(k.io.out,
+                " C   Object X      Object Th     Object Y      Object Ph   Object DE");
+  for (int i = 1; i <= n; ++i) {
+    double x, th, y, ph, de;
+    if (!kqrays(k, 'R', i, x, th, y, ph, de)) break;
+    k.gx.io.write(k.io.out, gx::fI(0, 2) + gx::fG(x, 13, 5, 1) + gx::fG(th, 13, 5, 1) +
+                                gx::fG(y, 13, 5, 1) + gx::fG(ph, 13, 5, 1) +
+                                gx::fG(de, 12, 5, 1));
+  }
+}
+
+namespace {
+
+constexpr int kDumpUnit = 1;   // the dump file being read
+
+// The dump file named by the argument or asked for (".txt" when the name
+// has no point) and the stem that names the ray set written; false when
+// there is none.
+bool dumpName(Kestrim& k, const std::string& line, std::string& name, std::string& stem) {
+  name = line.size() > 7 ? line.substr(7) : std::string();
   if (kqblank(name)) {
     std::string reply;
-    if (kqask(k, std::string(11, ' ') + "Filename for input > ", reply, 30) != gx::Reply::Ok) return;
+    if (kqask(k, std::string(11, ' ') + "Filename for input > ", reply, 30) != gx::Reply::Ok)
+      return false;
     name = reply;
-    if (kqblank(name)) return;
+    if (kqblank(name)) return false;
   }
   name = kqstrip(name);
 
   // The stem names the ray set written: the name up to the dot of its
   // file-name part.
-  std::string stem;
   if (kqhasdot(name)) {
     size_t slash = name.rfind('/');
     size_t dot = name.find('.', slash == std::string::npos ? 0 : slash + 1);
     stem = name.substr(0, dot);
   } else {
-    stem = kqcut26(name);
+    stem = kqfirstword(name);
     name = stem + ".txt";
   }
-  line = gx::pad(gx::pad(line, 7) + stem, 40);
 
   std::error_code ec;
   bool ex = std::filesystem::exists(name, ec);
@@ -239,13 +350,18 @@ void kqdump(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
   }
   if (!ex) {
     kqsay(k, name + " does not exist.");
-    return;
+    return false;
   }
+  return true;
+}
+
+// Opens the dump file and reads its caption and the three heading lines
+// after it; false when it is no dump file.
+bool openDump(Kestrim& k, const std::string& name) {
   gx::Io& io = k.gx.io;
-  constexpr int kDumpUnit = 1;
   if (!io.open(kDumpUnit, name, gx::OpenStatus::Old, gx::Access::Read)) {
     kqsay(k, "KQDUMP - Unable to open " + name);
-    return;
+    return false;
   }
   kqsay(k, "Reading dump file: " + name);
   std::string rec;
@@ -254,30 +370,35 @@ void kqdump(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
                  ? "?KQDUMP- " + name + " is empty: no caption line."
                  : "?KQDUMP- The first line of " + name + " is too long or cannot be read: not a dump file.");
     io.close(kDumpUnit);
-    return;
+    return false;
   }
   k.caption = gx::pad(gx::pad(rec, 70), 100);
   kqsay(k, "Dump file caption: " + kqtrim(k.caption));
   for (int i = 0; i < 3; ++i) io.readLine(kDumpUnit, rec);
+  return true;
+}
 
-  std::string out = gx::pad(stem, 100);
-  int ierr = 1;
-  kqio(k, 'W', out, ierr);
-  if (ierr != 0) {
-    io.close(kDumpUnit);
-    return;
-  }
+// What reading the rays found: the range of the energy deviation, and
+// whether a damaged line stopped it.
+struct DumpRead {
+  double demin = 0, demax = 0;
+  bool damaged = false;
+};
 
+// Reads one ray a line, seven numbers, into the output set, with a star
+// for every hundred; NTOT counts the rays written.
+DumpRead readDumpRays(Kestrim& k) {
+  gx::Io& io = k.gx.io;
+  DumpRead r;
+  std::string rec;
   k.ntot = 0;
   io.prompt(std::string(15, ' ') + "*");
   int stars = 1;
   double v[7] = {0, 0, 0, 0, 0, 0, 0};   // null values keep the last ray's
-  double demin = 0, demax = 0;
-  bool damaged = false;
   for (;;) {
     const gx::RdStat st = io.readLine(kDumpUnit, rec);
     if (st != gx::RdStat::Ok) {
-      damaged = st == gx::RdStat::Err;
+      r.damaged = st == gx::RdStat::Err;
       break;
     }
     ++k.ntot;
@@ -309,11 +430,31 @@ void kqdump(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
       --k.ntot;
       break;
     }
-    if (k.ntot == 1 || v[5] < demin) demin = v[5];
-    if (k.ntot == 1 || v[5] > demax) demax = v[5];
+    if (k.ntot == 1 || v[5] < r.demin) r.demin = v[5];
+    if (k.ntot == 1 || v[5] > r.demax) r.demax = v[5];
   }
+  return r;
+}
+
+}  // namespace
+
+void kqdump(Kestrim& k, KqLine& c) {
+  std::string name, stem;
+  if (!dumpName(k, c.typed(), name, stem)) return;
+  gx::Io& io = k.gx.io;
+  if (!openDump(k, name)) return;
+
+  std::string out = gx::pad(stem, 100);
+  int ierr = 1;
+  kqio(k, 'W', out, ierr);
+  if (ierr != 0) {
+    io.close(kDumpUnit);
+    return;
+  }
+
+  const DumpRead r = readDumpRays(k);
   io.close(kDumpUnit);
-  if (damaged)
+  if (r.damaged)
     kqsay(k, "%KQDUMP- Reading stopped at a line of " + name +
                  " that is too long or cannot be read; the rays before it are kept.");
   kqsay(k, gx::fI(k.ntot, 6) + " rays in data file.");
@@ -321,8 +462,8 @@ void kqdump(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
   std::string none;
   kqio(k, 'E', none, ierr);
   if (k.ntot > 0)
-    kqsay(k, "Energy spread range: " + kqstrip(gx::fG(demin, 13, 5, 1)) + " to " +
-                 kqstrip(gx::fG(demax, 13, 5, 1)));
+    kqsay(k, "Energy spread range: " + kqstrip(gx::fG(r.demin, 13, 5, 1)) + " to " +
+                 kqstrip(gx::fG(r.demax, 13, 5, 1)));
 }
 
 }  // namespace kestrim

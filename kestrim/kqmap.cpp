@@ -143,7 +143,13 @@ void kqmap(Kestrim& k, char device, const std::string& argument, double w, doubl
   kqsay(k, "Y limits: " + g12(1e6 * ymin) + " to " + g12(1e6 * ymax));
   kqsay(k, "");
   int ierr = 0;
-  gx::gxstart(g, k.io.in, k.io.out, k.io.macro, 1.0f, dev, xmin, xmax, ymin, ymax, ierr);
+  // The caption goes below the box (0.11 w down): the plot takes room for
+  // it, the box staying square, so that it lands on the page; without it
+  // the marks of rays on the box's foot still need a little.
+  const float room = static_cast<float>((k.mapopts.captions ? 0.15 : 0.05) * w);
+  const float aspect = (xmax - xmin) / (ymax - ymin + room);
+  gx::gxstart(g, k.io.in, k.io.out, k.io.macro, std::isfinite(aspect) ? aspect : 1.0f, dev, xmin,
+              xmax, ymin - room, ymax, ierr);
   if (ierr != 0) {
     kqsay(k, "Unable to plot at this time.");
     return;
@@ -221,7 +227,53 @@ bool kqplane(Kestrim& k, double ximg, double yimg, double& z) {
   }
 }
 
-void kqmapcmd(Kestrim& k, std::string& line, char qual, double value) {
+namespace {
+
+// The plane of the map and its half-width w (m): the window offered takes
+// in every ray, about the axis or about the data; false when the input
+// ended.
+bool askWindow(Kestrim& k, double ximg, double yimg, double& z, double& w) {
+  if (!kqplane(k, ximg, yimg, z)) return false;
+  const Extent e = kqextent(k, z, 3, false);
+  const double xmin = e.xmin, xmax = e.xmax, ymin = e.ymin, ymax = e.ymax;
+  kqsay(k, gx::fI(k.ntot, 7) + " rays.");
+  kqsay(k, "Xmin = " + g12(1e6 * xmin) + " to Xmax = " + g12(1e6 * xmax) + " micron\t\t\tXrange = " +
+               g12(1e6 * (xmax - xmin)) + " micron");
+  kqsay(k, "Ymin = " + g12(1e6 * ymin) + " to Ymax = " + g12(1e6 * ymax) + " micron\t\t\tYrange = " +
+               g12(1e6 * (ymax - ymin)) + " micron");
+  kqsay(k, "");
+  k.extXmin = xmin;
+  k.extXmax = xmax;
+  k.extYmin = ymin;
+  k.extYmax = ymax;
+
+  if (k.mapopts.centred) {
+    w = kWiden * std::max({std::fabs(xmin), std::fabs(xmax), std::fabs(ymin), std::fabs(ymax)});
+    double a = 0.0;
+    if (gx::gxaskupdate(k.gx, k.io.in, k.io.out, k.io.macro,
+                        "Map done to +/- " + g12(1e6 * w) + " micron, other? > ", a) !=
+        gx::Reply::Ok)
+      return false;
+    if (a != 0.0) w = std::fabs(a) / 1e6;
+  } else {
+    w = kWiden * std::max(xmax - xmin, ymax - ymin) / 2.0;
+    double a = 0.0;
+    if (gx::gxaskupdate(k.gx, k.io.in, k.io.out, k.io.macro,
+                        "Map done for window width +/-" + g12(1e6 * w) +
+                            " micron centred on data, other? > ",
+                        a) != gx::Reply::Ok)
+      return false;
+    if (std::fabs(a) > 1e-10) w = std::fabs(a) / 1e6;
+  }
+  return true;
+}
+
+}  // namespace
+
+void kqmapcmd(Kestrim& k, KqLine& cmd) {
+  std::string line = cmd.line;
+  const char qual = cmd.qual;
+  const double value = cmd.value;
   const std::string arg = kqarg(line);
   if (qual == 'E' || qual == 'D') {
     const std::string a = kqstrip(arg);
@@ -251,39 +303,8 @@ void kqmapcmd(Kestrim& k, std::string& line, char qual, double value) {
   if (fromRegister) {
     z = ximg + kqregvalue(k, arg, value) / 1e6;
     w = k.areg[0] / 1e6;
-  } else {
-    if (!kqplane(k, ximg, yimg, z)) return;
-    const Extent e = kqextent(k, z, 3, false);
-    const double xmin = e.xmin, xmax = e.xmax, ymin = e.ymin, ymax = e.ymax;
-    kqsay(k, gx::fI(k.ntot, 7) + " rays.");
-    kqsay(k, "Xmin = " + g12(1e6 * xmin) + " to Xmax = " + g12(1e6 * xmax) + " micron\t\t\tXrange = " +
-                 g12(1e6 * (xmax - xmin)) + " micron");
-    kqsay(k, "Ymin = " + g12(1e6 * ymin) + " to Ymax = " + g12(1e6 * ymax) + " micron\t\t\tYrange = " +
-                 g12(1e6 * (ymax - ymin)) + " micron");
-    kqsay(k, "");
-    k.extXmin = xmin;
-    k.extXmax = xmax;
-    k.extYmin = ymin;
-    k.extYmax = ymax;
-
-    if (k.mapopts.centred) {
-      w = kWiden * std::max({std::fabs(xmin), std::fabs(xmax), std::fabs(ymin), std::fabs(ymax)});
-      double a = 0.0;
-      if (gx::gxaskupdate(k.gx, k.io.in, k.io.out, k.io.macro,
-                          "Map done to +/- " + g12(1e6 * w) + " micron, other? > ", a) !=
-          gx::Reply::Ok)
-        return;
-      if (a != 0.0) w = std::fabs(a) / 1e6;
-    } else {
-      w = kWiden * std::max(xmax - xmin, ymax - ymin) / 2.0;
-      double a = 0.0;
-      if (gx::gxaskupdate(k.gx, k.io.in, k.io.out, k.io.macro,
-                          "Map done for window width +/-" + g12(1e6 * w) +
-                              " micron centred on data, other? > ",
-                          a) != gx::Reply::Ok)
-        return;
-      if (std::fabs(a) > 1e-10) w = std::fabs(a) / 1e6;
-    }
+  } else if (!askWindow(k, ximg, yimg, z, w)) {
+    return;
   }
   // A window of no size (a beam that is one point, or a zero answer) can
   // hold no map.

@@ -18,7 +18,10 @@ std::string g13(double v) { return gx::fG(v, 13, 5, 1); }
 
 }  // namespace
 
-void kqmaxima(Kestrim& k, std::string& line, char qual, double value) {
+void kqmaxima(Kestrim& k, KqLine& cmd) {
+  std::string line = cmd.typed();
+  const char qual = cmd.qual;
+  const double value = cmd.value;
   if (k.ntot < 1) {
     kqsay(k, "No data!");
     return;

@@ -208,9 +208,9 @@ void readSet(Kestrim& k, std::vector<std::string> args) {
 
 }  // namespace
 
-void kqopmd(Kestrim& k, std::string& line, char qual, double /*value*/) {
-  std::vector<std::string> args = words(kqarg(line));
-  char q = qual;
+void kqopmd(Kestrim& k, KqLine& c) {
+  std::vector<std::string> args = words(kqarg(c.typed()));
+  char q = c.qual;
   if (q != 'R' && q != 'W') {
     std::string reply;
     if (kqask(k, "Read or Write an openPMD file (R/W) > ", reply, 40) != gx::Reply::Ok) return;

@@ -88,9 +88,88 @@ void scaleBar(Kestrim& k, char dev, const Kestrim::kqlastplot& p) {
   }
 }
 
+// Draws the last plot again (PLOT/R).
+void redraw(Kestrim& k) {
+  gx::Lib& g = k.gx;
+  if (!k.lastPlot.valid) {
+    kqsay(k, "?PLOT- No previous plot to draw again.");
+    return;
+  }
+  const Kestrim::kqlastplot p = k.lastPlot;
+  gx::gxbox_load(g, p.xmin, p.xmax, p.ymin, p.ymax);
+  k.pointWx = p.xmax - p.xmin;
+  k.pointWy = p.ymax - p.ymin;
+  drawPoints(k, p.device, p);
+  scaleBar(k, p.device, p);
+  gx::gxend(g, p.device);
+}
+
+// Asks the two axes and their limits until the window has an area; dh and
+// dv are its width and height as typed. False when the input ended.
+bool askWindow(Kestrim& k, const Ranges& r, Kestrim::kqlastplot& p, float& dh, float& dv) {
+  gx::Lib& g = k.gx;
+  for (;;) {
+    if (!askAxis(k, "Parameter on horizontal ? (X,T,Y,P,E) > ", p.h)) return false;
+    if (!askAxis(k, "  Parameter on vertical ? (X,T,Y,P,E) > ", p.v)) return false;
+    double hl = r.of(p.h).lo, hh = r.of(p.h).hi;
+    if (gx::gxaskupdate(g, k.io.in, k.io.out, k.io.macro,
+                        "Limits on " + std::string(1, p.h) + "-axis (" + kqstrip(g12(hl)) + "," +
+                            kqstrip(g12(hh)) + ") > ",
+                        hl, hh) != gx::Reply::Ok)
+      return false;
+    double vl = r.of(p.v).lo, vh = r.of(p.v).hi;
+    if (gx::gxaskupdate(g, k.io.in, k.io.out, k.io.macro,
+                        "Limits on " + std::string(1, p.v) + "-axis (" + kqstrip(g12(vl)) + "," +
+                            kqstrip(g12(vh)) + ") > ",
+                        vl, vh) != gx::Reply::Ok)
+      return false;
+    p.xmin = static_cast<float>(hl);
+    p.xmax = static_cast<float>(hh);
+    p.ymin = static_cast<float>(vl);
+    p.ymax = static_cast<float>(vh);
+    dh = p.xmax - p.xmin;
+    dv = p.ymax - p.ymin;
+    if (std::fabs(static_cast<double>(dh) * dv) >= 1e-30 && std::isfinite(dh * dv)) break;
+    kqsay(k, std::isfinite(dh * dv) ? "Zero range on one axis"
+                                     : "Limits beyond single precision on one axis");
+    summary(k, r);
+  }
+  return true;
+}
+
+// The caption, the axis letters and the ray-set name around the box.
+// xsym: the left end of the vertical tick labels.
+void drawLabels(Kestrim& k, char dev, const Kestrim::kqlastplot& p, float mv, float xsym) {
+  gx::Lib& g = k.gx;
+  float ux = 0, uy = 0;
+  gx::gxunit(g, ux, uy);
+  const std::string hs(1, p.h), vs(1, p.v);
+  if (k.mapopts.captions) {
+    const std::string cap = kqstrip(k.caption);
+    const float cl = gx::gxsymlen(g, kTextHeight, cap, -1);
+    gx::gxsymbol(g, dev, (p.xmin + p.xmax) / 2.0f - cl / 2.0f, p.ymax + 0.5f * mv, kTextHeight, 0.0f,
+                 cap, -1);
+  }
+  // The vertical letter stands left of the tick labels; its length, measured
+  // along x, is turned into y units.
+  const float vl = ux != 0.0f ? gx::gxsymlen(g, kTextHeight, vs, -1) / ux * uy : 0.0f;
+  gx::gxsymbol(g, dev, std::min(xsym, p.xmin - 3.0f * ux), (p.ymin + p.ymax) / 2.0f - vl / 2.0f,
+               kTextHeight, 90.0f, vs, -1);
+  const float hl = gx::gxsymlen(g, kTextHeight, hs, -1);
+  gx::gxsymbol(g, dev, (p.xmin + p.xmax) / 2.0f - hl / 2.0f, p.ymin - 3.0f * uy, kTextHeight, 0.0f,
+               hs, -1);
+  if (k.mapopts.captions) {
+    const std::string file = kqstrip(k.rayFile);
+    const float fl = gx::gxsymlen(g, kTextHeight, file, -1);
+    gx::gxsymbol(g, dev, p.xmax - fl, p.ymax + 0.5f * mv, kTextHeight, 0.0f, file, -1);
+  }
+}
+
 }  // namespace
 
-void kqplot(Kestrim& k, std::string& line, char qual, double /*value*/) {
+void kqplot(Kestrim& k, KqLine& cmd) {
+  std::string line = cmd.line;
+  const char qual = cmd.qual;
   gx::Lib& g = k.gx;
   if (qual == 'E' || qual == 'D') {
     const std::string a = kqarg(line);
@@ -98,17 +177,7 @@ void kqplot(Kestrim& k, std::string& line, char qual, double /*value*/) {
     return;
   }
   if (qual == 'R') {
-    if (!k.lastPlot.valid) {
-      kqsay(k, "?PLOT- No previous plot to draw again.");
-      return;
-    }
-    const Kestrim::kqlastplot p = k.lastPlot;
-    gx::gxbox_load(g, p.xmin, p.xmax, p.ymin, p.ymax);
-    k.pointWx = p.xmax - p.xmin;
-    k.pointWy = p.ymax - p.ymin;
-    drawPoints(k, p.device, p);
-    scaleBar(k, p.device, p);
-    gx::gxend(g, p.device);
+    redraw(k);
     return;
   }
   const char dev = (qual == ' ' || qual == 'I' || qual == 'J') ? 'S' : qual;
@@ -133,32 +202,7 @@ void kqplot(Kestrim& k, std::string& line, char qual, double /*value*/) {
   Kestrim::kqlastplot p;
   p.z = z;
   float dh = 0, dv = 0;
-  for (;;) {
-    if (!askAxis(k, "Parameter on horizontal ? (X,T,Y,P,E) > ", p.h)) return;
-    if (!askAxis(k, "  Parameter on vertical ? (X,T,Y,P,E) > ", p.v)) return;
-    double hl = r.of(p.h).lo, hh = r.of(p.h).hi;
-    if (gx::gxaskupdate(g, k.io.in, k.io.out, k.io.macro,
-                        "Limits on " + std::string(1, p.h) + "-axis (" + kqstrip(g12(hl)) + "," +
-                            kqstrip(g12(hh)) + ") > ",
-                        hl, hh) != gx::Reply::Ok)
-      return;
-    double vl = r.of(p.v).lo, vh = r.of(p.v).hi;
-    if (gx::gxaskupdate(g, k.io.in, k.io.out, k.io.macro,
-                        "Limits on " + std::string(1, p.v) + "-axis (" + kqstrip(g12(vl)) + "," +
-                            kqstrip(g12(vh)) + ") > ",
-                        vl, vh) != gx::Reply::Ok)
-      return;
-    p.xmin = static_cast<float>(hl);
-    p.xmax = static_cast<float>(hh);
-    p.ymin = static_cast<float>(vl);
-    p.ymax = static_cast<float>(vh);
-    dh = p.xmax - p.xmin;
-    dv = p.ymax - p.ymin;
-    if (std::fabs(static_cast<double>(dh) * dv) >= 1e-30 && std::isfinite(dh * dv)) break;
-    kqsay(k, std::isfinite(dh * dv) ? "Zero range on one axis"
-                                     : "Limits beyond single precision on one axis");
-    summary(k, r);
-  }
+  if (!askWindow(k, r, p, dh, dv)) return;
   // Limits typed the wrong way round still make a box.
   if (dh < 0) {
     std::swap(p.xmin, p.xmax);
@@ -168,7 +212,8 @@ void kqplot(Kestrim& k, std::string& line, char qual, double /*value*/) {
     std::swap(p.ymin, p.ymax);
     dv = -dv;
   }
-  const float mh = 0.05f * dh, mv = 0.05f * dv;
+  // Room on the left for the vertical tick labels and the axis letter.
+  const float mh = 0.05f * dh, ml = 0.2f * dh, mv = 0.05f * dv;
   k.pointWx = dh;
   k.pointWy = dv;
 
@@ -178,34 +223,15 @@ void kqplot(Kestrim& k, std::string& line, char qual, double /*value*/) {
   kqsay(k, "Run number " + gx::fI(run, 4) + " ......");
 
   int ierr = 0;
-  gx::gxstart(g, k.io.in, k.io.out, k.io.macro, 1.0f, dev, p.xmin - mh, p.xmax + mh,
+  gx::gxstart(g, k.io.in, k.io.out, k.io.macro, 1.0f, dev, p.xmin - ml, p.xmax + mh,
               p.ymin - 2.0f * mv, p.ymax, ierr);
   if (ierr != 0) {
     kqsay(k, "Unable to plot at this time.");
     return;
   }
   gx::gxbox(g, dev, p.xmin, p.xmax, p.ymin, p.ymax);
-  gx::gxmark(g, dev, 3, 3, kTextHeight);
-  float ux = 0, uy = 0;
-  gx::gxunit(g, ux, uy);
-  const std::string hs(1, p.h), vs(1, p.v);
-  if (k.mapopts.captions) {
-    const std::string cap = kqstrip(k.caption);
-    const float cl = gx::gxsymlen(g, kTextHeight, cap, -1);
-    gx::gxsymbol(g, dev, (p.xmin + p.xmax) / 2.0f - cl / 2.0f, p.ymax + 0.5f * mv, kTextHeight, 0.0f,
-                 cap, -1);
-  }
-  const float vl = gx::gxsymlen(g, kTextHeight, vs, -1);
-  gx::gxsymbol(g, dev, p.xmin - 3.0f * ux, (p.ymin + p.ymax) / 2.0f - vl / 2.0f, kTextHeight, 90.0f,
-               vs, -1);
-  const float hl = gx::gxsymlen(g, kTextHeight, hs, -1);
-  gx::gxsymbol(g, dev, (p.xmin + p.xmax) / 2.0f - hl / 2.0f, p.ymin - 3.0f * uy, kTextHeight, 0.0f,
-               hs, -1);
-  if (k.mapopts.captions) {
-    const std::string file = kqstrip(k.rayFile);
-    const float fl = gx::gxsymlen(g, kTextHeight, file, -1);
-    gx::gxsymbol(g, dev, p.xmax - fl, p.ymax + 0.5f * mv, kTextHeight, 0.0f, file, -1);
-  }
+  const float xsym = gx::gxmark(g, dev, 3, 3, kTextHeight);
+  drawLabels(k, dev, p, mv, xsym);
   drawPoints(k, dev, p);
   scaleBar(k, dev, p);
   gx::gxend(g, dev);

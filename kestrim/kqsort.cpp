@@ -310,7 +310,9 @@ void Sort::radial(const std::string& stem) {
 
 }  // namespace
 
-void kqsort(Kestrim& k, std::string& line, char qual, double /*value*/) {
+void kqsort(Kestrim& k, KqLine& cmd) {
+  std::string line = cmd.typed();
+  const char qual = cmd.qual;
   Sort s(k, qual);
   s.run(line);
 }

@@ -168,7 +168,33 @@ class Synth {
   void say(const std::string& text) { gx::gxsay(k_.gx, k_.io.out, text); }
   void blank() { say(""); }
 
+  // The answers of one pass: how many rays, over what object and aperture.
+  struct Beam {
+    long long nrand = 0;          // random mode: the rays asked for
+    double nobj = 0, naper = 0;   // grid modes: points in the object and in the aperture
+    double hx = 0, hy = 0;        // object half-sizes (m); half-divergences (rad) in mode 3
+    double hax = 0, hay = 0;      // aperture half-sizes (m)
+    double thmax = 0;             // the largest divergence the aperture admits (rad)
+    double po = 0, pa = 0;        // flux-peaking indices of object and aperture
+  };
+
+  // One pass of the dialogue and the rays it asks for, in its steps.
   Pass pass(bool first);
+  bool askMode();
+  bool askCounts(Beam& beam);
+  bool askShape(Beam& beam);
+  bool askObject(Beam& beam);
+  bool askAperture(Beam& beam);
+  bool askColours();
+  bool askSpread();
+  bool askPeaking(Beam& beam);
+  void showCaption();
+  bool openOutput();
+  bool writeParaxialPair(double thmax);
+  void settleCounts(Beam& beam);
+  void randomRays(const Beam& beam);
+  void regularRays(const Beam& beam);
+  void divergenceRays(const Beam& beam);
   Pass again();  // the question that ends every pass
   void startTime();
   double draw() {
@@ -292,39 +318,70 @@ bool Synth::emit(double x, double th, double y, double ph, bool limitAfterMap) {
 }
 
 Synth::Pass Synth::pass(bool first) {
-  // 1. Mode.
+  Beam beam;
+  if (!askMode() || !askCounts(beam) || !askShape(beam) || !askObject(beam) || !askAperture(beam) ||
+      !askColours() || !askSpread() || !askPeaking(beam))
+    return Pass::Abort;
+  showCaption();
+  if (first && !openOutput()) return again();
+  if (!writeParaxialPair(beam.thmax)) return Pass::Abort;
+  settleCounts(beam);
+  if (mode_ == 1)
+    randomRays(beam);
+  else if (mode_ == 2)
+    regularRays(beam);
+  else
+    divergenceRays(beam);
+  if (writeFailed_) return Pass::Abort;
+
+  say(gx::fI(count_, 8) + " rays generated total.");
+  blank();
+  return again();
+}
+
+// Random (1), regular (2) or divergence-specified (3) rays.
+bool Synth::askMode() {
   char c = ' ';
   for (;;) {
     if (readChar("Random (1), Regular (2) or Divergence specified (3) mode (CR for 2) > ", c) == Ask::End)
-      return Pass::Abort;
+      return false;
     if (c == ' ') c = '2';
     if (c >= '1' && c <= '3') break;
   }
   mode_ = c - '0';
+  return true;
+}
 
-  // 2. Ray numbers.
-  long long nrand = 0;
-  double nobj = 0.0, naper = 0.0;
+// How many rays: a number in random mode, points in object and aperture in
+// the grid modes (the square root of a total each).
+bool Synth::askCounts(Beam& beam) {
+  long long& nrand = beam.nrand;
+  double &nobj = beam.nobj, &naper = beam.naper;
   if (mode_ == 1) {
-    if (readCount("Number of rays > ", nrand) == Ask::End) return Pass::Abort;
+    if (readCount("Number of rays > ", nrand) == Ask::End) return false;
     k_.ntot = static_cast<int>(nrand);
   } else {
     double n = 0.0;
-    if (readValue("Number of rays (CR for non-auto) > ", n) == Ask::End) return Pass::Abort;
+    if (readValue("Number of rays (CR for non-auto) > ", n) == Ask::End) return false;
     if (n + 0.5 >= 1.0) {
       nobj = naper = std::sqrt(n);
     } else {
       double a = 0.0, b = 0.0;
       if (readValues("Number of rays in object, aperture (CR to abort) > ", a, b) == Ask::End)
-        return Pass::Abort;
+        return false;
       nobj = std::round(std::clamp(a, -1e15, 1e15));
       naper = std::round(std::clamp(b, -1e15, 1e15));
-      if (nobj == 0.0 && naper == 0.0) return Pass::Abort;
+      if (nobj == 0.0 && naper == 0.0) return false;
     }
   }
+  return true;
+}
 
-  // 3. Aperture shape, for the object too.
-  if (readChar("Circular or Square apertures (CR for Circular) > ", c) == Ask::End) return Pass::Abort;
+// The shape of the apertures, the object's too.
+bool Synth::askShape(Beam& beam) {
+  double &nobj = beam.nobj, &naper = beam.naper;
+  char c = ' ';
+  if (readChar("Circular or Square apertures (CR for Circular) > ", c) == Ask::End) return false;
   square_ = c == 'S' || c == 's';
   if (square_) {
     say("< SQUARE apertures selected. >");
@@ -334,32 +391,39 @@ Synth::Pass Synth::pass(bool first) {
     nobj *= std::sqrt(4.0 / kPi);
     naper *= std::sqrt(4.0 / kPi);
   }
+  return true;
+}
 
-  // 4. Object.
-  double hx = 0.0, hy = 0.0;
+// The object's half-sizes and offsets, or in mode 3 its half-divergences.
+bool Synth::askObject(Beam& beam) {
+  double &hx = beam.hx, &hy = beam.hy;
   if (mode_ != 3) {
     double a = 0.0, b = 0.0;
-    if (readValues("Object X and Y diameter (micron) > ", a, b) == Ask::End) return Pass::Abort;
+    if (readValues("Object X and Y diameter (micron) > ", a, b) == Ask::End) return false;
     hx = a * kMicron / 2.0;
     hy = b * kMicron / 2.0;
     double ox = 0.0, oy = 0.0;
-    if (readValues("Object offsets (x,y) in  (micron) > ", ox, oy) == Ask::End) return Pass::Abort;
+    if (readValues("Object offsets (x,y) in  (micron) > ", ox, oy) == Ask::End) return false;
     offx_ = ox * kMicron;
     offy_ = oy * kMicron;
   } else {
     double a = 0.0, b = 0.0;
     if (readValues("Maximum object X and Y divergences (degrees) > ", a, b) == Ask::End)
-      return Pass::Abort;
+      return false;
     hx = kPi * a / 180.0 / 2.0;
     hy = kPi * b / 180.0 / 2.0;
   }
   if (hy < 1e-20) hy = hx;
+  return true;
+}
 
-  // 5. Aperture and the maximum divergence.
-  double hax = 0.0, hay = 0.0;
+// The aperture, the largest divergence it admits, and its offsets as
+// angles at the object.
+bool Synth::askAperture(Beam& beam) {
+  double &hax = beam.hax, &hay = beam.hay, &thmax = beam.thmax;
   {
     double a = 0.0, b = 0.0;
-    if (readValues("Aperture X and Y diameter (mm) > ", a, b) == Ask::End) return Pass::Abort;
+    if (readValues("Aperture X and Y diameter (mm) > ", a, b) == Ask::End) return false;
     hax = a / 1000.0 / 2.0;
     hay = b / 1000.0 / 2.0;
     if (hay < 1e-20) hay = hax;
@@ -368,49 +432,58 @@ Synth::Pass Synth::pass(bool first) {
   cof3(k_, d_, shadow);
   if (d_ == 0.0) {
     say("?KQSYNTH- Object to aperture distance is zero: no rays can be made.");
-    return Pass::Abort;
+    return false;
   }
-  double thmax = std::max(hax, hay) / d_;
+  thmax = std::max(hax, hay) / d_;
   if (!(thmax > 0.0)) thmax = kMinDivergence;
   if (mode_ != 3) say("< Maximum divergence = " + g13(1000.0 * thmax) + " mrad.>");
 
-  // 6. Aperture offsets, as angles at the object.
   {
     double a = 0.0, b = 0.0;
-    if (readValues("Aperture offsets (x,y) in mm > ", a, b) == Ask::End) return Pass::Abort;
+    if (readValues("Aperture offsets (x,y) in mm > ", a, b) == Ask::End) return false;
     aoffx_ = a / (1000.0 * d_);
     aoffy_ = b / (1000.0 * d_);
   }
+  return true;
+}
 
-  // 7. Colours.
+bool Synth::askColours() {
   if (k_.flags.colour != 0) {
     double nc = k_.ncolours;
     if (readValue("Number of colours (CR for " + std::to_string(k_.ncolours) + ") > ", nc) == Ask::End)
-      return Pass::Abort;
+      return false;
     if (nc >= 1.0) k_.ncolours = static_cast<int>(std::round(std::min(nc, 1e6)));
   }
+  return true;
+}
 
-  // 8. Energy spread.
+bool Synth::askSpread() {
   demax_ = 0.0;
-  if (readValue("Maximum beam energy half spread (%) > ", demax_) == Ask::End) return Pass::Abort;
+  if (readValue("Maximum beam energy half spread (%) > ", demax_) == Ask::End) return false;
   spread_ = demax_ > 1e-10;
   if (spread_) spreadUsed_ = true;
+  return true;
+}
 
-  // 9. Flux peaking.
-  double po = 0.0, pa = 0.0;
+// Flux peaking: indices above 0.01 crowd the random rays towards the axis.
+bool Synth::askPeaking(Beam& beam) {
+  double &po = beam.po, &pa = beam.pa;
   say("In random mode it is possible to flux peak");
   say("by setting the idicies for the random number");
   say("generator to values greater than 0.01.");
   for (;;) {
     po = pa = 0.0;
-    if (readValues("Indicies for object and aperture (o,a) > ", po, pa) == Ask::End) return Pass::Abort;
+    if (readValues("Indicies for object and aperture (o,a) > ", po, pa) == Ask::End) return false;
     // A negative index sends the rays outwards without bound.
     if (po >= 0.0 && pa >= 0.0) break;
     say("?KQSYNTH- Flux peaking indicies must not be negative.");
   }
   say("Flux peaking indicies set to: Object " + gx::fF(po, 5, 2) + " Aperture " + gx::fF(pa, 5, 2));
+  return true;
+}
 
-  // 10. Caption and focal positions.
+// The caption and the focal positions, which SYNTH leaves for MAP and PLOT.
+void Synth::showCaption() {
   k_.caption = gx::pad(trimmed(cofcap(k_)), 100);
   say("Caption: " + std::string(gx::trimRight(k_.caption)));
   double xf = 1e10, yf = 1e10;
@@ -421,45 +494,55 @@ Synth::Pass Synth::pass(bool first) {
   k_.xfocal = xf;
   k_.yfocal = yf;
   k_.flags.focalKnown = 1;
+}
 
-  // 11. The output ray set.
-  if (first) {
-    int ierr = 1;
-    if (!kqblank(rayName_)) {
-      // SYNTH/N name.cof names the coefficients; the same name as the
-      // output would put the rays in place of the coefficient file.
-      std::string file = kqstrip(rayName_);
-      if (!kqhasdot(file)) file += ".bin";
-      std::error_code ec;
-      if (std::filesystem::equivalent(file, kqstrip(cofRead_), ec)) {
-        say("?KQSYNTH- " + file + " is the coefficient file; the rays need another name.");
-        say("?KQSYNTH- No ray set written.");
-        return again();
-      }
-    }
-    kqio(k_, channel_, rayName_, ierr);
-    if (ierr != 0) {
-      // The dialog still ends with its last question, so the answers that
-      // follow in a macro are not taken as commands.
+// Opens the output ray set at the first pass; false when none was opened.
+bool Synth::openOutput() {
+  int ierr = 1;
+  if (!kqblank(rayName_)) {
+    // SYNTH/N name.cof names the coefficients; the same name as the
+    // output would put the rays in place of the coefficient file.
+    std::string file = kqstrip(rayName_);
+    if (!kqhasdot(file)) file += ".bin";
+    std::error_code ec;
+    if (std::filesystem::equivalent(file, kqstrip(cofRead_), ec)) {
+      say("?KQSYNTH- " + file + " is the coefficient file; the rays need another name.");
       say("?KQSYNTH- No ray set written.");
-      return again();
+      return false;
     }
-    open_ = true;
   }
+  if (channel_ == 'A')
+    kqioappend(k_, rayName_, ierr);
+  else
+    kqio(k_, channel_, rayName_, ierr);
+  if (ierr != 0) {
+    // The dialog still ends with its last question, so the answers that
+    // follow in a macro are not taken as commands.
+    say("?KQSYNTH- No ray set written.");
+    return false;
+  }
+  open_ = true;
+  return true;
+}
 
-  // 12. The paraxial pair: the axial ray and a ray of small angle.
+// The paraxial pair: the axial ray and a ray of small angle.
+bool Synth::writeParaxialPair(double thmax) {
   count_ = 0;
-  {
-    const double zero = 0.0, small = thmax / 1000.0;
-    double xo, tho, yo, pho;
-    coftran(k_, zero, zero, zero, zero, zero, xo, tho, yo, pho);
-    if (!write(xo, tho, yo, pho, 0.0)) return Pass::Abort;
-    coftran(k_, zero, small, zero, small, zero, xo, tho, yo, pho);
-    if (!write(xo, tho, yo, pho, 0.0)) return Pass::Abort;
-    count_ = 2;
-  }
+  const double zero = 0.0, small = thmax / 1000.0;
+  double xo, tho, yo, pho;
+  coftran(k_, zero, zero, zero, zero, zero, xo, tho, yo, pho);
+  if (!write(xo, tho, yo, pho, 0.0)) return false;
+  coftran(k_, zero, small, zero, small, zero, xo, tho, yo, pho);
+  if (!write(xo, tho, yo, pho, 0.0)) return false;
+  count_ = 2;
+  return true;
+}
 
-  // 13. Degenerate sizes: all the points go into the other plane.
+// Degenerate sizes put all the points into the other plane; the counts
+// are held to what the grids can take.
+void Synth::settleCounts(Beam& beam) {
+  double &nobj = beam.nobj, &naper = beam.naper;
+  const double hx = beam.hx, hax = beam.hax;
   if (hx < 1e-30) {
     naper = naper * naper;
     nobj = 1.0;
@@ -470,138 +553,143 @@ Synth::Pass Synth::pass(bool first) {
   }
   nobj = clampCount(nobj);
   naper = clampCount(naper);
+}
 
-  // 14. Steps.
+void Synth::randomRays(const Beam& beam) {
+  const long long nrand = beam.nrand;
+  const double hx = beam.hx, hy = beam.hy, hax = beam.hax, hay = beam.hay;
+  const double po = beam.po, pa = beam.pa;
+  bool stopped = false;
+  const long long want = std::max<long long>(nrand, 0);
+  const double ro = std::max(hx, hy), ra = std::max(hax, hay);
+  auto point = [&](double p, double h1, double h2, double r, double& a, double& b) {
+    if (std::fabs(p) < kPeakMin) {
+      a = (2.0 * draw() - 1.0) * h1;
+      b = (2.0 * draw() - 1.0) * h2;
+    } else {
+      const double phi = 2.0 * kPi * draw();
+      const double rho = std::pow(draw(), p) * r;
+      a = rho * std::cos(phi);
+      b = rho * std::sin(phi);
+    }
+    return square_ || inside(a, b, h1, h2);
+  };
+  for (long long n = 0; n < want && !stopped; ++n) {
+    double x = 0, y = 0, u = 0, v = 0;
+    for (;;) {
+      if (point(po, hx, hy, ro, x, y) && point(pa, hax, hay, ra, u, v)) break;
+      if (++rejectedTotal_ > kMaxTotalRejections) {
+        say("?KQSYNTH- More than " + std::to_string(kMaxTotalRejections) +
+            " random rays fell outside the object or aperture; stopped at " +
+            std::to_string(count_) + " rays.");
+        say("          Use fewer rays, a rounder object or aperture, or square apertures.");
+        stopped = true;
+        break;
+      }
+    }
+    if (stopped) break;
+    if (!emit(x, u / d_, y, v / d_, false)) break;
+    progress(1000);
+  }
+}
+
+void Synth::regularRays(const Beam& beam) {
+  const double nobj = beam.nobj, naper = beam.naper;
+  const double hx = beam.hx, hy = beam.hy, hax = beam.hax, hay = beam.hay;
   const double sx = 2.0 * hx / std::sqrt(nobj), sy = 2.0 * hy / std::sqrt(nobj);
   const double sax = 2.0 * hax / std::sqrt(naper), stepAy = 2.0 * hay / std::sqrt(naper);
 
-  // 15. The rays.
   bool stopped = false;
-  if (mode_ == 1) {
-    const long long want = std::max<long long>(nrand, 0);
-    const double ro = std::max(hx, hy), ra = std::max(hax, hay);
-    auto point = [&](double p, double h1, double h2, double r, double& a, double& b) {
-      if (std::fabs(p) < kPeakMin) {
-        a = (2.0 * draw() - 1.0) * h1;
-        b = (2.0 * draw() - 1.0) * h2;
-      } else {
-        const double phi = 2.0 * kPi * draw();
-        const double rho = std::pow(draw(), p) * r;
-        a = rho * std::cos(phi);
-        b = rho * std::sin(phi);
-      }
-      return square_ || inside(a, b, h1, h2);
-    };
-    for (long long n = 0; n < want && !stopped; ++n) {
-      double x = 0, y = 0, u = 0, v = 0;
-      for (;;) {
-        if (point(po, hx, hy, ro, x, y) && point(pa, hax, hay, ra, u, v)) break;
-        if (++rejectedTotal_ > kMaxTotalRejections) {
-          say("?KQSYNTH- More than " + std::to_string(kMaxTotalRejections) +
-              " random rays fell outside the object or aperture; stopped at " +
-              std::to_string(count_) + " rays.");
-          say("          Use fewer rays, a rounder object or aperture, or square apertures.");
-          stopped = true;
-          break;
-        }
-      }
-      if (stopped) break;
-      if (!emit(x, u / d_, y, v / d_, false)) break;
-      progress(1000);
-    }
-  } else if (mode_ == 2) {
-    say("  Object: " + g13(hx) + "," + g13(hy));
-    say("    Step: " + g13(sx) + "," + g13(sy));
-    say("Aperture: " + g13(hax) + "," + g13(hay));
-    say("A Offset: " + g13(1000.0 * aoffx_) + "," + g13(1000.0 * aoffy_) + " mr");
-    say("    Step: " + g13(sax) + "," + g13(stepAy));
-    say("No. of object rays " + gx::fI(std::llround(nobj), 12));
-    say("No. of aperture rays " + gx::fI(std::llround(naper), 12));
-    say("Approx. total " + gx::fI(std::llround(std::min(nobj * naper, 9e18)), 12));
-    blank();
-    const auto xs = axisPoints(hx, sx), ys = axisPoints(hy, sy);
-    const auto us = axisPoints(hax, sax), vs = axisPoints(hay, stepAy);
-    const long long nys = static_cast<long long>(ys.size()), nvs = static_cast<long long>(vs.size());
-    auto yAt = [&](long long k) { return ys[static_cast<size_t>(k)]; };
-    auto vAt = [&](long long k) { return vs[static_cast<size_t>(k)]; };
-    const auto aperture = apertureColumns(
-        static_cast<long long>(us.size()), nvs, [&](long long i) { return us[static_cast<size_t>(i)]; }, vAt,
-        square_, hax, hay, kMaxRays);
-    for (size_t ix = 0; ix < xs.size() && !stopped && !aperture.empty(); ++ix) {
-      const double x = xs[ix];
-      auto [ylo, yhi] = insideRun(nys, yAt, [&](double y) { return inside(x, y, hx, hy); }, square_);
-      for (long long k = ylo; k < yhi && !stopped; ++k) {
-        const double y = yAt(k);
-        for (const Column& col : aperture) {
-          const double u = us[static_cast<size_t>(col.u)];
-          for (long long m = col.lo; m < col.hi; ++m) {
-            if (!emit(x, u / d_, y, vAt(m) / d_, false)) {
-              stopped = true;
-              break;
-            }
-            progress(500);
+  say("  Object: " + g13(hx) + "," + g13(hy));
+  say("    Step: " + g13(sx) + "," + g13(sy));
+  say("Aperture: " + g13(hax) + "," + g13(hay));
+  say("A Offset: " + g13(1000.0 * aoffx_) + "," + g13(1000.0 * aoffy_) + " mr");
+  say("    Step: " + g13(sax) + "," + g13(stepAy));
+  say("No. of object rays " + gx::fI(std::llround(nobj), 12));
+  say("No. of aperture rays " + gx::fI(std::llround(naper), 12));
+  say("Approx. total " + gx::fI(std::llround(std::min(nobj * naper, 9e18)), 12));
+  blank();
+  const auto xs = axisPoints(hx, sx), ys = axisPoints(hy, sy);
+  const auto us = axisPoints(hax, sax), vs = axisPoints(hay, stepAy);
+  const long long nys = static_cast<long long>(ys.size()), nvs = static_cast<long long>(vs.size());
+  auto yAt = [&](long long k) { return ys[static_cast<size_t>(k)]; };
+  auto vAt = [&](long long k) { return vs[static_cast<size_t>(k)]; };
+  const auto aperture = apertureColumns(
+      static_cast<long long>(us.size()), nvs, [&](long long i) { return us[static_cast<size_t>(i)]; }, vAt,
+      square_, hax, hay, kMaxRays);
+  for (size_t ix = 0; ix < xs.size() && !stopped && !aperture.empty(); ++ix) {
+    const double x = xs[ix];
+    auto [ylo, yhi] = insideRun(nys, yAt, [&](double y) { return inside(x, y, hx, hy); }, square_);
+    for (long long k = ylo; k < yhi && !stopped; ++k) {
+      const double y = yAt(k);
+      for (const Column& col : aperture) {
+        const double u = us[static_cast<size_t>(col.u)];
+        for (long long m = col.lo; m < col.hi; ++m) {
+          if (!emit(x, u / d_, y, vAt(m) / d_, false)) {
+            stopped = true;
+            break;
           }
-          if (stopped) break;
+          progress(500);
         }
-      }
-    }
-  } else {
-    const double kk = std::sqrt(nobj) / 2.0, ll = std::sqrt(naper) / 2.0;
-    // Both planes keep the x plane's angular step; when one half-size is
-    // zero the other sets the step.
-    const double dth = kk > 0.0 ? (hx > 0.0 ? hx : hy) / kk : 0.0;
-    const double dap = ll > 0.0 ? (hax > 0.0 ? hax : hay) / ll : 0.0;
-    const int ntx = hx > 0.0 ? truncInt(kk + 0.5) : 0;
-    const int nty = hy > 0.0 && dth > 0.0 ? (hx > 0.0 ? truncInt(hy * kk / hx + 0.5) : truncInt(hy / dth + 0.5)) : 0;
-    const int nax = hax > 0.0 ? truncInt(ll + 0.5) : 0;
-    const int nay = hay > 0.0 && dap > 0.0 ? (hax > 0.0 ? truncInt(hay * ll / hax + 0.5) : truncInt(hay / dap + 0.5)) : 0;
-    k_.ireg[1] = truncInt(nobj);
-    k_.ireg[2] = truncInt(naper);
-    say("No of rays in divergence space = " + std::to_string(k_.ireg[1]) + " (" + std::to_string(2 * ntx + 1) +
-        "x" + std::to_string(2 * nty + 1) + ")");
-    say("X divergence range: " + g13(2.0 * hx) + " Y divergence range: " + g13(2.0 * hy) + " radians");
-    say("X divergence range: " + g13(2.0 * hx * 180.0 / kPi) + " Y divergence range: " +
-        g13(2.0 * hy * 180.0 / kPi) + " degrees");
-    say("  No of rays in aperture space = " + std::to_string(k_.ireg[2]) + " (" + std::to_string(2 * nax + 1) +
-        "x" + std::to_string(2 * nay + 1) + ")");
-    say("X aperture radius: " + g13(hax) + " Y aperture radius: " + g13(hay) + " m");
-    auto thOf = [&](int i) { return kk > 0.0 && hx > 0.0 ? hx * i / kk : dth * i; };
-    auto phOf = [&](int j) { return hx > 0.0 && hy > 0.0 && kk > 0.0 ? hy * j / (hy * kk / hx) : dth * j; };
-    auto uOf = [&](int i) { return ll > 0.0 && hax > 0.0 ? hax * i / ll : dap * i; };
-    auto vOf = [&](int j) { return hax > 0.0 && hay > 0.0 && ll > 0.0 ? hay * j / (hay * ll / hax) : dap * j; };
-    // Index k of a run stands for grid number k - n.
-    const auto aperture = apertureColumns(
-        2LL * nax + 1, 2LL * nay + 1, [&](long long k) { return uOf(static_cast<int>(k - nax)); },
-        [&](long long k) { return vOf(static_cast<int>(k - nay)); }, square_, hax, hay, kMaxRays);
-    for (int i = -ntx; i <= ntx && !stopped && !aperture.empty(); ++i) {
-      const double th = thOf(i);
-      auto [jlo, jhi] = insideRun(
-          2LL * nty + 1, [&](long long k) { return phOf(static_cast<int>(k - nty)); },
-          [&](double ph) { return inside(th, ph, hx, hy); }, square_);
-      for (long long jk = jlo; jk < jhi && !stopped; ++jk) {
-        const double ph = phOf(static_cast<int>(jk - nty));
-        for (const Column& col : aperture) {
-          const double u = uOf(static_cast<int>(col.u - nax));
-          for (long long bk = col.lo; bk < col.hi; ++bk) {
-            const double v = vOf(static_cast<int>(bk - nay));
-            // The ray that passes through the aperture point (u, v).
-            if (!emit(u - d_ * std::tan(th), th, v - d_ * std::tan(ph), ph, true)) {
-              stopped = true;
-              break;
-            }
-            progress(1000);
-          }
-          if (stopped) break;
-        }
+        if (stopped) break;
       }
     }
   }
-  if (writeFailed_) return Pass::Abort;
+}
 
-  // 16. End of pass.
-  say(gx::fI(count_, 8) + " rays generated total.");
-  blank();
-  return again();
+void Synth::divergenceRays(const Beam& beam) {
+  const double nobj = beam.nobj, naper = beam.naper;
+  const double hx = beam.hx, hy = beam.hy, hax = beam.hax, hay = beam.hay;
+  bool stopped = false;
+  const double kk = std::sqrt(nobj) / 2.0, ll = std::sqrt(naper) / 2.0;
+  // Both planes keep the x plane's angular step; when one half-size is
+  // zero the other sets the step.
+  const double dth = kk > 0.0 ? (hx > 0.0 ? hx : hy) / kk : 0.0;
+  const double dap = ll > 0.0 ? (hax > 0.0 ? hax : hay) / ll : 0.0;
+  const int ntx = hx > 0.0 ? truncInt(kk + 0.5) : 0;
+  const int nty = hy > 0.0 && dth > 0.0 ? (hx > 0.0 ? truncInt(hy * kk / hx + 0.5) : truncInt(hy / dth + 0.5)) : 0;
+  const int nax = hax > 0.0 ? truncInt(ll + 0.5) : 0;
+  const int nay = hay > 0.0 && dap > 0.0 ? (hax > 0.0 ? truncInt(hay * ll / hax + 0.5) : truncInt(hay / dap + 0.5)) : 0;
+  k_.ireg[1] = truncInt(nobj);
+  k_.ireg[2] = truncInt(naper);
+  say("No of rays in divergence space = " + std::to_string(k_.ireg[1]) + " (" + std::to_string(2 * ntx + 1) +
+      "x" + std::to_string(2 * nty + 1) + ")");
+  say("X divergence range: " + g13(2.0 * hx) + " Y divergence range: " + g13(2.0 * hy) + " radians");
+  say("X divergence range: " + g13(2.0 * hx * 180.0 / kPi) + " Y divergence range: " +
+      g13(2.0 * hy * 180.0 / kPi) + " degrees");
+  say("  No of rays in aperture space = " + std::to_string(k_.ireg[2]) + " (" + std::to_string(2 * nax + 1) +
+      "x" + std::to_string(2 * nay + 1) + ")");
+  say("X aperture radius: " + g13(hax) + " Y aperture radius: " + g13(hay) + " m");
+  auto thOf = [&](int i) { return kk > 0.0 && hx > 0.0 ? hx * i / kk : dth * i; };
+  auto phOf = [&](int j) { return hx > 0.0 && hy > 0.0 && kk > 0.0 ? hy * j / (hy * kk / hx) : dth * j; };
+  auto uOf = [&](int i) { return ll > 0.0 && hax > 0.0 ? hax * i / ll : dap * i; };
+  auto vOf = [&](int j) { return hax > 0.0 && hay > 0.0 && ll > 0.0 ? hay * j / (hay * ll / hax) : dap * j; };
+  // Index k of a run stands for grid number k - n.
+  const auto aperture = apertureColumns(
+      2LL * nax + 1, 2LL * nay + 1, [&](long long k) { return uOf(static_cast<int>(k - nax)); },
+      [&](long long k) { return vOf(static_cast<int>(k - nay)); }, square_, hax, hay, kMaxRays);
+  for (int i = -ntx; i <= ntx && !stopped && !aperture.empty(); ++i) {
+    const double th = thOf(i);
+    auto [jlo, jhi] = insideRun(
+        2LL * nty + 1, [&](long long k) { return phOf(static_cast<int>(k - nty)); },
+        [&](double ph) { return inside(th, ph, hx, hy); }, square_);
+    for (long long jk = jlo; jk < jhi && !stopped; ++jk) {
+      const double ph = phOf(static_cast<int>(jk - nty));
+      for (const Column& col : aperture) {
+        const double u = uOf(static_cast<int>(col.u - nax));
+        for (long long bk = col.lo; bk < col.hi; ++bk) {
+          const double v = vOf(static_cast<int>(bk - nay));
+          // The ray that passes through the aperture point (u, v).
+          if (!emit(u - d_ * std::tan(th), th, v - d_ * std::tan(ph), ph, true)) {
+            stopped = true;
+            break;
+          }
+          progress(1000);
+        }
+        if (stopped) break;
+      }
+    }
+  }
 }
 
 Synth::Pass Synth::again() {
@@ -701,7 +789,9 @@ double gxfrac(double x) {
 
 double gxrandom(double r) { return std::fabs(gxfrac(9821.0 * r + 0.211327)); }
 
-void kqsynth(Kestrim& k, std::string& line, char qual, double /*value*/) {
+void kqsynth(Kestrim& k, KqLine& cmd) {
+  std::string line = cmd.line;
+  const char qual = cmd.qual;
   Synth s(k);
   s.run(line, qual);
 }

@@ -10,7 +10,8 @@
 
 namespace kestrim {
 
-void kqtran(Kestrim& k, std::string& line, char /*qual*/, double /*value*/) {
+void kqtran(Kestrim& k, KqLine& cmd) {
+  std::string line = cmd.typed();
   gx::Io& io = k.gx.io;
   const std::string dashes(78, '-');
   kqsay(k, dashes);

@@ -1,6 +1,7 @@
 // Prompts, terminal lines and the small text helpers of the command routines.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "gxlib/console/converse.h"
 #include "gxlib/fortran/fortio.h"
@@ -10,6 +11,25 @@
 namespace kestrim {
 
 int kqlookup(const std::string& line) { return gx::gxlookup(line, kCommands); }
+
+std::string KqLine::typed() const {
+  return gx::pad(line.substr(0, 7) + gx::pad(rawArg, 33), 40);
+}
+
+int kqregister(char qual) { return qual == ' ' ? 0 : (qual >= '0' && qual <= '9' ? qual - '0' : -1); }
+
+int kqtrunc(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= 2147483647.0) return std::numeric_limits<int>::max();
+  if (v <= -2147483648.0) return std::numeric_limits<int>::min();
+  return static_cast<int>(v);
+}
+
+int kqclampint(long long v) {
+  if (v > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+  if (v < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+  return static_cast<int>(v);
+}
 
 gx::Reply kqask(Kestrim& k, const std::string& prompt, std::string& reply, size_t width) {
   return gx::gxprompt(k.gx, k.io.in, k.io.out, prompt, reply, width);
@@ -34,7 +54,7 @@ bool kqhasdot(const std::string& name) {
   return t.find('.', from) != std::string::npos;
 }
 
-std::string kqcut26(const std::string& name) {
+std::string kqfirstword(const std::string& name) {
   std::string p = name;
   if (p.size() < 27) p.resize(27, ' ');
   size_t b = p.find(' ');

@@ -1,29 +1,32 @@
-// KESTRIM's shared records, held together in one Kestrim object.
+// KESTRIM's shared records, held together in one Kestrim object that every
+// command receives: two sessions never share a record.
 #pragma once
 
 #include <array>
 #include <string>
 
 #include "gxlib/gxlib.h"
+#include "gxlib/mat.h"
 
 namespace kestrim {
 
+// Unit numbers of the command loop.
 struct kqinout {
   int file = 10;   // auxiliary files (registers, delays, LIST, DELETE)
   int in = 5;      // current input: 5 terminal, 15, 25, ... macro levels
   int out = 6;     // terminal output
-  int macro = 0;   // 1 while any macro is being read
+  int macro = 0;   // 1 while any macro is being read (answers are echoed)
 };
 
 struct kqflags {
-  int colour = 0;
-  int focalKnown = 0;   // set by SYNTH
-  int scaleDraw = 0;
+  int colour = 0;       // 1: rays drawn in colours (COLOUR)
+  int focalKnown = 0;   // 1: SYNTH has stored the focal positions
+  int scaleDraw = 0;    // 1: maps carry a scale bar (MAP/E S)
 };
 
 // Ray-set channels: read, write and append units and the position counter.
 struct kqraysblk {
-  int unitR = 7, unitW = 8, unitA = 9;
+  int unitR = 7, unitW = 8, unitA = 9;   // read, write and append units
   int pos = 0;          // number of the ray last read on the read channel
   // Reading costs, for whoever wants to check them: records read on the
   // read channel (caption records included) and rewinds of it.
@@ -31,53 +34,58 @@ struct kqraysblk {
   long long rewinds = 0;
 };
 
-// The ray last read.
+// The ray last read: position (m), angle (rad) in each plane and the energy
+// deviation (%).
 struct kqrayscur {
   double x = 0, th = 0, y = 0, ph = 0, de = 0;
 };
 
-// Coefficient store.
+// Coefficient store: the system as TAVO's coefficient file describes it.
 struct cofinout {
-  std::array<int, 6> u{0, 1, 1, 3, 5, 6};   // units (1)..(5), index 0 unused
+  // units (1)..(5): (3) the coefficient file, (4) the keyboard, (5) the
+  // terminal; (1) and (2) must be non-zero. Index 0 unused.
+  std::array<int, 6> u{0, 1, 1, 3, 5, 6};
 };
 struct cofobap {
   // object X/2, object Y/2, aperture X/2, aperture Y/2,
-  // object X CENTRE, object Y CENTRE, aperture X CENTRE, aperture Y CENTRE
+  // object X CENTRE, object Y CENTRE, aperture X CENTRE, aperture Y CENTRE (m)
   std::array<double, 8> v{};
 };
+// Distances along the axis (m).
 struct cofdis {
   double objap = 0;    // object-to-aperture distance
   double shadow = 0;   // image-to-shadow-plane distance
   double totlen = 0;   // total system length
 };
-struct cofbmat {
-  // 112 values; as a 4x28 column-major matrix b(r,c), indexed from 1.
-  std::array<double, 112> v{};
-  double& operator()(int r, int c) { return v[(c - 1) * 4 + (r - 1)]; }
-  double operator()(int r, int c) const { return v[(c - 1) * 4 + (r - 1)]; }
+// The 112 coefficients as a 4x28 matrix b(r, c) of coordinate r (x, theta,
+// y, phi): columns 1-4 the first-order matrix and 5-8 a copy of it, so that
+// columns 5-18 are the 4x14 first- and second-order matrix, 9-18 holding
+// the second-order terms; from entry 73 the third- and from entry 97 the
+// fifth-order terms of the two planes, interleaved x, y; four spare.
+struct cofbmat : gx::Mat<4, 28> {
   // third-order value n (1..12) of plane p (1 x, 2 y): entries 73.. interleaved
-  double& t3(int p, int n) { return v[72 + (n - 1) * 2 + (p - 1)]; }
-  double t3(int p, int n) const { return v[72 + (n - 1) * 2 + (p - 1)]; }
+  double& t3(int p, int n) { return a[72 + (n - 1) * 2 + (p - 1)]; }
+  double t3(int p, int n) const { return a[72 + (n - 1) * 2 + (p - 1)]; }
   // fifth-order value n (1..6) of plane p: entries 97.. interleaved
-  double& t5(int p, int n) { return v[96 + (n - 1) * 2 + (p - 1)]; }
-  double t5(int p, int n) const { return v[96 + (n - 1) * 2 + (p - 1)]; }
+  double& t5(int p, int n) { return a[96 + (n - 1) * 2 + (p - 1)]; }
+  double t5(int p, int n) const { return a[96 + (n - 1) * 2 + (p - 1)]; }
 };
 
 struct Kestrim {
   Kestrim(std::istream& in, std::ostream& out, bool interactive = false)
       : gx(in, out, interactive) {}
 
-  gx::Lib gx;
+  gx::Lib gx;                        // the library: units, plot devices, clock
 
   kqinout io;
-  int ntot = 0;                      // kqnorays
-  std::string caption;               // kqcapt: caption (100)
-  std::string rayFile;               // kqcapt: current ray-set file name (100)
-  std::array<double, 10> areg{};     // kqareg A0..A9
-  std::array<int, 10> ireg{};        // kqireg I0..I9
+  int ntot = 0;                      // NTOT: rays in the current set, paraxial pair included
+  std::string caption;               // caption of the current set (100 characters)
+  std::string rayFile;               // file name of the current set (100 characters)
+  std::array<double, 10> areg{};     // real registers A0..A9
+  std::array<int, 10> ireg{};        // integer registers I0..I9
   kqflags flags;
-  int dotMode = 0;
-  double dotSize = 1.0;
+  int dotMode = 0;                   // 1: rays drawn as dots of dotSize (DOTMOD)
+  double dotSize = 1.0;              // dot size of dot mode
   // Spot maps and phase-space plots.
   struct kqmapopts {
     int captions = 1;   // captions drawn
@@ -90,46 +98,50 @@ struct Kestrim {
   float pointWx = 0, pointWy = 0;
   // The last map and the last plot, for the redraw qualifier R.
   struct kqlastplot {
-    bool valid = false;
-    char device = 'S';
+    bool valid = false;           // there is one to draw again
+    char device = 'S';            // the plot device letter it went to
     double w = 0, z = 0;          // half-width and plane
     float xmin = 0, xmax = 0, ymin = 0, ymax = 0;  // clip window
     char h = 'X', v = 'Y';        // PLOT's axes
   } lastMap, lastPlot;
-  double mapHalfWidth = 0.0;         // remembered map (MAP/R)
-  double mapPlane = 0.0;
+  double mapHalfWidth = 0.0;         // half-width (m) of the last map (MAP/R)
+  double mapPlane = 0.0;             // its plane (m from the reference plane)
+  // NDEL, the display delay in ms (FLASH/D), and NPER, from the delays
+  // file kqsort.del; kept for the user, no display here waits on them.
   int ndel = 1000, nper = 1000;
-  int flashCount = 0;
-  std::string prevLine;              // previous command line (40)
-  char prevQual = ' ';
-  double prevValue = 0.0;
+  int flashCount = 0;                // flash count of FLASH, kept likewise
+  std::string prevLine;              // previous command line, for PREV (40)
+  char prevQual = ' ';               // its qualifier
+  double prevValue = 0.0;            // its value
   std::string prevArg;               // its argument as typed (file names)
-  std::string helppath;
+  std::string helppath;              // the help file (HELP/S replaces it)
 
   kqraysblk rays;
   kqrayscur cur;
 
   // Synthesis
-  int ncolours = 4;
-  double xfocal = 1e10, yfocal = 1e10;   // focal positions from SYNTH
+  int ncolours = 4;                      // colours of the rays when colour is on
+  double xfocal = 1e10, yfocal = 1e10;   // focal positions from SYNTH (m from the system end)
 
   // Coefficient store
-  int coffile = 0;
+  int coffile = 0;                   // 1 once a coefficient file was read or written
   cofinout cofio;
-  std::string coftitle;              // 100 characters
-  char cofshape = 'C';               // aperture shape letter
+  std::string coftitle;              // its title, 100 characters
+  char cofshape = 'C';               // aperture shape: C circular, S square
   cofobap obap;
   cofdis dis;
   cofbmat bmat;
-  std::array<double, 4> chrm{};      // cofchrm
+  // Chromatic terms: x per theta.delta, y per phi.delta, x per x.delta and
+  // y per y.delta (delta in percent).
+  std::array<double, 4> chrm{};
 
-  // FIND's parameters, kept from one FIND to the next (m, mm/mm^k).
+  // FIND's parameters, kept from one FIND to the next.
   struct kqfindblk {
-    double period = static_cast<double>(1.27e-5f);
-    double shadowPeriod = 1e-3, shadowError = 0;
-    int order = 1;
-    std::array<double, 20> c{};
-    double width = 0;
+    double period = static_cast<double>(1.27e-5f);   // grid period (m)
+    double shadowPeriod = 1e-3, shadowError = 0;      // shadow period and its error (m)
+    int order = 1;                                    // order of the fitted polynomial
+    std::array<double, 20> c{};                       // its coefficients (mm/mm^k)
+    double width = 0;                                 // total pattern width (m)
   } find;
 
   // The particle of the ray set, for openPMD files (OPMD): the last one
@@ -145,7 +157,7 @@ struct Kestrim {
   // S, Q, V, H or P; blank when they only write their files.
   char graphDevice = ' ';
 
-  bool running = true;
+  bool running = true;               // false once the session has ended (EXIT)
 };
 
 }  // namespace kestrim

@@ -198,7 +198,7 @@ class TavoSession : private Streams {
     return quietly([&] {
       tavo::Mat4 a;
       tavo::stigmat(s_, -3, a);
-      std::vector<double> v(s_.aber3.total.begin(), s_.aber3.total.end());
+      std::vector<double> v(s_.aber3.total.a.begin(), s_.aber3.total.a.end());
       return owned(std::move(v), {20});
     });
   }
@@ -554,7 +554,7 @@ class KestrimSession : private Streams {
   // A store whose first-order matrix is all zero holds no system.
   void checkCof() const {
     for (int i = 0; i < 16; ++i)
-      if (k_.bmat.v[static_cast<size_t>(i)] != 0.0) return;
+      if (k_.bmat.a[static_cast<size_t>(i)] != 0.0) return;
     throw ProgramError("no coefficients loaded (read_cof, or SYNTH through run)");
   }
 

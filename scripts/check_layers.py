@@ -14,7 +14,11 @@ import sys
 ROOMS = [
     ("gxlib/fortran", ["gxlib/fortran/"]),
     ("gxlib/math", ["gxlib/mat.h", "gxlib/math/"]),
-    ("gxlib/state", ["gxlib/gxlib.h", "gxlib/plot/plotstate.h"]),
+    # The plot state and each driver's own part of it, declared beside the
+    # driver but holding only data.
+    ("gxlib/state", ["gxlib/gxlib.h", "gxlib/plot/plotstate.h", "gxlib/plot/crdriver.h",
+                     "gxlib/plot/psdriver.h", "gxlib/plot/svgdriver.h",
+                     "gxlib/plot/hpdriver.h", "gxlib/plot/pagefile.h"]),
     ("gxlib/console", ["gxlib/console/"]),
     ("gxlib/plot", ["gxlib/plot/"]),
     ("tavo/state", ["tavo/state.h", "tavo/talk.h", "tavo/talk.cpp"]),

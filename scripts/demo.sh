@@ -17,21 +17,16 @@ if [ -f demo.kcm ]; then
   echo
 fi
 # Pictures: TAVO's edge-ray trace went to plt01.ps, KESTRIM's spot map to
-# plt02.ps. The landscape pages are turned upright; the map is cut to the
-# map with its labels.
+# plt02.ps. Each file asks for a landscape page and fits A4 and US Letter
+# alike: Ghostscript draws it upright as it stands.
 if command -v gs >/dev/null; then
-  if [ -f plt01.ps ]; then
-    gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r72 -sOutputFile=trace.png \
-      -dDEVICEWIDTHPOINTS=792 -dDEVICEHEIGHTPOINTS=612 -dFIXEDMEDIA \
-      -c "<< /BeginPage { pop 0 612 translate -90 rotate } >> setpagedevice" -f plt01.ps
-    echo "Edge-ray trace rendered: demo/trace.png"
-  fi
-  if [ -f plt02.ps ]; then
-    gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r72 \
-      -dDEVICEWIDTHPOINTS=490 -dDEVICEHEIGHTPOINTS=545 -dFIXEDMEDIA -sOutputFile=spot.png \
-      -c "<< /BeginPage { pop 0 612 translate -90 rotate } >> setpagedevice" -f plt02.ps
-    echo "Spot map rendered: demo/spot.png"
-  fi
+  for f in plt01:trace plt02:spot; do
+    if [ -f "${f%%:*}.ps" ]; then
+      gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r72 -sPAPERSIZE=letter \
+        -sOutputFile="${f##*:}.png" "${f%%:*}.ps"
+      echo "Rendered: demo/${f##*:}.png"
+    fi
+  done
 fi
 if [ -f plt01.svg ]; then
   echo "Spot map for a web browser: demo/plt01.svg"

@@ -105,7 +105,7 @@ void cmdParasi(Tavo&, Command&);         // parasi.cpp
 // First-order listings (cmd_first.cpp).
 void cmdSmat(Tavo&, Command&);
 void cmdSystem(Tavo&, Command&);
-void cmdElementView(Tavo&, Command&);   // QUAD, OCTU, SOLEN, ACCEL, DIP, EINZ, VS, GAP, CYL, SEXT
+void cmdElementView(Tavo&, Command&);   // QUAD, OCTU, SOLEN, ACCEL, DIP, EINZ, VS, GAP, CYL, SEXT, BELL
 void cmdRuss(Tavo&, Command&);
 void cmdS(Tavo&, Command&);
 void cmdCouple(Tavo&, Command&);

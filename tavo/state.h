@@ -6,35 +6,20 @@
 #include <string>
 
 #include "gxlib/gxlib.h"
+#include "gxlib/mat.h"
 
 namespace tavo {
 
 constexpr int kRows = 40;   // element table rows
 constexpr int kCols = 12;   // element table columns
 
-// A 4x4 transfer matrix, column-major, indexed from 1: m(r,c).
-struct Mat4 {
-  std::array<double, 16> a{};
-  double& operator()(int r, int c) { return a[(c - 1) * 4 + (r - 1)]; }
-  double operator()(int r, int c) const { return a[(c - 1) * 4 + (r - 1)]; }
-  static Mat4 identity() {
-    Mat4 m;
-    for (int i = 1; i <= 4; ++i) m(i, i) = 1.0;
-    return m;
-  }
-};
-
-// A 14x14 second-order matrix, column-major, indexed from 1.
-struct Mat14 {
-  std::array<double, 196> a{};
-  double& operator()(int r, int c) { return a[(c - 1) * 14 + (r - 1)]; }
-  double operator()(int r, int c) const { return a[(c - 1) * 14 + (r - 1)]; }
-  static Mat14 identity() {
-    Mat14 m;
-    for (int i = 1; i <= 14; ++i) m(i, i) = 1.0;
-    return m;
-  }
-};
+// The optics' matrices (gxlib/mat.h: m(r, c) from 1, column by column):
+// the 4x4 first-order transfer matrix in (x, theta, y, phi), the 14x14
+// second-order matrix, and the third-order coefficients T(p, j) of plane p
+// (1 x, 2 y) and term j (1..10).
+using Mat4 = gx::Mat<4, 4>;
+using Mat14 = gx::Mat<14, 14>;
+using Third = gx::Mat<2, 10>;
 
 // The I/O unit numbers of the session's files.
 struct tavo_inout {
@@ -70,9 +55,9 @@ struct tavo_nlens {
 // x, y alternating, ten terms each), and the quadrupoles' and octupoles'
 // shares of them.
 struct tavo_aber3 {
-  std::array<double, 20> total{};   // the whole system
-  std::array<double, 20> quad{};    // quadrupole share
-  std::array<double, 20> octu{};    // octupole share
+  Third total;   // the whole system
+  Third quad;    // quadrupole share
+  Third octu;    // octupole share
 };
 
 // Chromatic and excitation coefficients, indexed from 1 (entries 1..104):

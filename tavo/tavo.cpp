@@ -42,8 +42,8 @@ const TavoCommand kCommands[60] = {
     {"AB2", cmdAb2},      {"COFOUT", cmdCofout},   {"AGP", cmdAgp},
     {"SQUEEZ", cmdSqueez}, {"EFFECT", cmdEffect},  {"$", cmdSystemShell},
     {"PARASI", cmdParasi}, {"DISP", cmdDisp},      {"IDLOUT", cmdRetired},
-    {"EXACT", cmdExact},  {"FRINGE", cmdFringe},
-    {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}};
+    {"EXACT", cmdExact},  {"FRINGE", cmdFringe},  {"BELL", cmdElementView},
+    {"", nullptr}, {"", nullptr}, {"", nullptr}};
 
 namespace {
 

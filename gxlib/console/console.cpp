@@ -188,6 +188,88 @@ Reply gxupdatec(Lib& g, int in, int out, int macro, double& a, double& b,
   return updateFrom(g, pad(reply, 32), out, macro, a, b);
 }
 
+namespace {
+
+// The keywords of a help file's topic line: after the '#' and an optional
+// '*'.
+std::string helpKeywords(const std::string& line) {
+  std::string t = line.substr(1);
+  if (!t.empty() && t[0] == '*') t.erase(0, 1);
+  return t;
+}
+
+// The first keyword of every topic, six to a line.
+void listKeywords(Lib& g, int unit, int out) {
+  std::string rec;
+  g.io.write(out, " ");
+  g.io.write(out, " List of keywords for help information:");
+  g.io.write(out, " ");
+  std::string row;
+  int inRow = 0;
+  while (g.io.readLine(unit, rec, 80) == RdStat::Ok) {
+    if (rec[0] != '#') continue;
+    std::string t = helpKeywords(rec);
+    size_t i = 0;
+    while (i < t.size() && (t[i] == ' ' || t[i] == ',')) ++i;
+    size_t j = i;
+    while (j < t.size() && t[j] != ' ' && t[j] != ',') ++j;
+    if (j == i) continue;
+    row += pad(std::string_view(t).substr(i, std::min<size_t>(j - i, 10)), 10);
+    if (++inRow == 6) {
+      g.io.write(out, " " + row);
+      row.clear();
+      inRow = 0;
+    }
+  }
+  if (inRow > 0) g.io.write(out, " " + row);
+}
+
+// Prints the text of every topic whose keywords hold k (klen characters),
+// pausing every 20 lines; found tells whether any did. False when the user
+// quit at a pause.
+bool printTopic(Lib& g, int in, int unit, int out, const std::string& k, size_t klen,
+                bool& found) {
+  std::string rec;
+  bool printing = false;
+  int printed = 0;
+  bool quit = false;
+  while (!quit && g.io.readLine(unit, rec, 80) == RdStat::Ok) {
+    if (rec[0] == '#') {
+      // Keywords match at the start of the line or after a comma or blank;
+      // help files may be written in either case.
+      std::string t = helpKeywords(rec);
+      gxupcase(t);
+      printing = false;
+      for (size_t i = 0; i + klen <= t.size(); ++i) {
+        if (i > 0 && t[i - 1] != ',' && !isSep(t[i - 1])) continue;
+        if (t.compare(i, klen, k) == 0) {
+          printing = true;
+          break;
+        }
+      }
+      found = found || printing;
+      continue;
+    }
+    if (!printing) continue;
+    g.io.write(out, " " + std::string(trimRight(rec)));
+    if (++printed % 20 == 0) {
+      gxprompttext(g, out, "Type RETURN for more...");
+      std::string ans;
+      RdStat st;
+      try {
+        st = g.io.readLine(in, ans, 1);
+      } catch (const EndOfInput&) {
+        g.io.close(unit);
+        throw;
+      }
+      if (st != RdStat::Ok || ans[0] == 'Q' || ans[0] == 'q') quit = true;
+    }
+  }
+  return !quit;
+}
+
+}  // namespace
+
 void gxhelp(Lib& g, int in, int out, int mode, const std::string& path,
             const std::string& key) {
   std::string file(path.substr(0, gxlen(path)));
@@ -209,76 +291,12 @@ void gxhelp(Lib& g, int in, int out, int mode, const std::string& path,
   }
   g.io.rewind(unit);
 
-  auto keywords = [](const std::string& line) {
-    std::string t = line.substr(1);
-    if (!t.empty() && t[0] == '*') t.erase(0, 1);
-    return t;
-  };
-
   bool found = false;
-  std::string rec;
   if (mode == 1) {
-    g.io.write(out, " ");
-    g.io.write(out, " List of keywords for help information:");
-    g.io.write(out, " ");
-    std::string row;
-    int inRow = 0;
-    while (g.io.readLine(unit, rec, 80) == RdStat::Ok) {
-      if (rec[0] != '#') continue;
-      std::string t = keywords(rec);
-      size_t i = 0;
-      while (i < t.size() && (t[i] == ' ' || t[i] == ',')) ++i;
-      size_t j = i;
-      while (j < t.size() && t[j] != ' ' && t[j] != ',') ++j;
-      if (j == i) continue;
-      row += pad(std::string_view(t).substr(i, std::min<size_t>(j - i, 10)), 10);
-      if (++inRow == 6) {
-        g.io.write(out, " " + row);
-        row.clear();
-        inRow = 0;
-      }
-    }
-    if (inRow > 0) g.io.write(out, " " + row);
-  } else {
-    bool printing = false;
-    int printed = 0;
-    bool quit = false;
-    while (!quit && g.io.readLine(unit, rec, 80) == RdStat::Ok) {
-      if (rec[0] == '#') {
-        // Keywords match at the start of the line or after a comma or blank;
-        // help files may be written in either case.
-        std::string t = keywords(rec);
-        gxupcase(t);
-        printing = false;
-        for (size_t i = 0; i + klen <= t.size(); ++i) {
-          if (i > 0 && t[i - 1] != ',' && !isSep(t[i - 1])) continue;
-          if (t.compare(i, klen, k) == 0) {
-            printing = true;
-            break;
-          }
-        }
-        found = found || printing;
-        continue;
-      }
-      if (!printing) continue;
-      g.io.write(out, " " + std::string(trimRight(rec)));
-      if (++printed % 20 == 0) {
-        gxprompttext(g, out, "Type RETURN for more...");
-        std::string ans;
-        RdStat st;
-        try {
-          st = g.io.readLine(in, ans, 1);
-        } catch (const EndOfInput&) {
-          g.io.close(unit);
-          throw;
-        }
-        if (st != RdStat::Ok || ans[0] == 'Q' || ans[0] == 'q') quit = true;
-      }
-    }
-    if (quit) {
-      g.io.close(unit);
-      return;
-    }
+    listKeywords(g, unit, out);
+  } else if (!printTopic(g, in, unit, out, k, klen, found)) {
+    g.io.close(unit);
+    return;
   }
   g.io.write(out, " ");
   g.io.close(unit);

@@ -321,66 +321,79 @@ bool Io::open(int unit, const std::string& name, OpenStatus st, Access acc, bool
     u->buf.resize(size_t{1} << 16);
     u->fs.rdbuf()->pubsetbuf(u->buf.data(), static_cast<std::streamsize>(u->buf.size()));
   }
-  if (u->direct) {
-    if (acc == Access::Read && isPipe(name)) {
-      // Our files are read again from their start (ray sets, macros): a
-      // pipe cannot be, and opening one waits for a writer.
-      error_ = "a pipe cannot be read as a file";
-      return false;
-    }
-    PipeProbe probe;
-    if (acc == Access::Write) probePipe(name, probe);
-    if (!probe.reader) {
-      // Opening it would wait until some program reads the pipe.
-      error_ = "no program reads the pipe";
-      return false;
-    }
-    u->fs.open(name, mode | (acc == Access::Read ? std::ios::in : std::ios::out));
-    if (!u->fs) {
-      error_ = "the device cannot be opened";
-      return false;
-    }
-  } else if (acc == Access::Read) {
-    if (!ex) {
-      if (st == OpenStatus::Old) return false;
-      // Fortran creates a missing file on an unknown/new open.
-      std::ofstream touch(name);
-      if (!touch) return false;
-    }
-    u->fs.open(name, mode | std::ios::in);
-    if (!u->fs) return false;
-  } else {
-    if (st == OpenStatus::Old && !ex) return false;
-    std::error_code ec;
-    if (std::filesystem::is_directory(name, ec)) {
-      error_ = "it is a folder";
-      return false;
-    }
-    // Through a symbolic link the file it points to is replaced, not the link.
-    std::string target = name;
-    if (std::filesystem::is_symlink(name, ec)) {
-      auto real = std::filesystem::weakly_canonical(name, ec);
-      if (!ec) target = real.string();
-    }
-    u->target = target;
-    u->exclusive = st == OpenStatus::New;
-    tempClearStale(target);
-    // Unique per session and unit, beside the target so that naming it at
-    // close stays on one file system.
-    const std::string tag =
-        std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "_" + std::to_string(unit);
-    if (!tempCreate(target, tag, u->tmp)) {
-      error_ = u->tmp.error;
-      return false;
-    }
-    u->fs.open(u->tmp.path, mode | std::ios::out | std::ios::trunc);
-    if (!u->fs) {
-      error_ = "the temporary file cannot be written";
-      tempDiscard(u->tmp);
-      return false;
-    }
-  }
+  const bool opened = u->direct ? openDevice(*u, name, acc, mode)
+                      : acc == Access::Read ? openReading(*u, name, st, ex, mode)
+                                            : openWriting(*u, unit, name, st, ex, mode);
+  if (!opened) return false;
   units_[unit] = std::move(u);
+  return true;
+}
+
+bool Io::openDevice(Unit& u, const std::string& name, Access acc, std::ios::openmode mode) {
+  if (acc == Access::Read && isPipe(name)) {
+    // Our files are read again from their start (ray sets, macros): a
+    // pipe cannot be, and opening one waits for a writer.
+    error_ = "a pipe cannot be read as a file";
+    return false;
+  }
+  PipeProbe probe;
+  if (acc == Access::Write) probePipe(name, probe);
+  if (!probe.reader) {
+    // Opening it would wait until some program reads the pipe.
+    error_ = "no program reads the pipe";
+    return false;
+  }
+  u.fs.open(name, mode | (acc == Access::Read ? std::ios::in : std::ios::out));
+  if (!u.fs) {
+    error_ = "the device cannot be opened";
+    return false;
+  }
+  return true;
+}
+
+bool Io::openReading(Unit& u, const std::string& name, OpenStatus st, bool ex,
+                     std::ios::openmode mode) {
+  if (!ex) {
+    if (st == OpenStatus::Old) return false;
+    // Fortran creates a missing file on an unknown/new open.
+    std::ofstream touch(name);
+    if (!touch) return false;
+  }
+  u.fs.open(name, mode | std::ios::in);
+  return static_cast<bool>(u.fs);
+}
+
+bool Io::openWriting(Unit& u, int unit, const std::string& name, OpenStatus st, bool ex,
+                     std::ios::openmode mode) {
+  if (st == OpenStatus::Old && !ex) return false;
+  std::error_code ec;
+  if (std::filesystem::is_directory(name, ec)) {
+    error_ = "it is a folder";
+    return false;
+  }
+  // Through a symbolic link the file it points to is replaced, not the link.
+  std::string target = name;
+  if (std::filesystem::is_symlink(name, ec)) {
+    auto real = std::filesystem::weakly_canonical(name, ec);
+    if (!ec) target = real.string();
+  }
+  u.target = target;
+  u.exclusive = st == OpenStatus::New;
+  tempClearStale(target);
+  // Unique per session and unit, beside the target so that naming it at
+  // close stays on one file system.
+  const std::string tag =
+      std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "_" + std::to_string(unit);
+  if (!tempCreate(target, tag, u.tmp)) {
+    error_ = u.tmp.error;
+    return false;
+  }
+  u.fs.open(u.tmp.path, mode | std::ios::out | std::ios::trunc);
+  if (!u.fs) {
+    error_ = "the temporary file cannot be written";
+    tempDiscard(u.tmp);
+    return false;
+  }
   return true;
 }
 

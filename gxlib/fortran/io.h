@@ -127,6 +127,15 @@ class Io {
     int eofCount = 0;
   };
   void flushPrompt();
+  // The three ways of opening, by what the name is: a terminal, FIFO or
+  // device opened in place; a file read; a file written through a
+  // temporary file beside it. False, with error_ set where there is more
+  // to say, when it cannot be opened.
+  bool openDevice(Unit& u, const std::string& name, Access acc, std::ios::openmode mode);
+  bool openReading(Unit& u, const std::string& name, OpenStatus st, bool ex,
+                   std::ios::openmode mode);
+  bool openWriting(Unit& u, int unit, const std::string& name, OpenStatus st, bool ex,
+                   std::ios::openmode mode);
 
   std::istream& in_;
   std::ostream& out_;

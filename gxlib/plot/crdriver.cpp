@@ -139,6 +139,34 @@ void rescale(CrState& c) {
 
 }  // namespace
 
+void crstart(Lib& g, float xmin, float xmax, float ymin, float ymax) {
+  PlotState& p = g.plot;
+  // Drawing area on the 1024 x 768 screen for the aspect ratio, leaving
+  // room for the y labels on the left.
+  float a = p.aspect;
+  float L = 36.25f, B = 0.0f, R, T;
+  if (a >= kRoot2) {
+    R = 990.0f;
+    T = (990.0f - L) / a + B;
+  } else {
+    T = (990.0f - L) / kRoot2 + B;
+    R = a * (T - B) + L;
+  }
+  if (a > 2.0f) {
+    float f = (724.0f - (T - B)) / 2.0f;
+    B += 0.75f * f;
+    T += 0.75f * f;
+  } else if (a <= 1.0f) {
+    float f = (1023.0f - (R - L)) / 2.0f;
+    L += 0.5f * f;
+    R += 0.5f * f;
+  }
+  crscreen(g, 0, 1023, 0, 767);
+  crwindow(g, L, R, B, T);
+  crblow(g, xmin, xmax, ymin, ymax);
+  if (p.autoClear == 1) crclear(g);
+}
+
 void crblow(Lib& g, float xmin, float xmax, float ymin, float ymax) {
   CrState& c = g.plot.cr;
   c.xmin = xmin;

@@ -2,6 +2,7 @@
 // fat lines, line styles and the text unit, and the dispatch of every
 // operation to one device driver chosen by the device letter.
 #include <cmath>
+#include <iterator>
 
 #include "gxlib/console/converse.h"
 #include "gxlib/fortran/fortio.h"
@@ -12,121 +13,74 @@ namespace gx {
 
 namespace {
 
-// The drivers behind the device letters. They hold no state of their own:
-// everything lives in Lib::plot.
-struct TekDriver final : Driver {
-  void start(Lib& g, float, float xmin, float xmax, float ymin, float ymax, int&) const override {
-    PlotState& p = g.plot;
-    // Drawing area on the 1024 x 768 screen for the aspect ratio, leaving
-    // room for the y labels on the left.
-    float a = p.aspect;
-    float L = 36.25f, B = 0.0f, R, T;
-    if (a >= kRoot2) {
-      R = 990.0f;
-      T = (990.0f - L) / a + B;
-    } else {
-      T = (990.0f - L) / kRoot2 + B;
-      R = a * (T - B) + L;
-    }
-    if (a > 2.0f) {
-      float f = (724.0f - (T - B)) / 2.0f;
-      B += 0.75f * f;
-      T += 0.75f * f;
-    } else if (a <= 1.0f) {
-      float f = (1023.0f - (R - L)) / 2.0f;
-      L += 0.5f * f;
-      R += 0.5f * f;
-    }
-    crscreen(g, 0, 1023, 0, 767);
-    crwindow(g, L, R, B, T);
-    crblow(g, xmin, xmax, ymin, ymax);
-    if (p.autoClear == 1) crclear(g);
-  }
-  void point(Lib& g, float x, float y, int pen) const override {
-    static constexpr int kStyle[7] = {0, 3, 2, 1, 4, 3, 2};
-    int l = g.plot.line;
-    int style = (l >= 0 && l <= 6) ? kStyle[l] : 0;
-    crplot(g, x, y, pen + 10 * style);
-  }
-  void end(Lib& g) const override { crreset(g); }
-  void quit(Lib&) const override {}
-  void scale(Lib& g, float s, float xo, float yo) const override {
-    crfactor(g, s);
-    croffset(g, xo, yo);
-  }
-  void clear(Lib& g) const override { crclear(g); }
-  void pen(Lib&, int) const override {}
-};
+// The drivers' operations in the table's shape; each driver's state lives
+// beside its code.
+void tekStart(Lib& g, char, float, float xmin, float xmax, float ymin, float ymax, int&) {
+  crstart(g, xmin, xmax, ymin, ymax);
+}
+void tekPoint(Lib& g, float x, float y, int pen) {
+  static constexpr int kStyle[7] = {0, 3, 2, 1, 4, 3, 2};
+  int l = g.plot.line;
+  int style = (l >= 0 && l <= 6) ? kStyle[l] : 0;
+  crplot(g, x, y, pen + 10 * style);
+}
+void tekScale(Lib& g, float s, float xo, float yo) {
+  crfactor(g, s);
+  croffset(g, xo, yo);
+}
 
-struct PsDriver final : Driver {
-  void start(Lib& g, float, float, float, float, float, int&) const override {
-    psstart(g, g.plot.in, g.plot.out);
-  }
-  void point(Lib& g, float x, float y, int pen) const override { psplot(g, x, y, pen); }
-  void end(Lib& g) const override { psclear(g); }
-  void quit(Lib& g) const override { psend(g); }
-  void scale(Lib& g, float s, float xo, float yo) const override { psscale(g, s, xo, yo); }
-  void clear(Lib& g) const override { g.plot.ps.autoClear = g.plot.autoClear; }
-  void pen(Lib& g, int p) const override { pscolset(g, static_cast<float>(p)); }
-};
+void psStart(Lib& g, char, float, float, float, float, float, int&) {
+  psstart(g, g.plot.in, g.plot.out);
+}
+void psClear(Lib& g, char) { g.plot.ps.autoClear = g.plot.autoClear; }
 
-struct SvgDriver final : Driver {
-  void start(Lib& g, float, float, float, float, float, int&) const override {
-    svgstart(g, g.plot.in, g.plot.out);
-  }
-  void point(Lib& g, float x, float y, int pen) const override { svgplot(g, x, y, pen); }
-  void end(Lib& g) const override { svgclear(g); }
-  void quit(Lib& g) const override { svgend(g); }
-  void scale(Lib& g, float s, float xo, float yo) const override { svgscale(g, s, xo, yo); }
-  void clear(Lib& g) const override { g.plot.svg.autoClear = g.plot.autoClear; }
-  void pen(Lib& g, int p) const override { svgcolset(g, static_cast<float>(p)); }
-};
+void svgStart(Lib& g, char, float, float, float, float, float, int&) {
+  svgstart(g, g.plot.in, g.plot.out);
+}
+void svgClear(Lib& g, char) { g.plot.svg.autoClear = g.plot.autoClear; }
 
-struct HpDriver final : Driver {
-  explicit HpDriver(char d) : letter(d) {}
-  char letter;
-  void start(Lib& g, float aspect, float xmin, float xmax, float ymin, float ymax,
-             int& ierr) const override {
-    hpstart(g, letter, g.plot.in, g.plot.out, g.plot.echo, aspect, xmin, xmax, ymin, ymax, ierr);
-  }
-  void point(Lib& g, float x, float y, int pen) const override { hpplot(g, x, y, pen); }
-  void end(Lib&) const override {}
-  void quit(Lib& g) const override { hpquit(g); }
-  void scale(Lib& g, float s, float xo, float yo) const override { hpscale(g, s, xo, yo); }
-  void clear(Lib& g) const override { hpclear(g, g.plot.autoClear == 1 ? 'E' : 'D'); }
-  void pen(Lib& g, int p) const override { hpline(g, p); }
-};
-
-struct NullDriver final : Driver {
-  void start(Lib&, float, float, float, float, float, int&) const override {}
-  void point(Lib&, float, float, int) const override {}
-  void end(Lib&) const override {}
-  void quit(Lib&) const override {}
-  void scale(Lib&, float, float, float) const override {}
-  void clear(Lib&) const override {}
-  void pen(Lib&, int) const override {}
-};
+void hpStart(Lib& g, char letter, float aspect, float xmin, float xmax, float ymin, float ymax,
+             int& ierr) {
+  hpstart(g, letter, g.plot.in, g.plot.out, g.plot.echo, aspect, xmin, xmax, ymin, ymax, ierr);
+}
 
 // Device O: announced as missing at the start, silent afterwards.
-struct MissingDriver final : Driver {
-  void start(Lib& g, float, float, float, float, float, int&) const override {
-    g.io.write(g.plot.out, " Not implemented at Kelmor.");
-  }
-  void point(Lib&, float, float, int) const override {}
-  void end(Lib&) const override {}
-  void quit(Lib&) const override {}
-  void scale(Lib&, float, float, float) const override {}
-  void clear(Lib&) const override {}
-  void pen(Lib&, int) const override {}
+void missingStart(Lib& g, char, float, float, float, float, float, int&) {
+  g.io.write(g.plot.out, " Not implemented at Kelmor.");
+}
+
+constexpr unsigned kPageFile =
+    Device::kDraws | Device::kFile | Device::kScales | Device::kAutoClear;
+
+// The devices, in the order in which settings for all devices reach them.
+// H and P share one driver and its state.
+const Device kDevices[] = {
+    {'S', "Tektronix-compatible graphics terminal", Device::kDraws | Device::kScales, tekStart,
+     tekPoint, crreset, nullptr, tekScale, nullptr, nullptr},
+    {'Q', "PostScript plot file", kPageFile, psStart, psplot, psclear, psend, psscale, psClear,
+     psoutput},
+    {'V', "SVG plot file for a web browser", kPageFile, svgStart, svgplot, svgclear, svgend,
+     svgscale, svgClear, svgoutput},
+    {'H', "HP-GL/2 file for a page printer", kPageFile, hpStart, hpplot, nullptr, hpquit,
+     hpscale, hpclear, hpfile},
+    {'P', "HP-GL file for a pen plotter", kPageFile, hpStart, hpplot, nullptr, hpquit, hpscale,
+     hpclear, hpfile},
+    {'U', "no output", 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {'O', "not available", 0, missingStart, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-const TekDriver kTek;
-const PsDriver kPs;
-const SvgDriver kSvg;
-const HpDriver kHpH('H');
-const HpDriver kHpP('P');
-const NullDriver kNull;
-const MissingDriver kMissing;
+// Calls op on every device that has it, once for a driver shared by
+// several letters.
+template <class Op, class... Args>
+void forEachDevice(Op Device::*op, Lib& g, const Args&... args) {
+  for (size_t i = 0; i < std::size(kDevices); ++i) {
+    const Op f = kDevices[i].*op;
+    if (f == nullptr) continue;
+    bool seen = false;
+    for (size_t j = 0; j < i; ++j) seen = seen || kDevices[j].*op == f;
+    if (!seen) f(g, args...);
+  }
+}
 
 }  // namespace
 
@@ -135,16 +89,11 @@ char deviceCode(char device) {
   return d == ' ' || d == '\0' ? 'S' : d;
 }
 
-const Driver& driverFor(char device) {
-  switch (deviceCode(device)) {
-    case 'Q': return kPs;
-    case 'V': return kSvg;
-    case 'H': return kHpH;
-    case 'P': return kHpP;
-    case 'U': return kNull;
-    case 'O': return kMissing;
-    default: return kTek;
-  }
+const Device& deviceFor(char device) {
+  const char d = deviceCode(device);
+  for (const Device& e : kDevices)
+    if (e.letter == d) return e;
+  return kDevices[0];
 }
 
 void gxstart(Lib& g, int inunit, int outunit, int echo, float aspect, char device,
@@ -166,7 +115,8 @@ void gxstart(Lib& g, int inunit, int outunit, int echo, float aspect, char devic
   p.lastPen = 3;
   ierr = 0;
   // The HP-GL driver takes the aspect as given: it has its own default.
-  driverFor(d).start(g, aspect, xmin, xmax, ymin, ymax, ierr);
+  const Device& dev = deviceFor(d);
+  if (dev.start) dev.start(g, d, aspect, xmin, xmax, ymin, ymax, ierr);
 }
 
 void gxbox_load(Lib& g, float xmin, float xmax, float ymin, float ymax) {
@@ -216,7 +166,8 @@ void gxplot(Lib& g, char device, float x, float y, int ipen) {
 }
 
 void gxvect(Lib& g, char device, float x, float y, int ipen) {
-  driverFor(device).point(g, x, y, ipen);
+  const Device& dev = deviceFor(device);
+  if (dev.point) dev.point(g, x, y, ipen);
 }
 
 void gxfat(Lib& g, char device, float x1, float y1, float x2, float y2) {
@@ -277,9 +228,12 @@ void gxscale(Lib& g, int inunit, int outunit, int echo, char device, const std::
   const char d = plotUpper(device);
   std::string nm = trimmedName(name);
   if (!nm.empty()) {
-    if (d == 'Q' || d == '*') psoutput(g, nm);
-    if (d == 'V' || d == '*') svgoutput(g, nm);
-    if (d == 'P' || d == 'H' || d == '*') hpfile(g, nm);
+    if (d == '*') {
+      forEachDevice(&Device::name, g, nm);
+    } else {
+      const Device& dev = deviceFor(d);
+      if (dev.name && dev.letter == d) dev.name(g, nm);
+    }
     return;
   }
   double scale = 1.0, dummy = 0.0;
@@ -292,32 +246,33 @@ void gxscale(Lib& g, int inunit, int outunit, int echo, char device, const std::
 
 void gxscale_it(Lib& g, char device, float scale, float xoffset, float yoffset) {
   const char d = plotUpper(device);
-  if (d == '*' || d == 'S' || d == ' ' || d == '\0') kTek.scale(g, scale, xoffset, yoffset);
-  if (d == '*' || d == 'Q') kPs.scale(g, scale, xoffset, yoffset);
-  if (d == '*' || d == 'V') kSvg.scale(g, scale, xoffset, yoffset);
-  if (d == '*' || d == 'P' || d == 'H') kHpH.scale(g, scale, xoffset, yoffset);
+  if (d == '*') {
+    forEachDevice(&Device::scale, g, scale, xoffset, yoffset);
+    return;
+  }
+  // Only the devices named: a letter outside the table scales nothing.
+  const char code = deviceCode(d);
+  for (const Device& e : kDevices)
+    if (e.letter == code && e.scale) e.scale(g, scale, xoffset, yoffset);
 }
 
-void gxend(Lib& g, char device) { driverFor(device).end(g); }
+void gxend(Lib& g, char device) {
+  const Device& dev = deviceFor(device);
+  if (dev.end) dev.end(g);
+}
 
 void gxclear(Lib& g, char flag) {
   char f = plotUpper(flag);
   if (f == 'E') g.plot.autoClear = 1;
   if (f == 'D') g.plot.autoClear = 0;
-  kPs.clear(g);
-  kSvg.clear(g);
-  hpclear(g, f);
+  forEachDevice(&Device::clear, g, f);
 }
 
 void gxfont(Lib& g, int n) {
   if (n >= 0 && n <= 8) g.plot.font = n;
 }
 
-void gxquit(Lib& g, char) {
-  kPs.quit(g);
-  kSvg.quit(g);
-  kHpH.quit(g);
-}
+void gxquit(Lib& g, char) { forEachDevice(&Device::quit, g); }
 
 void gxline(Lib& g, int style) { g.plot.line = style; }
 

@@ -10,7 +10,8 @@
 // available; '*' (settings) all devices.
 //
 // Reals are single precision, as the plot files and screens need no more.
-// The state lives in Lib::plot (plotstate.h).
+// The state lives in Lib::plot (plotstate.h); each driver declares its own
+// part beside its code (crdriver.h, psdriver.h, svgdriver.h, hpdriver.h).
 #pragma once
 
 #include <iosfwd>
@@ -112,7 +113,7 @@ void pscolour(int n, float& r, float& gr, float& b);
 // ---- SVG file driver -----------------------------------------------------
 
 // The PostScript page (11 x 8.5 inch landscape, 1/1000 inch) as an SVG
-// image: files pltNN.svg numbered from the counter "num.svg".
+// image: files pltNN.svg numbered from the counter "svgnum.run".
 void svgstart(Lib& g, int inunit, int outunit);
 void svgplot(Lib& g, float x, float y, int pen);
 void svgclear(Lib& g);  // ends a plot: the path being written is completed

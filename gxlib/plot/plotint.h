@@ -17,21 +17,35 @@ constexpr int kHpUnit = 74;
 constexpr int kCounterUnit = 75;
 constexpr int kSvgUnit = 76;
 
-// One device: every operation of the plot layer that reaches a device.
-struct Driver {
-  virtual ~Driver() = default;
-  virtual void start(Lib& g, float aspect, float xmin, float xmax, float ymin, float ymax,
-                     int& ierr) const = 0;
-  virtual void point(Lib& g, float x, float y, int pen) const = 0;
-  virtual void end(Lib& g) const = 0;
-  virtual void quit(Lib& g) const = 0;
-  virtual void scale(Lib& g, float s, float xoff, float yoff) const = 0;
-  virtual void clear(Lib& g) const = 0;
-  virtual void pen(Lib& g, int p) const = 0;
+// One device of the plot layer: its letter, what it is, what it can do,
+// and the operations it has. An operation a device does not have is left
+// empty; the layer skips it.
+struct Device {
+  enum Can : unsigned {
+    kDraws = 1,      // puts points on a screen or page
+    kFile = 2,       // writes a plot file that stays open across plots
+    kScales = 4,     // takes the scale and offsets of DEFINE
+    kAutoClear = 8,  // follows the auto-clear flag of CFLAG
+  };
+  char letter;
+  const char* description;
+  unsigned can;
+  // Opens a plot (the letter says which of a shared driver's devices).
+  void (*start)(Lib& g, char letter, float aspect, float xmin, float xmax, float ymin,
+                float ymax, int& ierr);
+  void (*point)(Lib& g, float x, float y, int pen);
+  void (*end)(Lib& g);                                     // end of a plot
+  void (*quit)(Lib& g);                                    // closes the file
+  void (*scale)(Lib& g, float s, float xoffmm, float yoffmm);
+  void (*clear)(Lib& g, char flag);                        // auto-clear changed
+  void (*name)(Lib& g, const std::string& file);           // DEFINE's file name
 };
 
+// The device of a letter; any letter not in the table is the terminal.
+const Device& deviceFor(char device);
+
 // The next two-digit run number of the numbered plot files from their
-// counter file (num.ps, num.svg); after 99 comes 1.
+// counter file (num.ps, svgnum.run); after 99 comes 1.
 int nextPlotRun(Lib& g, int run, const std::string& counter);
 
 // Data coordinates to page units of the landscape page the PostScript and
@@ -45,7 +59,6 @@ PageMap pageMap(Lib& g, int out, float scale, float xoff, float yoff);
 
 // The device letter as dispatched: upper case, blank meaning the terminal.
 char deviceCode(char device);
-const Driver& driverFor(char device);
 
 char plotUpper(char c);
 std::string trimmedName(const std::string& s);
@@ -54,6 +67,9 @@ int truncClamp(double v, int lo, int hi);
 
 // Closes the terminal destination.
 void crclose(Lib& g);
+// Opens a plot on the terminal: the drawing area on the screen for the
+// aspect ratio and the data window.
+void crstart(Lib& g, float xmin, float xmax, float ymin, float ymax);
 
 // Stroke fonts 1-8: the stroke table and the indexes of character codes
 // 32-127 (fonts 1-7, then font 8).

@@ -3,7 +3,6 @@
 // packed five to a line. Files are numbered from the run counter "num.ps".
 #include <cmath>
 #include <cstring>
-#include <fstream>
 
 #include "gxlib/console/converse.h"
 #include "gxlib/fortran/fortio.h"
@@ -14,38 +13,39 @@ namespace gx {
 
 namespace {
 
-const char* const kPrologue[] = {
-    "%!",
-    "%%",
+// The document's structure comments come first (the bounding box and the
+// page count at the end, once the plot is drawn); the prologue follows.
+const char* const kProlog[] = {
+    "%%BeginProlog",
     "%% K.V. Postscript V1.1 (4/7/87)",
-    "%%",
-    "%% Scaling definitions for 8.5 by 11 inch paper at .001 inch",
-    "%% resolution",
-    "0.072 0.072 scale",
-    "8500 0 translate 90 rotate",
     "%% Macro definitions",
     "/il { moveto } def",
     "/vl { lineto currentpoint stroke moveto } def",
     "/pt { moveto currentpoint currentpoint 1 0 360 arc",
     "stroke moveto } def",
     "/SLW { setlinewidth } def",
+    "%%EndProlog",
+    // The plot is an 11 by 8.26 inch landscape page, inside both A4 and US
+    // Letter: the paper at hand is asked for in landscape, and where it
+    // stays upright the page is turned; either way the plot is centred,
+    // 0.15 inch (10.8 points) in from the sheet they share.
+    "%%BeginSetup",
+    "currentpagedevice /PageSize get aload pop 2 copy lt",
+    "{ exch 2 array astore << /PageSize 3 -1 roll >> setpagedevice } { pop pop } ifelse",
+    "%%EndSetup",
+    "%%Page: 1 1",
+    "%%BeginPageSetup",
+    "currentpagedevice /PageSize get aload pop 2 copy lt",
+    "{ exch 595 add 2 div 10.8 sub exch 792 sub 2 div 10.8 add translate 90 rotate }",
+    "{ 595 sub 2 div 10.8 add exch 792 sub 2 div 10.8 add exch translate } ifelse",
+    "%% Scaling definitions at .001 inch resolution",
+    "0.072 0.072 scale",
+    "%%EndPageSetup",
     "%% Default graphics rendition settings",
     "1 setlinejoin 1 setlinecap 1 SLW",
-    "%% Beginning of first page",
     "newpath 0 0 moveto",
 };
 
-std::string fileName(const PsState& s) {
-  if (!s.defined.empty()) return s.defined;
-  std::string n = std::to_string(s.run);
-  if (n.size() < 2) n = "0" + n;
-  return "plt" + n + ".ps";
-}
-
-int widthUnits(const PsState& s) {
-  int w = gxnint(s.width * 5.0f * s.scale);
-  return w < 1 ? 1 : (w > 99 ? 99 : w);
-}
 
 // Puts one 14-character record into the line; a full line is written.
 // Ends one five-slot record's slot: the record goes out after its fifth.
@@ -107,16 +107,59 @@ float centreY(const PsState& s) {
   return 2.54f * (4250.0f - (s.exYmin + s.exYmax) / 2.0f + s.yoff) / 1000.0f;
 }
 
+// The ink on the page in points of the landscape sheet the plot asks for
+// (792 by 595): whole points that enclose every stroke with its width.
+std::string boundingBox(const PsState& s) {
+  if (s.inkXmin > s.inkXmax) return "0 0 0 0";  // nothing drawn
+  const float pad = 50.0f;  // the widest line's half width, page units
+  auto pt = [](float u) { return 0.072f * (u + kPageMargin); };
+  const int llx = std::max(0, static_cast<int>(std::floor(pt(s.inkXmin - pad))));
+  const int lly = std::max(0, static_cast<int>(std::floor(pt(s.inkYmin - pad))));
+  const int urx = std::min(792, static_cast<int>(std::ceil(pt(s.inkXmax + pad))));
+  const int ury = std::min(595, static_cast<int>(std::ceil(pt(s.inkYmax + pad))));
+  return std::to_string(llx) + " " + std::to_string(lly) + " " + std::to_string(urx) + " " +
+         std::to_string(ury);
+}
+
+// One point record: x in five columns, a blank, y in four, the operator.
+void putPoint(Lib& g, float X, float Y, bool draw) {
+  PsState& s = g.plot.ps;
+  const int ix = truncClamp(X, 1, 11500), iy = truncClamp(Y, 1, 9999);
+  s.inkXmin = std::min(s.inkXmin, static_cast<float>(ix));
+  s.inkXmax = std::max(s.inkXmax, static_cast<float>(ix));
+  s.inkYmin = std::min(s.inkYmin, static_cast<float>(iy));
+  s.inkYmax = std::max(s.inkYmax, static_cast<float>(iy));
+  char slot[16];
+  char* p = putField(slot, ix, 5);
+  *p++ = ' ';
+  p = putField(p, iy, 4);
+  std::memcpy(p, draw ? " vl " : " il ", 4);
+  s.line.append(slot, static_cast<size_t>(p + 4 - slot));
+  slotDone(g);
+}
+
 bool openFile(Lib& g, int out) {
   PsState& s = g.plot.ps;
-  s.name = fileName(s);
+  s.name = pageFileName(s, ".ps");
   if (!g.io.open(kPsUnit, s.name, OpenStatus::Unknown, Access::Write)) {
     g.io.write(out, " ?PSSTART- Unable to open plot file " + s.name);
     s.open = false;
     return false;
   }
-  for (const char* l : kPrologue) g.io.write(kPsUnit, l);
+  g.io.write(kPsUnit, "%!PS-Adobe-3.0");
+  g.io.write(kPsUnit, "%%Title: " + s.name);
+  g.io.write(kPsUnit, "%%BoundingBox: (atend)");
+  g.io.write(kPsUnit, "%%Orientation: Landscape");
+  g.io.write(kPsUnit, "%%DocumentMedia: Plot 792 595 0 () ()");
+  g.io.write(kPsUnit, "%%Pages: 1");
+  g.io.write(kPsUnit, "%%EndComments");
+  for (const char* l : kProlog) g.io.write(kPsUnit, l);
   s.open = true;
+  s.inkXmin = s.inkYmin = kPageWidth;
+  // The prologue leaves the pen at the page's corner.
+  s.lastX = s.lastY = 0.0f;
+  s.onPage = true;
+  s.inkXmax = s.inkYmax = 0.0f;
   s.line.clear();
   s.slot = 1;
   s.pageEmpty = true;
@@ -125,38 +168,24 @@ bool openFile(Lib& g, int out) {
   return true;
 }
 
-void closeFile(Lib& g) {
+// Ends and closes the file; false (said) when it could not be written.
+bool closeFile(Lib& g) {
   PsState& s = g.plot.ps;
   flushLine(g);
   g.io.write(kPsUnit, " showpage ");
+  g.io.write(kPsUnit, "%%Trailer");
+  g.io.write(kPsUnit, "%%BoundingBox: " + boundingBox(s));
+  g.io.write(kPsUnit, "%%EOF");
   g.io.write(kPsUnit, "\x04");
-  if (!g.io.close(kPsUnit))
-    g.io.write(g.plot.out, " ?PSEND- Error writing plot file " + s.name);
   s.open = false;
+  if (!g.io.close(kPsUnit)) {
+    g.io.write(g.plot.out, " ?PSEND- Error writing plot file " + s.name);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
-
-// The next run number from the counter file; the one in memory plus one
-// when the counter cannot be read and rewritten. After 99 comes 1.
-int nextPlotRun(Lib& g, int run, const std::string& counter) {
-  auto step = [](long long n) { return (n < 0 || n >= 99) ? 1 : static_cast<int>(n + 1); };
-  long long n = run;
-  bool ok = true;
-  if (Io::exists(counter)) {
-    ok = false;
-    if (g.io.open(kCounterUnit, counter, OpenStatus::Old, Access::Read)) {
-      ok = g.io.readListInt(kCounterUnit, &n, 1) == RdStat::Ok;
-      g.io.close(kCounterUnit);
-    }
-  }
-  if (!ok) return step(run);
-  int next = step(n);
-  if (!g.io.open(kCounterUnit, counter, OpenStatus::Unknown, Access::Write)) return step(run);
-  g.io.write(kCounterUnit, fI(next, 5));
-  if (!g.io.close(kCounterUnit)) return step(run);
-  return next;
-}
 
 void psstart(Lib& g, int inunit, int outunit) {
   PsState& s = g.plot.ps;
@@ -171,7 +200,7 @@ void psstart(Lib& g, int inunit, int outunit) {
     g.io.write(out, " ");
     resetExtent(s);
     if (s.autoClear == 1) {
-      closeFile(g);
+      if (closeFile(g)) g.io.write(out, " Plot written to: " + s.name);
       s.run = nextPlotRun(g, s.run, "num.ps");
       if (openFile(g, out)) {
         g.io.write(out, " ");
@@ -185,13 +214,14 @@ void psstart(Lib& g, int inunit, int outunit) {
   }
   if (!s.open) return;
   flushLine(g);
-  g.io.write(kPsUnit, fI(widthUnits(s), 3) + " SLW ");
+  g.io.write(kPsUnit, fI(pageWidthUnits(s), 3) + " SLW ");
   s.lastWidth = s.width;
 
   const PageMap m = pageMap(g, out, s.scale, s.xoff, s.yoff);
   s.ax = m.ax, s.ay = m.ay, s.bx = m.bx, s.by = m.by;
   s.drawing = false;
-  g.io.write(out, " Plot written to: " + s.name);
+  // The file is complete only when it is closed.
+  g.io.write(out, " Plot going to: " + s.name + " (open, complete at CLOSE)");
 }
 
 void psplot(Lib& g, float x, float y, int pen) {
@@ -213,12 +243,10 @@ void psplot(Lib& g, float x, float y, int pen) {
   if (s.drawing) takeIn(X, Y);
   s.moveX = X;
   s.moveY = Y;
-  // Beyond the page the point is pinned at the limit; y keeps to its
-  // four-column field.
-  int ix = truncClamp(X, 1, 11500);
-  int iy = truncClamp(Y, 1, 9999);
+  // What lies beyond the page is clipped at its edge.
+  const PageStep step = pageStep(s, X, Y, pen);
   if (std::fabs(s.width - s.lastWidth) > 0.01f) {
-    putSlot(g, fI(widthUnits(s), 3) + " SLW ");
+    putSlot(g, fI(pageWidthUnits(s), 3) + " SLW ");
     s.lastWidth = s.width;
   }
   if (std::fabs(s.colour - s.lastColour) > 0.01f) {
@@ -231,13 +259,8 @@ void psplot(Lib& g, float x, float y, int pen) {
                                fF(s.lastColour, 5, 1));
     s.lastColour = s.colour;
   }
-  char slot[16];
-  char* p = putField(slot, ix, 5);
-  *p++ = ' ';
-  p = putField(p, iy, 4);
-  std::memcpy(p, pen == 2 ? " vl " : " il ", 4);
-  s.line.append(slot, static_cast<size_t>(p + 4 - slot));
-  slotDone(g);
+  if (step.move) putPoint(g, step.mx, step.my, false);
+  if (step.draw) putPoint(g, step.dx, step.dy, true);
 }
 
 void psclear(Lib& g) { flushLine(g); }
@@ -245,7 +268,7 @@ void psclear(Lib& g) { flushLine(g); }
 void psend(Lib& g) {
   PsState& s = g.plot.ps;
   if (!s.open) return;
-  closeFile(g);
+  if (!closeFile(g)) return;
   const int out = g.plot.out;
   g.io.write(out, " Plot output file " + s.name + " closed.");
   g.io.write(out, " X range (cm): " + cm(s.exXmin) + cm(s.exXmax));
@@ -254,12 +277,7 @@ void psend(Lib& g) {
   g.io.write(out, " Center offsets: " + fF(centreX(s), 7, 1) + "," + fF(centreY(s), 7, 1));
 }
 
-void psscale(Lib& g, float s, float xoffmm, float yoffmm) {
-  PsState& p = g.plot.ps;
-  p.scale = s;
-  p.xoff = 100.0f * xoffmm / 2.54f;
-  p.yoff = 100.0f * yoffmm / 2.54f;
-}
+void psscale(Lib& g, float s, float xoffmm, float yoffmm) { pageScale(g.plot.ps, s, xoffmm, yoffmm); }
 
 void pswidset(Lib& g, float w) { g.plot.ps.width = w; }
 
@@ -282,32 +300,6 @@ void pscolour(int n, float& r, float& gr, float& b) {
     case 7: gr = b = 1; break;
     default: break;
   }
-}
-
-PageMap pageMap(Lib& g, int out, float scale, float xoff, float yoff) {
-  const PlotState& p = g.plot;
-  const float G = 312.5f, H = 0.0f;
-  float a = p.aspect, R, T;
-  if (a >= kRoot2) {
-    R = 10250.0f;
-    T = (10250.0f - G) / a + H;
-  } else {
-    T = (10250.0f - G) / kRoot2 + H;
-    R = a * (T - H) + G;
-  }
-  float sx = 0, sy = 0;
-  if (p.xmax - p.xmin == 0 || p.ymax - p.ymin == 0) {
-    g.io.write(out, " X or Y range is zero!");
-  } else {
-    sx = (R - G) / (p.xmax - p.xmin);
-    sy = (T - H) / (p.ymax - p.ymin);
-  }
-  PageMap m;
-  m.ax = scale * sx;
-  m.ay = scale * sy;
-  m.bx = scale * (G - p.xmin * sx) + xoff;
-  m.by = scale * (H - p.ymin * sy) + yoff;
-  return m;
 }
 
 }  // namespace gx

@@ -4,9 +4,10 @@
 // colours are those of the PostScript files, so the two show the same plot;
 // text arrives as the stroke fonts' pen moves and is drawn as paths, so the
 // file needs no fonts. Runs of draws with one stroke become one path
-// element. Files are numbered from the run counter "num.svg".
+// element. Files are numbered from the run counter "svgnum.run".
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 #include "gxlib/console/converse.h"
 #include "gxlib/fortran/fortio.h"
@@ -17,8 +18,8 @@ namespace gx {
 
 namespace {
 
-constexpr int kPageWidth = 11000;  // page units (1/1000 inch)
-constexpr int kPageHeight = 8500;
+constexpr int kSheetWidth = 11000;  // page units (1/1000 inch)
+constexpr int kSheetHeight = 8500;
 // Long paths are cut into elements of at most this many draws, and their
 // data into lines of about a hundred characters.
 constexpr int kMaxSegments = 4000;
@@ -29,13 +30,6 @@ bool endsWithSvg(const std::string& n) {
   std::string e = n.substr(n.size() - 4);
   for (char& c : e) c = plotUpper(c);
   return e == ".SVG";
-}
-
-std::string fileName(const SvgState& s) {
-  if (!s.defined.empty()) return s.defined;
-  std::string n = std::to_string(s.run);
-  if (n.size() < 2) n = "0" + n;
-  return "plt" + n + ".svg";
 }
 
 // Text for an attribute or element: the markup characters escaped, and
@@ -52,11 +46,6 @@ std::string xmlText(const std::string& t) {
     }
   }
   return r;
-}
-
-int widthUnits(const SvgState& s) {
-  int w = gxnint(s.width * 5.0f * s.scale);
-  return w < 1 ? 1 : (w > 99 ? 99 : w);
 }
 
 std::string rgb(int colour) {
@@ -76,7 +65,7 @@ std::string rgb(int colour) {
 void putPoint(std::string& line, char cmd, int x, int y) {
   char bx[12] = {}, by[12] = {};
   char* ex = std::to_chars(bx, bx + sizeof bx, x).ptr;
-  char* ey = std::to_chars(by, by + sizeof by, kPageHeight - y).ptr;
+  char* ey = std::to_chars(by, by + sizeof by, kSheetHeight - y).ptr;
   line += cmd;
   line.append(bx, static_cast<size_t>(ex - bx));
   line += ' ';
@@ -95,7 +84,11 @@ void closePath(Lib& g) {
 
 void openPath(Lib& g, int width, int colour) {
   SvgState& s = g.plot.svg;
-  s.line = "<path stroke=\"" + rgb(colour) + "\" stroke-width=\"" + std::to_string(width) + "\" d=\"";
+  // A browser shows the page about a thousand pixels wide, so the
+  // PostScript widths (5 units for LINE's 1) would be half a pixel and
+  // grey: each stroke is drawn 15 units (about 1.4 pixels) wider.
+  s.line = "<path stroke=\"" + rgb(colour) + "\" stroke-width=\"" + std::to_string(width + 15) +
+           "\" d=\"";
   s.inPath = true;
   s.pathWidth = width;
   s.pathColour = colour;
@@ -103,15 +96,24 @@ void openPath(Lib& g, int width, int colour) {
   s.moved = true;  // a new element starts at the current point
 }
 
+// The run counter of the numbered files. Its name must not look like a
+// picture: the counter once called "num.svg" is taken over under the new
+// name when it is found.
+std::string counterFile() {
+  const char* kCounter = "svgnum.run";
+  if (!Io::exists(kCounter) && Io::exists("num.svg")) std::rename("num.svg", kCounter);
+  return kCounter;
+}
+
 bool openFile(Lib& g, int out) {
   SvgState& s = g.plot.svg;
-  s.name = fileName(s);
+  s.name = pageFileName(s, ".svg");
   if (!g.io.open(kSvgUnit, s.name, OpenStatus::Unknown, Access::Write)) {
     g.io.write(out, " ?SVGSTART- Unable to open plot file " + s.name + g.io.reason());
     s.open = false;
     return false;
   }
-  const std::string w = std::to_string(kPageWidth), h = std::to_string(kPageHeight);
+  const std::string w = std::to_string(kSheetWidth), h = std::to_string(kSheetHeight);
   g.io.write(kSvgUnit, "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>");
   g.io.write(kSvgUnit, "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"11in\" "
                        "height=\"8.5in\" viewBox=\"0 0 " + w + " " + h + "\">");
@@ -124,6 +126,8 @@ bool openFile(Lib& g, int out) {
   // The pen starts at the page's corner, as on the PostScript page.
   s.curX = s.curY = 0;
   s.moved = true;
+  s.lastX = s.lastY = 0.0f;
+  s.onPage = true;
   return true;
 }
 
@@ -149,29 +153,35 @@ void svgstart(Lib& g, int inunit, int outunit) {
   if (s.open) {
     closePath(g);
     if (s.autoClear == 1) {
-      closeFile(g);
-      s.run = nextPlotRun(g, s.run, "num.svg");
+      if (closeFile(g)) g.io.write(out, " Plot written to: " + s.name);
+      s.run = nextPlotRun(g, s.run, counterFile());
       openFile(g, out);
     }
   } else {
-    s.run = nextPlotRun(g, s.run, "num.svg");
+    s.run = nextPlotRun(g, s.run, counterFile());
     openFile(g, out);
   }
   if (!s.open) return;
 
   const PageMap m = pageMap(g, out, s.scale, s.xoff, s.yoff);
   s.ax = m.ax, s.ay = m.ay, s.bx = m.bx, s.by = m.by;
-  g.io.write(out, " Plot written to: " + s.name);
+  // The file is complete only when it is closed.
+  g.io.write(out, " Plot going to: " + s.name + " (open, complete at CLOSE)");
 }
 
 void svgplot(Lib& g, float x, float y, int pen) {
   SvgState& s = g.plot.svg;
   if (!s.open) return;
-  // Beyond the page the point is pinned at the PostScript file's limits.
-  const int ix = truncClamp(s.ax * x + s.bx, 1, 11500);
-  const int iy = truncClamp(s.ay * y + s.by, 1, 9999);
-  if (pen == 2) {
-    const int w = widthUnits(s), c = gxnint(s.colour);
+  // What lies beyond the PostScript file's page is clipped at its edge.
+  const PageStep step = pageStep(s, s.ax * x + s.bx, s.ay * y + s.by, pen);
+  if (step.move) {
+    s.moved = true;
+    s.curX = truncClamp(step.mx, 1, 11500);
+    s.curY = truncClamp(step.my, 1, 9999);
+  }
+  if (step.draw) {
+    const int ix = truncClamp(step.dx, 1, 11500), iy = truncClamp(step.dy, 1, 9999);
+    const int w = pageWidthUnits(s), c = gxnint(s.colour);
     if (!s.inPath || w != s.pathWidth || c != s.pathColour || s.segments >= kMaxSegments) {
       closePath(g);
       openPath(g, w, c);
@@ -186,11 +196,11 @@ void svgplot(Lib& g, float x, float y, int pen) {
       g.io.write(kSvgUnit, s.line);
       s.line.clear();
     }
-  } else {
-    s.moved = true;
+    s.curX = ix;
+    s.curY = iy;
+  } else if (pen == 2 || !step.move) {
+    s.moved = true;  // off the page: the next draw starts afresh
   }
-  s.curX = ix;
-  s.curY = iy;
 }
 
 void svgclear(Lib& g) {
@@ -203,12 +213,7 @@ void svgend(Lib& g) {
   if (closeFile(g)) g.io.write(g.plot.out, " Plot output file " + s.name + " closed.");
 }
 
-void svgscale(Lib& g, float s, float xoffmm, float yoffmm) {
-  SvgState& p = g.plot.svg;
-  p.scale = s;
-  p.xoff = 100.0f * xoffmm / 2.54f;
-  p.yoff = 100.0f * yoffmm / 2.54f;
-}
+void svgscale(Lib& g, float s, float xoffmm, float yoffmm) { pageScale(g.plot.svg, s, xoffmm, yoffmm); }
 
 void svgwidset(Lib& g, float w) { g.plot.svg.width = w; }
 

@@ -23,9 +23,9 @@ std::string g135(double v) { return gx::fG(v + 0.0, 13, 5, 1); }
 
 // Adds to T the position terms that follow from aperture terms A (own
 // plane) and B (mixed) by the substitution theta -> theta + x/v,
-// phi -> phi + y/w.  plane 0: x entries (odd), 1: y entries (even).
-void positionTerms(Vec20& t, int plane, double a, double b, double v, double w) {
-  auto e = [&](int j) -> double& { return t[2 * (j - 1) + plane]; };
+// phi -> phi + y/w.  plane 0: x row, 1: y row.
+void positionTerms(Third& t, int plane, double a, double b, double v, double w) {
+  auto e = [&](int j) -> double& { return t(plane + 1, j); };
   e(3) += 3.0 * a / v;
   e(6) += 3.0 * a / (v * v);
   e(9) += a / (v * v * v);
@@ -38,9 +38,9 @@ void positionTerms(Vec20& t, int plane, double a, double b, double v, double w) 
 
 }  // namespace
 
-void zero(Vec20& t) { t.fill(0.0); }
+void zero(Third& t) { t.fill(0.0); }
 
-void third(Tavo& s, int i, Vec20& t) {
+void third(Tavo& s, int i, Third& t) {
   zero(t);
   const int raw = rawCode(s, i);
   if (raw == 4 || raw == 14) {
@@ -60,7 +60,7 @@ void third(Tavo& s, int i, Vec20& t) {
     for (int plane = 0; plane < 2; ++plane) {
       const double u = (plane == 0 ? dx : dy) - len / 2.0;
       const double w = (plane == 0 ? dy : dx) - len / 2.0;
-      auto e = [&](int j) -> double& { return t[2 * (j - 1) + plane]; };
+      auto e = [&](int j) -> double& { return t(plane + 1, j); };
       const double l2 = len * len, l3 = l2 * len, l4 = l3 * len, l5 = l4 * len;
       e(1) = -(k * f5) * (std::pow(u + len, 5) - std::pow(u, 5));
       e(2) = 3.0 * k * (l5 * f5 + u * u * w * w * len + u * w * (u + w) * l2 +
@@ -79,7 +79,7 @@ void third(Tavo& s, int i, Vec20& t) {
     }
   } else if (raw == 11) {
     const double k = s.bdata(i, 8);
-    t[0] = t[1] = s.cnst.pi * k * s.bdata(i, 2) / 6.0;
+    t(1, 1) = t(2, 1) = s.cnst.pi * k * s.bdata(i, 2) / 6.0;
   }
 }
 
@@ -101,13 +101,13 @@ double electricShare(const Tavo& s, int i) {
 // The thin quadrupole's terms from its focal lengths, written out in powers
 // of the object distances so that a lens standing in an intermediate image
 // (u = 0) gives the finite limit.
-void thinQuadTerms(Vec20& t, double a, double b, double fx, double fy, double len, double ux,
+void thinQuadTerms(Third& t, double a, double b, double fx, double fy, double len, double ux,
                    double uy) {
   const double cx = a / (fx * fx * len), cy = a / (fy * fy * len);
   const double cm = -b / (fx * fy * len);
   const double ux2 = ux * ux, uy2 = uy * uy;
-  auto ex = [&](int j) -> double& { return t[2 * (j - 1)]; };
-  auto ey = [&](int j) -> double& { return t[2 * (j - 1) + 1]; };
+  auto ex = [&](int j) -> double& { return t(1, j); };
+  auto ey = [&](int j) -> double& { return t(2, j); };
   ex(1) = ux2 * ux2 * cx;
   ey(1) = uy2 * uy2 * cy;
   ex(2) = ey(2) = ux2 * uy2 * cm;
@@ -134,7 +134,7 @@ void thinQuadTerms(Vec20& t, double a, double b, double fx, double fy, double le
 // first two strengths, noct their number. The closed form integrates from
 // the lens entrance, so it is given the distances from the images to the
 // entrance rather than to the centre.
-void superposedOctupoles(Tavo& s, int i, double k, double len, double ux, double uy, Vec20& t,
+void superposedOctupoles(Tavo& s, int i, double k, double len, double ux, double uy, Third& t,
                          std::array<double, 2>& gamma, int& noct) {
   const Kinematics kin = kinematics(s, i);
   for (int j = i + 1; j <= kRows && superimposed(s, j); ++j) {
@@ -156,10 +156,10 @@ void superposedOctupoles(Tavo& s, int i, double k, double len, double ux, double
     if (kk == 0.0) continue;
     double ax = 0.0, bx = 0.0, ay = 0.0, by = 0.0;
     supra(k, ux - len / 2.0, uy - len / 2.0, kk, s.bdata(j, 2), ax, bx, ay, by);
-    t[0] += ax;
-    t[2] += bx;
-    t[1] += ay;
-    t[3] += by;
+    t(1, 1) += ax;
+    t(1, 2) += bx;
+    t(2, 1) += ay;
+    t(2, 2) += by;
     positionTerms(t, 0, ax, bx, ux, uy);
     positionTerms(t, 1, ay, by, uy, ux);
   }
@@ -167,7 +167,7 @@ void superposedOctupoles(Tavo& s, int i, double k, double len, double ux, double
 
 }  // namespace
 
-void qspher(Tavo& s, int i, Vec20& t) {
+void qspher(Tavo& s, int i, Third& t) {
   zero(t);
   const int level = diagLevel(s);
   const double k = s.bdata(i, 8);
@@ -191,10 +191,10 @@ void qspher(Tavo& s, int i, Vec20& t) {
 
     if (level == -9) {
       const double kl = k * len;
-      t[0] = t[1] = a / (k * kl * kl * kl);
-      t[2] = t[3] = b / (k * kl * kl * kl);
-      positionTerms(t, 0, t[0], t[2], ux, uy);
-      positionTerms(t, 1, t[1], t[3], uy, ux);
+      t(1, 1) = t(2, 1) = a / (k * kl * kl * kl);
+      t(1, 2) = t(2, 2) = b / (k * kl * kl * kl);
+      positionTerms(t, 0, t(1, 1), t(1, 2), ux, uy);
+      positionTerms(t, 1, t(2, 1), t(2, 2), uy, ux);
     } else {
       thinQuadTerms(t, a, b, fx, fy, len, ux, uy);
     }
@@ -205,8 +205,9 @@ void qspher(Tavo& s, int i, Vec20& t) {
     auto& io = s.gx.io;
     const int out = s.inout.term;
     io.write(out, " %QSPHER- Third order aberration coeffs");
-    io.write(out, " T(1,1) = " + g135(t[0]) + "  T(1,2) = " + g135(t[2]) + "  Beta = " + g135(k));
-    std::string line = " T(2,1) = " + g135(t[1]) + "  T(2,2) = " + g135(t[3]) +
+    io.write(out, " T(1,1) = " + g135(t(1, 1)) + "  T(1,2) = " + g135(t(1, 2)) +
+                      "  Beta = " + g135(k));
+    std::string line = " T(2,1) = " + g135(t(2, 1)) + "  T(2,2) = " + g135(t(2, 2)) +
                        "  Gamma = " + g135(gamma[0]);
     if (noct >= 2) line += "  Gamma = " + g135(gamma[1]);
     io.write(out, line);
@@ -252,7 +253,7 @@ void supra(double k, double ux, double uy, double K, double L,
   bx = by = bm;
 }
 
-void addReferredToObject(Tavo& s, int i, const Vec20& t, Vec20& sv) {
+void addReferredToObject(Tavo& s, int i, const Third& t, Third& sv) {
   int kp = 0;
   double dx = 0.0, dy = 0.0;
   lastFocusing(s, i, kp, dx, dy);
@@ -268,15 +269,15 @@ void addReferredToObject(Tavo& s, int i, const Vec20& t, Vec20& sv) {
     s.gx.io.write(s.inout.term, " TMX = " + g135(mx) + "  TMY = " + g135(my));
   }
   const bool inter = std::fabs(fx) + std::fabs(fy) >= 1e-10 && std::fabs(fx) + std::fabs(fy) <= 1e10;
-  Vec20 nv = sv;
+  Third nv = sv;
   for (int plane = 0; plane < 2; ++plane) {
     const double m = plane == 0 ? mx : my;
     const double n = plane == 0 ? my : mx;
     const double f = plane == 0 ? fx : fy;
     const double g = plane == 0 ? fy : fx;
-    auto e = [&](int j) { return t[2 * (j - 1) + plane]; };
-    auto o = [&](int j) { return sv[2 * (j - 1) + plane]; };
-    auto nn = [&](int j) -> double& { return nv[2 * (j - 1) + plane]; };
+    auto e = [&](int j) { return t(plane + 1, j); };
+    auto o = [&](int j) { return sv(plane + 1, j); };
+    auto nn = [&](int j) -> double& { return nv(plane + 1, j); };
     const double m2 = m * m, n2 = n * n;
     nn(1) = o(1) + e(1) / (m2 * m2);
     nn(2) = o(2) + e(2) / (m2 * n2);
@@ -304,7 +305,7 @@ void addReferredToObject(Tavo& s, int i, const Vec20& t, Vec20& sv) {
   sv = nv;
 }
 
-void printThird(Tavo& s, int mode, const Vec20& t) {
+void printThird(Tavo& s, int mode, const Third& t) {
   static constexpr const char* kTitle[4] = {
       "Third order lens coefficients", "Third order system coefficients",
       "Mag. included third order system coeffs", "Mag. included third order lens coeffs"};
@@ -318,7 +319,7 @@ void printThird(Tavo& s, int mode, const Vec20& t) {
   for (int plane = 1; plane <= 2; ++plane) {
     io.write(out, plane == 1 ? " X-Plane" : " Y-Plane");
     auto item = [&](int j) {
-      const double v = t[2 * (j - 1) + plane - 1] + 0.0;
+      const double v = t(plane, j) + 0.0;
       if (j < 10) return std::string(1, l) + "(" + gx::fI(plane, 1) + "," + gx::fI(j, 1) + ") = " + gx::fG(v, 13, 5);
       return std::string(1, l) + "(" + gx::fI(plane, 1) + "," + gx::fI(j, 2) + ")= " + gx::fG(v, 13, 5);
     };

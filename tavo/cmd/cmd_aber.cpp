@@ -26,7 +26,7 @@ std::string g146(double v) { return gx::fG(v + 0.0, 14, 6, 1); }
 std::string g135(double v) { return gx::fG(v + 0.0, 13, 5, 1); }
 
 // Entry of plane p (0 x, 1 y), term j (1..10) of a third-order vector.
-double term(const Vec20& t, int p, int j) { return t[2 * (j - 1) + p]; }
+double term(const Third& t, int p, int j) { return t(p + 1, j); }
 
 }  // namespace
 
@@ -37,7 +37,7 @@ void cmdThird(Tavo& s, Command& c) {
   const bool image = c.qual == 'I';
   double mx = 1.0, my = 1.0;
   if (image) mag(s, s.syspa, mx, my);
-  const Vec20* share[3] = {&s.aber3.total, &s.aber3.quad, &s.aber3.octu};
+  const Third* share[3] = {&s.aber3.total, &s.aber3.quad, &s.aber3.octu};
   const char* label[3] = {"System     ", "Quadrupoles", "Octupoles  "};
 
   say(s, "Third order aberration coefficients defined as in the early");
@@ -49,7 +49,7 @@ void cmdThird(Tavo& s, Command& c) {
     say(s, "                        P             S             PB            SB");
   }
   for (int k = 0; k < 3; ++k) {
-    const Vec20& t = *share[k];
+    const Third& t = *share[k];
     say(s, label[k] + g146(mx * term(t, 0, 1)) + g146(mx * term(t, 0, 2)) +
                g146(my * term(t, 1, 1)) + g146(my * term(t, 1, 2)));
   }

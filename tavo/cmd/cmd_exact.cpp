@@ -2,6 +2,7 @@
 // beside those of the maps integrated through the hard-edged and the
 // soft-edged fields, the soft edge's fifth-order aperture terms and the
 // paraxial image shift its fringe fields cause.
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "tavo/aber/aber.h"
 #include "tavo/commands.h"
 #include "tavo/exact/exact.h"
+#include "tavo/exact/round.h"
 #include "tavo/model/model.h"
 #include "tavo/optics/optics.h"
 #include "tavo/system/system.h"
@@ -52,7 +54,7 @@ Table fromMap(const std::vector<Poly>& map) {
   return t;
 }
 
-Table fromClosed(Tavo& s, const Vec20& v) {
+Table fromClosed(Tavo& s, const Third& v) {
   Table t;
   t.ok = true;
   imageCoefficients(s, s.syspa, v, t.c);
@@ -102,7 +104,7 @@ void printLensShares(Tavo& s, const Lattice& lat, bool hardOk, bool softOk, bool
     bool inLattice = false;
     for (const FieldLens& e : lat.lens) inLattice = inLattice || e.host == i;
     if (!inLattice) continue;
-    Vec20 t{}, share{};
+    Third t{}, share{};
     if (tc.kind == 4 || tc.kind == 8 || tc.kind == 11) {
       third(s, i, t);
       addReferredToObject(s, i, t, share);
@@ -138,6 +140,105 @@ void printSoftEdge(Tavo& s, const std::vector<Poly>& hard, bool hardOk,
   const double dx = (imageDistance(soft5, 0) - imageDistance(hard, 0)) * 1e3;
   const double dy = (imageDistance(soft5, 1) - imageDistance(hard, 1)) * 1e3;
   say(s, " Image-distance shift  X = " + g146(dx) + " mm   Y = " + g146(dy) + " mm");
+}
+
+std::string g125(double v) { return gx::fG(v + 0.0, 13, 5, 1); }
+
+// One line of the round-lens table.
+struct RoundLine {
+  std::string name;                     // " System" or the lens's row and kind
+  bool ok = false;                      // its optics could be found
+  RoundOptics o;                        // the exact optics
+  std::string why;                      // why not, when not
+  double closedZ = 0.0, closedM = 0.0;  // closed-form image z and magnification (NaN: none)
+};
+
+// Each lens of the system alone, in beam order, from the previous exact image.
+void lensLines(Tavo& s, const Lattice& lat, const MapSettings& set, std::vector<RoundLine>& lines) {
+  struct Member {
+    int row;
+    int k;
+    bool solenoid;
+  };
+  std::vector<Member> members;
+  for (size_t k = 0; k < lat.axial.size(); ++k) members.push_back({lat.axial[k].row, int(k), false});
+  for (size_t k = 0; k < lat.lens.size(); ++k) members.push_back({lat.lens[k].row, int(k), true});
+  std::sort(members.begin(), members.end(), [](const Member& x, const Member& y) { return x.row < y.row; });
+  if (members.size() > 1) {
+    double zobj = 0.0;
+    for (const Member& mb : members) {
+      RoundLine l;
+      std::string name = kindName(decodeType(s, s.bdata(mb.row, 1)).kind);
+      while (!name.empty() && name.back() == ' ') name.pop_back();
+      l.name = " Row " + gx::fI(mb.row, 2) + " " + name;
+      const Lattice one = singleLens(lat, set, mb.k, mb.solenoid);
+      l.ok = roundOptics(one, set, zobj, lat.zend, l.o, l.why);
+      l.closedZ = s.bdata(mb.row, 6);
+      l.closedM = s.bdata(mb.row, 9);
+      if (l.ok) zobj = l.o.zi;
+      lines.push_back(l);
+    }
+  }
+}
+
+// The round-lens table of a rotationally symmetric system: the Gaussian
+// image of an axial object at z = 0, its magnification, Larmor rotation and
+// the aperture and chromatic coefficients, object and image side, for the
+// system and for each lens alone (imaging the previous lens's image), with
+// the closed-form first order beside the exact one.
+void printRound(Tavo& s, const Lattice& lat, const Mat4& a) {
+  MapSettings set;
+  set.fringe = s.fringe;
+  std::vector<RoundLine> lines;
+  RoundLine sys;
+  sys.name = " System";
+  sys.ok = roundOptics(lat, set, 0.0, lat.zend, sys.o, sys.why);
+  // Closed form: where (x|theta) of the system matrix, drifted, vanishes.
+  if (a(2, 2) != 0.0) {
+    const double d = -a(1, 2) / a(2, 2);
+    sys.closedZ = lat.zend + d;
+    sys.closedM = a(1, 1) + d * a(2, 1);
+  }
+  lines.push_back(sys);
+  RoundLine fin;
+  fin.name = " System, last image";
+  fin.closedZ = sys.closedZ;
+  fin.closedM = sys.closedM;
+  if (sys.ok && roundOptics(lat, set, 0.0, lat.zend, fin.o, fin.why, true) &&
+      std::fabs(fin.o.zi - sys.o.zi) > 1e-12 * std::fabs(sys.o.zi)) {
+    fin.ok = true;
+    lines[0].closedZ = lines[0].closedM = std::nan("");
+    lines.push_back(fin);
+  }
+  lensLines(s, lat, set, lines);
+  say(s, "");
+  say(s, "Round lenses, axial object at z = 0 (exact fields; lenses alone from the previous image)");
+  say(s, "                    Image z (m)  Magnification Rotation (rad)  Closed form: z (m)    Mag.");
+  for (const RoundLine& l : lines) {
+    std::string t = gx::pad(l.name, 20);
+    if (!l.ok) {
+      say(s, t + l.why);
+      continue;
+    }
+    const std::string closed = std::isnan(l.closedZ)
+                                   ? std::string("              -            -")
+                                   : "  " + g125(l.closedZ) + g125(l.closedM);
+    say(s, t + g125(l.o.zi) + "  " + g125(l.o.m) + "  " + g125(l.o.theta) + closed);
+  }
+  say(s, "Object side (m), slope-based:");
+  say(s, "                         Cs           C5          C5a           Cc   C5 (angle)");
+  for (const RoundLine& l : lines) {
+    if (!l.ok) continue;
+    say(s, gx::pad(l.name, 20) + g125(l.o.cs) + g125(l.o.c5) + g125(l.o.c5a) + g125(l.o.cc) +
+               g125(l.o.c5 + l.o.cs));
+  }
+  say(s, "Image side (m):");
+  say(s, "                       Cs_i         C5_i        C5a_i         Cc_i");
+  for (const RoundLine& l : lines) {
+    if (!l.ok) continue;
+    say(s, gx::pad(l.name, 20) + g125(l.o.csi()) + g125(l.o.c5i()) + g125(l.o.c5ai()) +
+               g125(l.o.cci()));
+  }
 }
 
 }  // namespace
@@ -199,6 +300,9 @@ void cmdExact(Tavo& s, Command& c) {
     say(s, "Soft edge: " + softWhy);
     return;
   }
+  bool anyRound = !lat.axial.empty();
+  for (const FieldLens& e : lat.lens) anyRound = anyRound || e.n == 0;
+  if (anyRound && isRound(lat)) printRound(s, lat, a);
 
   printSoftEdge(s, hard, hardOk, soft5);
 }

@@ -27,6 +27,7 @@ void elementMatrix(Tavo& s, int row, int kind, Mat4& m) {
     case 11: solenoid(s, row, m); break;
     case 13: gap(s, row, m); break;
     case 15: einzel(s, row, m); break;
+    case 19: bell(s, row, m); break;
     case 17: cyl(s, row, m); break;
     default: drift(s, row, m); break;
   }
@@ -77,6 +78,7 @@ void cmdElementView(Tavo& s, Command& c) {
   else if (w == "GA") kind = 13;
   else if (w == "EI") kind = 15;
   else if (w == "CY") kind = 17;
+  else if (w == "BE") kind = 19;
   int row = 0, count = 0;
   for (int k = 3; k <= s.syspa && k <= kRows && row == 0; ++k) {
     int kk = decodeType(s, s.bdata(k, 1)).kind;
@@ -234,10 +236,10 @@ void cmdVector(Tavo& s, Command& c) {
     double p = 0, sx = 0, pb = 0, sb = 0;
     if (!fishk(s, p, sx, pb, sb) && s.nlens.nquad != 0) return;
     const tavo_aber3 kept = s.aber3;
-    s.aber3.total[0] = p;
-    s.aber3.total[2] = sx;
-    s.aber3.total[1] = pb;
-    s.aber3.total[3] = sb;
+    s.aber3.total(1, 1) = p;
+    s.aber3.total(1, 2) = sx;
+    s.aber3.total(2, 1) = pb;
+    s.aber3.total(2, 2) = sb;
     vecmul(s, n, v, a);
     s.aber3 = kept;
   } else {

@@ -57,7 +57,7 @@ void cmdCram(Tavo& s, Command& c) {
   stigmat(s, -3, a);
   const auto& q = s.aber3.quad;
   // P (x/theta^3), S (x/theta phi^2), PB (y/phi^3), SB (y/theta^2 phi).
-  double p = q[0], sx = q[2], pb = q[1], sb = q[3];
+  double p = q(1, 1), sx = q(1, 2), pb = q(2, 1), sb = q(2, 2);
   if (c.letter == 'S') {
     struct Ask {
       const char* text;

@@ -79,6 +79,13 @@ void cmdTrace(Tavo& s, Command& c) {
     // A number as the argument is the step count on the terminal.
     if ((option >= '0' && option <= '9') || option == '.' || option == '-' || option == '+')
       option = ' ';
+    // The settings are qualifiers; typed as the argument their letter and
+    // value would be misread, so they are refused with the form to use.
+    if (option == 'O' || option == 'W' || option == 'F' || option == 'E' || option == 'D') {
+      say(s, "?TRACE- Settings take a slash: TRACE/O 2 (order), TRACE/W 1.5 (wait),");
+      say(s, "        TRACE/F 3 (font), TRACE/E C or TRACE/D C (switches).");
+      return;
+    }
   }
   std::string sub = gx::pad(c.line, 40).substr(7, 2);
   gx::gxupcase(sub);

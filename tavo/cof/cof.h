@@ -12,7 +12,7 @@
 namespace tavo {
 
 // Third-order vector to image-side micron/mrad table C(plane 1..2, j 1..10).
-void imageCoefficients(Tavo& s, int iz, const Vec20& t, double c[2][10]);
+void imageCoefficients(Tavo& s, int iz, const Third& t, double c[2][10]);
 
 // Writes the coefficient file (COFOUT) from the system matrix, or, given a
 // map in (x, theta, y, phi, delta), every record from the map (its

@@ -209,12 +209,12 @@ void reportNotFinite(Tavo& s, const std::string& name) {
 
 }  // namespace
 
-void imageCoefficients(Tavo& s, int iz, const Vec20& t, double c[2][10]) {
+void imageCoefficients(Tavo& s, int iz, const Third& t, double c[2][10]) {
   double mx = 1.0, my = 1.0;
   mag(s, iz, mx, my);
   for (int j = 0; j < 10; ++j) {
-    c[0][j] = mx * t[2 * j] * kScale[j];
-    c[1][j] = my * t[2 * j + 1] * kScale[j];
+    c[0][j] = mx * t(1, j + 1) * kScale[j];
+    c[1][j] = my * t(2, j + 1) * kScale[j];
   }
 }
 

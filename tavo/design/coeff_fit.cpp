@@ -40,7 +40,7 @@ double coefficient(const Tavo& s, const Mat4& a, int kind, int p, int n) {
     case 4: return store(44);
     case 5: return store(64);
     case 6: return store(84);
-    case 7: return (n >= 1 && n <= 10) ? s.aber3.total[2 * (n - 1) + (p - 1)] : 0.0;
+    case 7: return (n >= 1 && n <= 10) ? s.aber3.total(p, n) : 0.0;
     default: return 0.0;
   }
 }

@@ -10,6 +10,8 @@
 
 #include "gxlib/fortran/fortio.h"
 #include "tavo/model/model.h"
+#include "tavo/exact/fieldfile.h"
+#include "tavo/exact/round.h"
 #include "tavo/optics/optics.h"
 
 namespace tavo {
@@ -191,6 +193,125 @@ void solenoidEdge(const FieldLens& e, const Poly& rho, double sign, std::vector<
   y[3].addProduct(k, -(y[0] + e.dx));
 }
 
+// A round lens from its axial field in a file: column 4 = -n names the
+// file axial<n>.dat, column 3 scales it (its z from the element's centre).
+bool tableLens(Tavo& s, int i, int kind, Lattice& lat, std::string& why) {
+  const int n = static_cast<int>(std::lround(-s.bdata(i, 4)));
+  auto t = std::make_shared<AxialTable>();
+  if (!readAxialTable("axial" + std::to_string(n) + ".dat", *t, why)) {
+    why += " (" + rowName(s, i) + ")";
+    return false;
+  }
+  AxialLens l;
+  l.row = i;
+  l.shape = AxialShape::Table;
+  l.electric = kind != 19;
+  l.zc = s.bdata(i, 5);
+  l.scale = s.bdata(i, 3);
+  l.width = t->width;
+  if (!l.electric) {
+    double peak = 0.0;
+    for (double f : t->f) peak = std::max(peak, std::fabs(f));
+    if (std::fabs(t->f.front()) > 1e-3 * peak || std::fabs(t->f.back()) > 1e-3 * peak) {
+      why = "The field file " + t->name + " is too short: the magnetic field has not died away at its ends (" +
+            rowName(s, i) + ").";
+      return false;
+    }
+  }
+  l.table = std::move(t);
+  if (l.scale != 0.0) lat.axial.push_back(l);
+  return true;
+}
+
+// A round lens row as its axial function: einzel (V2/V1, centre-electrode
+// length, tube radius), two-tube immersion lens (V2/V1, radius) and the
+// bell-shaped magnetic lens (B0, half-width).
+bool axialLens(Tavo& s, int i, int kind, Lattice& lat, std::string& why) {
+  const double v = s.bdata(i, 3);
+  const double r = s.bdata(i, 4);
+  if (std::isfinite(r) && r <= -0.5 && r > -1e6) return tableLens(s, i, kind, lat, why);
+  if (kind == 19 ? v == 0.0 : v == 1.0) return true;   // no field: a drift
+  if (!std::isfinite(v) || !std::isfinite(r) || !(r > 0.0)) {
+    why = "The round-lens model needs a positive radius in column 4 of " + rowName(s, i) + ".";
+    return false;
+  }
+  if (kind != 19 && !(v > 0.0)) {
+    why = "The voltage ratio of " + rowName(s, i) + " stops the particle: it must be positive.";
+    return false;
+  }
+  AxialLens l;
+  l.row = i;
+  l.zc = s.bdata(i, 5);
+  l.width = r;
+  if (kind == 19) {
+    l.shape = AxialShape::Bell;
+    l.electric = false;
+    l.b0 = v;
+  } else {
+    l.shape = kind == 15 ? AxialShape::Einzel : AxialShape::Immersion;
+    l.ratio = v;
+    if (kind == 15) {
+      l.len = s.bdata(i, 2);
+      if (!(l.len > 0.0)) {
+        why = "The einzel model needs the centre-electrode length in column 2 of " +
+              rowName(s, i) + ".";
+        return false;
+      }
+    }
+  }
+  lat.axial.push_back(l);
+  return true;
+}
+
+// The particle in the round model's constants and the potential levels of
+// the electric lenses: each lens's ratio applies to the potential it meets,
+// and the whole is scaled so that the object sees the particle's energy.
+bool roundLevels(Tavo& s, Lattice& lat, std::string& why) {
+  lat.charge = std::fabs(s.bdata(1, 2));
+  lat.rest = restEnergy(s.bdata(1, 3));
+  lat.t0 = kineticEnergyMeV(s, 3) * 1e6 * lat.charge;
+  const double pc = std::sqrt(lat.t0 * lat.t0 + 2.0 * lat.t0 * lat.rest);
+  const double kb = pc > 0.0 ? lat.charge * roundk::kLight / pc : 0.0;
+  if (!lat.lens.empty()) {
+    Kinematics kin = kinematics(s, lat.lens.front().row);
+    lat.kfix = kin.qep > 0.0 ? kb / kin.qep : 1.0;
+  }
+  lat.vbase = lat.charge > 0.0 ? lat.t0 / lat.charge : 0.0;
+  if (lat.axial.empty()) return true;
+  if (!(lat.t0 > 0.0) || !(lat.charge > 0.0)) {
+    why = "The round lenses need a particle with charge and energy.";
+    return false;
+  }
+  // The potential is affine in the far-before level (the tube lenses scale
+  // with it, the field files add their own volts): two trials fix it.
+  auto levels = [&](double base) {
+    lat.vbase = base;
+    Lattice before = lat;   // the lenses met so far
+    before.axial.clear();
+    for (AxialLens& l : lat.axial) {
+      if (l.electric) {
+        // A tube lens's ratio applies to the potential it meets.
+        double d[1];
+        axialPotential(before, l.zc, 0, d);
+        l.vbefore = d[0];
+      }
+      before.axial.push_back(l);
+    }
+    double d[1];
+    axialPotential(lat, 0.0, 0, d);
+    return d[0];
+  };
+  const double target = lat.t0 / lat.charge;
+  const double p1 = levels(target), p2 = levels(2.0 * target);
+  const double slope = (p2 - p1) / target;
+  if (!(slope > 0.0)) {
+    why = "The electric lenses leave the particle no energy at the object.";
+    return false;
+  }
+  levels(target + (target - p1) / slope);
+  return true;
+}
+
 }  // namespace
 
 std::vector<double> tanhDerivs(double u, int m) {
@@ -239,6 +360,10 @@ bool buildLattice(Tavo& s, Lattice& lat, std::string& why) {
     if (tc.field == 0) continue;
     if (!tc.superposed) host = i;
     const double b3 = s.bdata(i, 3);
+    if (tc.kind == 15 || tc.kind == 17 || tc.kind == 19) {
+      if (!axialLens(s, i, tc.kind, lat, why)) return false;
+      continue;
+    }
     const bool multipole = tc.kind == 4 || tc.kind == 6 || tc.kind == 8;
     const bool modelled = tc.field > 0 && (multipole || tc.kind == 11);
     if (!modelled) {
@@ -299,7 +424,7 @@ bool buildLattice(Tavo& s, Lattice& lat, std::string& why) {
     e.dy = s.displ[host][1];
     lat.lens.push_back(e);
   }
-  return true;
+  return roundLevels(s, lat, why);
 }
 
 namespace {
@@ -426,6 +551,17 @@ struct RayEquation {
 bool systemMap(const Lattice& lat, const MapSettings& set, const da::Space& sp,
                std::vector<Poly>& map, std::string& why) {
   const int order = sp.order();
+  if (!lat.axial.empty()) {
+    if (set.model == EdgeModel::Hard) {
+      why = "Round lenses have no hard-edged model: use the soft edge.";
+      return false;
+    }
+    if (set.only > 0) {
+      why = "A single lens's share is not split off beside round lenses.";
+      return false;
+    }
+    return roundMap(lat, set, sp, 0.0, lat.zend, map, why);
+  }
   const bool soft = set.model == EdgeModel::Soft;
   if (!mapPossible(lat, set, order, why)) return false;
   const Poly rho = rigidity(lat, sp);

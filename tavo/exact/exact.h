@@ -4,6 +4,7 @@
 // equation, with hard or soft edges.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,34 @@ struct FieldLens {
   double dx = 0.0, dy = 0.0;      // displacement, added to the ray inside
 };
 
+// A round lens given by its axial function: the kinetic potential phi(z)
+// (V) of an electrostatic lens or the field B(z) (T) of a magnetic one.
+enum class AxialShape { Immersion, Einzel, Bell, Table };
+struct AxialTable;
+struct AxialLens {
+  int row = 0;          // table row
+  AxialShape shape = AxialShape::Einzel;
+  bool electric = true;
+  double zc = 0.0;      // centre (immersion: the middle of the gap)
+  double len = 0.0;     // einzel: centre-electrode length
+  double width = 0.0;   // electric: tube radius R; bell: half-width a
+  double ratio = 1.0;   // electric: V2/V1 (immersion after/before, einzel centre/outer)
+  double b0 = 0.0;      // bell: peak field (T)
+  double vbefore = 0.0; // electric: kinetic potential on the near side (V), set by the lattice
+  std::shared_ptr<const AxialTable> table;   // Table: the samples, z from the centre
+  double scale = 1.0;   // Table: factor on the file's values (V or T)
+};
+
 struct Lattice {
   std::vector<FieldLens> lens;
+  // Round lenses from axial functions; when any is present the map is
+  // integrated in the momentum form that carries electric fields.
+  std::vector<AxialLens> axial;
+  double charge = 1.0;     // charge number Q
+  double rest = 0.0;       // rest energy m c^2 (eV)
+  double t0 = 0.0;         // kinetic energy at the object (eV)
+  double vbase = 0.0;      // kinetic potential far before the first lens (V)
+  double kfix = 1.0;       // FieldLens k times kfix = Q e B / p_object in the round model's constants
   double zend = 0.0;       // system end
   // Momentum change with energy: p(delta)^2 / p^2 = (A (1+e)^2 + B (1+e)) / (A + B),
   // e = delta / 100 (kinetic-energy deviation in percent).

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "gxlib/fortran/fortio.h"
+#include "gxlib/mat.h"
 #include "tavo/design/design.h"
 #include "tavo/exact/exact.h"
 #include "tavo/model/model.h"
@@ -33,41 +34,6 @@ bool softTargets(Tavo& s, double t[3], std::string& why) {
   return true;
 }
 
-// Solves m d = r by elimination with partial pivoting; false when m is
-// singular against the size of its columns.
-bool solve3(double m[3][3], double r[3], double d[3]) {
-  double colmax[3] = {0, 0, 0};
-  for (int c = 0; c < 3; ++c)
-    for (int i = 0; i < 3; ++i) colmax[c] = std::max(colmax[c], std::fabs(m[i][c]));
-  for (int c = 0; c < 3; ++c) {
-    if (!(colmax[c] > 0.0) || !std::isfinite(colmax[c])) return false;
-    for (int i = 0; i < 3; ++i) m[i][c] /= colmax[c];
-  }
-  for (int k = 0; k < 3; ++k) {
-    int p = k;
-    for (int i = k + 1; i < 3; ++i)
-      if (std::fabs(m[i][k]) > std::fabs(m[p][k])) p = i;
-    if (!(std::fabs(m[p][k]) > 1e-12)) return false;
-    for (int c = 0; c < 3; ++c) std::swap(m[k][c], m[p][c]);
-    std::swap(r[k], r[p]);
-    for (int i = k + 1; i < 3; ++i) {
-      const double f = m[i][k] / m[k][k];
-      for (int c = k; c < 3; ++c) m[i][c] -= f * m[k][c];
-      r[i] -= f * r[k];
-    }
-  }
-  for (int k = 2; k >= 0; --k) {
-    double v = r[k];
-    for (int c = k + 1; c < 3; ++c) v -= m[k][c] * d[c];
-    d[k] = v / m[k][k];
-  }
-  for (int c = 0; c < 3; ++c) {
-    d[c] /= colmax[c];
-    if (!std::isfinite(d[c])) return false;
-  }
-  return true;
-}
-
 // The first three magnetic octupoles into oct[0..2]; returns how many the
 // system has.
 int magneticOctupoles(Tavo& s, int oct[3]) {
@@ -82,10 +48,10 @@ int magneticOctupoles(Tavo& s, int oct[3]) {
   return count;
 }
 
-// Response m[i][j] of target i to the field of octupole j, from one step
+// Response m(i, j) of target i to the field of octupole j, from one step
 // of each field (any step gives the same slope); the fields are left at b0.
 bool softResponse(Tavo& s, const int oct[3], const double b0[3], const double before[3],
-                  double m[3][3], std::string& why) {
+                  gx::Mat<3, 3>& m, std::string& why) {
   for (int j = 0; j < 3; ++j) {
     const double step = std::fabs(b0[j]) > 1e-3 ? std::fabs(b0[j]) : 0.01;
     s.bdata(oct[j], 3) = b0[j] + step;
@@ -93,14 +59,14 @@ bool softResponse(Tavo& s, const int oct[3], const double b0[3], const double be
     const bool ok = softTargets(s, t, why);
     s.bdata(oct[j], 3) = b0[j];
     if (!ok) return false;
-    for (int i = 0; i < 3; ++i) m[i][j] = (t[i] - before[i]) / step;
+    for (int i = 0; i < 3; ++i) m(i + 1, j + 1) = (t[i] - before[i]) / step;
   }
   return true;
 }
 
 // The targets before and after, and the fields changed.
 void printCorrection(Tavo& s, const int oct[3], const double before[3], const double after[3],
-                     const double b0[3], const double d[3]) {
+                     const double b0[3], const gx::Vec<3>& d) {
   say(s, "Octupole correction against the soft-edge map, fringe length " + exactNum(s.fringe) +
              " x bore radius");
   say(s, "                          Before         After   (micron/mrad^3)");
@@ -110,7 +76,7 @@ void printCorrection(Tavo& s, const int oct[3], const double before[3], const do
   say(s, " Octupole  Row      Field before   Field after        Change (Tesla)");
   for (int j = 0; j < 3; ++j)
     say(s, gx::fX(6) + gx::fI(j + 1, 2) + gx::fX(3) + gx::fI(oct[j], 3) + g146(b0[j]) +
-               g146(b0[j] + d[j]) + g146(d[j]));
+               g146(b0[j] + d(j + 1)) + g146(d(j + 1)));
 }
 
 }  // namespace
@@ -134,21 +100,21 @@ void exactCram(Tavo& s) {
     Mat4 a;
     stigmat(s, 1, a);
   };
-  double m[3][3];
+  gx::Mat<3, 3> m;
   if (!softTargets(s, before, why) || !softResponse(s, oct, b0, before, m, why)) {
     restore();
     say(s, "?EXACT- " + why);
     return;
   }
-  double rhs[3] = {-before[0], -before[1], -before[2]};
-  double d[3] = {0, 0, 0};
-  if (!solve3(m, rhs, d)) {
+  const gx::Vec<3> rhs{{-before[0], -before[1], -before[2]}};
+  gx::Vec<3> d;
+  if (!gx::solve(m, rhs, d)) {
     restore();
     say(s, "?EXACT- The octupoles cannot correct these terms (singular system): no fields "
            "changed.");
     return;
   }
-  for (int j = 0; j < 3; ++j) s.bdata(oct[j], 3) = b0[j] + d[j];
+  for (int j = 0; j < 3; ++j) s.bdata(oct[j], 3) = b0[j] + d(j + 1);
   double after[3];
   if (!softTargets(s, after, why)) {
     restore();

@@ -23,7 +23,7 @@ const char* const kKindNames[21] = {
     "Particle  ", "Beam data ", "Dipole    ", "Drift     ", "Quadrupole",
     "Collimator", "Sextupole ", "V. Selec. ", "Octupole  ", "System End",
     "Accelerate", "Solenoid  ", "Particle  ", "Gap Lens  ", "?         ",
-    "Einzellens", "?         ", "Cyl lens  ", "?         ", "?         ",
+    "Einzellens", "?         ", "Cyl lens  ", "?         ", "Bell lens ",
     "?         "};
 
 const char* const kTitles[52] = {
@@ -106,7 +106,7 @@ TypeCode decodeType(Tavo& s, double code) {
   tc.kind = (t == 1 && u != 4 && u != 6 && u != 8) ? 10 + u : u;
   tc.field = 1;
   if (t == 1 || t == 3 || tc.kind == 7) tc.field = -1;
-  if (tc.kind == 11) tc.field = 1;
+  if (tc.kind == 11 || tc.kind == 19) tc.field = 1;   // solenoid, bell lens
   if (tc.kind == 0 || tc.kind == 1 || tc.kind == 3 || tc.kind == 5 || tc.kind == 9) tc.field = 0;
   tc.superposed = t > 1 ? 1 : 0;
   return tc;

@@ -48,6 +48,10 @@ void einzel(Tavo& s, int i, Mat4& m) {
     return;
   }
   double v = s.bdata(i, 3), len = s.bdata(i, 2);
+  if (axialFileRow(s, i)) {
+    axialFileDrift(s, i, m);
+    return;
+  }
   if (v == 1.0) {
     driftMatrix(s, i, m);
     return;
@@ -71,6 +75,10 @@ void cyl(Tavo& s, int i, Mat4& m) {
     return;
   }
   double v = s.bdata(i, 3), len = s.bdata(i, 2);
+  if (axialFileRow(s, i)) {
+    axialFileDrift(s, i, m);
+    return;
+  }
   if (v == 1.0) {
     driftMatrix(s, i, m);
     return;

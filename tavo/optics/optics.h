@@ -15,6 +15,13 @@ void dipole(Tavo& s, int i, Mat4& m);
 void accel(Tavo& s, int i, Mat4& m);
 void gap(Tavo& s, int i, Mat4& m);
 void einzel(Tavo& s, int i, Mat4& m);
+// Bell-shaped magnetic round lens B0/(1+((z-zc)/a)^2) (code 19): Glaser's
+// closed-form paraxial solution over the element's length.
+void bell(Tavo& s, int i, Mat4& m);
+// Glaser's paraxial transfer of B0/(1+((z-zc)/a)^2) from z1 to z2 in the
+// rotating frame, kk = q B0 a / (2 p): m = (r, r') -> (r, r') row by row,
+// rot the Larmor rotation -integral qB/(2p) dz.
+void glaserMatrix(double kk, double a, double zc, double z1, double z2, double m[4], double& rot);
 void cyl(Tavo& s, int i, Mat4& m);
 void velselect(Tavo& s, int i, Mat4& m);
 
@@ -62,5 +69,9 @@ void storeLens(Tavo& s, int i, const LensParams& lp);
 void wrongKind(Tavo& s, const std::string& text, int i, int w, int d);
 // Fills M with a drift of row i's length and clears columns 5..12.
 void driftMatrix(Tavo& s, int i, Mat4& m);
+// An einzel, cylinder or bell row whose column 4 is -n takes its axial field
+// from the file axial<n>.dat: no closed form, a drift that keeps its centre.
+bool axialFileRow(const Tavo& s, int i);
+void axialFileDrift(Tavo& s, int i, Mat4& m);
 
 }  // namespace tavo

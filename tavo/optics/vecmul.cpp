@@ -30,14 +30,16 @@ void vecmul(Tavo& s, int n, double v[4], const Mat4& m) {
   if (an >= 3 && n != -2) {
     double mx, my;
     mag(s, s.syspa, mx, my, false);
-    const auto& c = s.aber3.total;   // entry k at c[k-1]
-    w[0] += mx * (c[0] * t * t * t + c[2] * t * p * p);
-    w[2] += my * (c[1] * p * p * p + c[3] * t * t * p);
+    const Third& c = s.aber3.total;
+    w[0] += mx * (c(1, 1) * t * t * t + c(1, 2) * t * p * p);
+    w[2] += my * (c(2, 1) * p * p * p + c(2, 2) * t * t * p);
     if (n != -3 && n != -4) {
-      w[0] += mx * (c[4] * t * t * x + c[6] * x * p * p + c[8] * t * p * y + c[10] * t * x * x +
-                    c[12] * t * y * y + c[14] * x * y * p + c[16] * x * x * x + c[18] * x * y * y);
-      w[2] += my * (c[5] * p * p * y + c[7] * y * t * t + c[9] * p * t * x + c[11] * p * y * y +
-                    c[13] * p * x * x + c[15] * y * x * t + c[17] * y * y * y + c[19] * y * x * x);
+      w[0] += mx * (c(1, 3) * t * t * x + c(1, 4) * x * p * p + c(1, 5) * t * p * y +
+                    c(1, 6) * t * x * x + c(1, 7) * t * y * y + c(1, 8) * x * y * p +
+                    c(1, 9) * x * x * x + c(1, 10) * x * y * y);
+      w[2] += my * (c(2, 3) * p * p * y + c(2, 4) * y * t * t + c(2, 5) * p * t * x +
+                    c(2, 6) * p * y * y + c(2, 7) * p * x * x + c(2, 8) * y * x * t +
+                    c(2, 9) * y * y * y + c(2, 10) * y * x * x);
     }
   }
   for (int k = 0; k < 4; ++k) v[k] = w[k];

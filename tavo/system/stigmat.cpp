@@ -15,7 +15,7 @@ namespace tavo {
 namespace {
 
 void elementStep(Tavo& s, int level, int i, const TypeCode& tc, const Mat4& em,
-                 const Mat4& sys, const Vec20& t) {
+                 const Mat4& sys, const Third& t) {
   if (level <= 0 || level == 6 || level == 7) return;
   printElement(s, i, 10);
   bool matrices = !tc.superposed;
@@ -52,7 +52,7 @@ struct Walk {
   int level = 0;             // diagnostic level
   Mat4 em = Mat4::identity();
   double v[4], v0[4];        // the beam vector, and as it started
-  Vec20 t{};                 // the element's own third-order terms
+  Third t{};                 // the element's own third-order terms
   double z = 0.0, start = 0.0, end = 0.0;   // z, and the lens section's ends
   bool anyField = false;
 
@@ -165,6 +165,7 @@ bool Walk::elementMatrix(int i, const TypeCode& tc) {
     case 13: gap(s, i, em); break;
     case 15: einzel(s, i, em); break;
     case 17: cyl(s, i, em); break;
+    case 19: bell(s, i, em); break;
     case 2:
     case 12: dipole(s, i, em); break;
     default:

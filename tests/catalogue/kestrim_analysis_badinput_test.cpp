@@ -28,7 +28,7 @@ std::vector<Case> analysisCases() {
   v.push_back({"MapRunCounterHuge", {kSet, {"kestrim.run", " 99999999999999999999\n"}},
                data + kMapped + "EXIT\n", {" Run number   11 ......"}, kMapFiles});
   v.push_back({"MapRunCounterNegative", {kSet, {"kestrim.run", " -7\n"}}, data + kMapped + "EXIT\n",
-               {"Plot written to: plt01.ps"}, kMapFiles});
+               {"Plot going to: plt01.ps (open, complete at CLOSE)"}, kMapFiles});
   v.push_back({"MapRunCounterIsFolder", {kSet, {"kestrim.run/x", "x"}}, data + kMapped + "EXIT\n",
                {" Run number    0 ......"}, {"num.ps", "plt01.ps"}});
   v.push_back({"MapPostscriptCounterJunk", {kSet, {"num.ps", junk(100, 22)}}, data + kMapped + "EXIT\n",

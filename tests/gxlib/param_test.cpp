@@ -233,7 +233,8 @@ TEST(Settings, WordsActOnTheDrivers) {
   EXPECT_NE(s.text().find(" HP-GL plot file closed: H1.hgl\n"), std::string::npos);
   const std::string ps = t.read("spot.ps");
   EXPECT_NE(ps.find(" 0.00 1.00 0.00 setrgbcolor\n"), std::string::npos);
-  EXPECT_EQ(ps.substr(ps.size() - 13), " showpage \n\x04\n");
+  EXPECT_NE(ps.find(" showpage \n%%Trailer\n"), std::string::npos);
+  EXPECT_EQ(ps.substr(ps.size() - 9), "\n%%EOF\n\x04\n");
   const std::string hp = t.read("H1.hgl");
   EXPECT_NE(hp.find(" PW 0.45;\n SP 3;\n"), std::string::npos);
   s.out.str("");

@@ -15,14 +15,33 @@ using gxtest::TempDir;
 
 namespace {
 
-const char* kPrologue =
-    "%!\n%%\n%% K.V. Postscript V1.1 (4/7/87)\n%%\n"
-    "%% Scaling definitions for 8.5 by 11 inch paper at .001 inch\n%% resolution\n"
-    "0.072 0.072 scale\n8500 0 translate 90 rotate\n%% Macro definitions\n"
-    "/il { moveto } def\n/vl { lineto currentpoint stroke moveto } def\n"
-    "/pt { moveto currentpoint currentpoint 1 0 360 arc\nstroke moveto } def\n"
-    "/SLW { setlinewidth } def\n%% Default graphics rendition settings\n"
-    "1 setlinejoin 1 setlinecap 1 SLW\n%% Beginning of first page\nnewpath 0 0 moveto\n";
+// The document structure comments and the prologue of a file, up to the
+// first page's set-up: the page is asked for in landscape and placed 10.8
+// points in from the corner of the sheet A4 and US Letter share.
+std::string prologue(const std::string& name) {
+  return "%!PS-Adobe-3.0\n%%Title: " + name +
+         "\n%%BoundingBox: (atend)\n%%Orientation: Landscape\n"
+         "%%DocumentMedia: Plot 792 595 0 () ()\n%%Pages: 1\n%%EndComments\n"
+         "%%BeginProlog\n%% K.V. Postscript V1.1 (4/7/87)\n%% Macro definitions\n"
+         "/il { moveto } def\n/vl { lineto currentpoint stroke moveto } def\n"
+         "/pt { moveto currentpoint currentpoint 1 0 360 arc\nstroke moveto } def\n"
+         "/SLW { setlinewidth } def\n%%EndProlog\n%%BeginSetup\n"
+         "currentpagedevice /PageSize get aload pop 2 copy lt\n"
+         "{ exch 2 array astore << /PageSize 3 -1 roll >> setpagedevice } { pop pop } ifelse\n"
+         "%%EndSetup\n%%Page: 1 1\n%%BeginPageSetup\n"
+         "currentpagedevice /PageSize get aload pop 2 copy lt\n"
+         "{ exch 595 add 2 div 10.8 sub exch 792 sub 2 div 10.8 add translate 90 rotate }\n"
+         "{ 595 sub 2 div 10.8 add exch 792 sub 2 div 10.8 add exch translate } ifelse\n"
+         "%% Scaling definitions at .001 inch resolution\n0.072 0.072 scale\n%%EndPageSetup\n"
+         "%% Default graphics rendition settings\n1 setlinejoin 1 setlinecap 1 SLW\n"
+         "newpath 0 0 moveto\n";
+}
+
+// The end of every file: the page shown, then the trailer.
+bool endsWell(const std::string& f) {
+  const size_t p = f.rfind(" showpage \n%%Trailer\n%%BoundingBox: ");
+  return p != std::string::npos && f.size() - f.find("\n%%EOF\n\x04\n", p) == 9;
+}
 
 struct InDir {
   InDir() { d.enter(); }
@@ -48,12 +67,16 @@ TEST(PostScript, FileRecordsAndCounter) {
     gx::gxplot(s.g, 'Q', 1, 1, 2);
     gx::gxplot(s.g, 'Q', 1, 0, 2);  // a draw after a draw: no extra move
     gx::gxend(s.g, 'Q');
-    EXPECT_EQ(s.text(), " Plot written to: plt01.ps\n");
+    EXPECT_EQ(s.text(), " Plot going to: plt01.ps (open, complete at CLOSE)\n");
   }  // the end of the session closes the file
-  // Page area 312.5..10250 by 0..(10250 - 312.5)/sqrt 2 = 7026.9.
-  EXPECT_EQ(t.d.read("plt01.ps"), std::string(kPrologue) + "  5 SLW \n" +
+  // Page area 312.5..10250 by 0..(10250 - 312.5)/sqrt 2 = 7026.9. The box
+  // in points: the ink 0.072 x (units + 150 in from the sheet's corner),
+  // widened by 50 units for the line's width: x (5281 + 100) x 0.072 =
+  // 387.4 to (10250 + 200) x 0.072 = 752.4, y 7.3 to 520.3.
+  EXPECT_EQ(t.d.read("plt01.ps"), prologue("plt01.ps") + "  5 SLW \n" +
                                       " 5281 3513 il 10250 7026 vl 10250    1 vl \n"
-                                      " showpage \n\x04\n");
+                                      " showpage \n%%Trailer\n%%BoundingBox: 387 7 753 521\n"
+                                      "%%EOF\n\x04\n");
   EXPECT_EQ(t.d.read("num.ps"), "    1\n");
 }
 
@@ -78,13 +101,13 @@ TEST(PostScript, SixthRecordStartsANewLineAndLimits) {
     gx::gxstart(s.g, 5, 6, 0, 1.4142135f, 'Q', 0, 1, 0, 1, ierr);
     gx::gxplot(s.g, 'Q', 0, 0.1f, 3);
     for (int i = 1; i <= 5; ++i) gx::gxplot(s.g, 'Q', 0.1f * i, 0.1f, 2);
-    gx::gxplot(s.g, 'Q', 3, 0.1f, 2);  // beyond the page: pinned at 11500
+    gx::gxplot(s.g, 'Q', 3, 0.1f, 2);  // beyond the page: clipped at its edge
     gx::gxend(s.g, 'Q');
   }
   std::string f = t.d.read("plt01.ps");
   // 0.1 of the height is 702.687 units; x steps of 993.75 from 312.5.
   EXPECT_NE(f.find("\n  312  702 il  1306  702 vl  2300  702 vl  3293  702 vl  4287  702 vl \n"
-                   " 5281  702 vl 11500  702 vl \n showpage"),
+                   " 5281  702 vl 10700  702 vl \n showpage"),
             std::string::npos)
       << f;
 }
@@ -126,8 +149,9 @@ TEST(PostScript, AutoClearStartsTheNextFile) {
   // The extent of the first plot: 312.5..10250 by 0..7026.9 page units.
   EXPECT_EQ(s.text(),
             " \n X range (cm):     0.8   26.0\n Y range (cm):     0.0   17.8\n"
-            " Regular page X: 0-27.9  Y: 0-21.6\n Center offsets:     0.6    1.9\n \n \n"
-            " New plot file plt02.ps opened.\n Plot written to: plt02.ps\n");
+            " Regular page X: 0-27.9  Y: 0-21.6\n Center offsets:     0.6    1.9\n \n"
+            " Plot written to: plt01.ps\n \n New plot file plt02.ps opened.\n"
+            " Plot going to: plt02.ps (open, complete at CLOSE)\n");
   EXPECT_TRUE(std::filesystem::exists("plt01.ps"));
   gx::gxclear(s.g, 'D');
   gx::gxend(s.g, 'Q');
@@ -136,7 +160,7 @@ TEST(PostScript, AutoClearStartsTheNextFile) {
   gx::gxquit(s.g, '*');
   EXPECT_FALSE(std::filesystem::exists("plt03.ps"));
   std::string f = t.d.read("plt02.ps");
-  EXPECT_EQ(f.substr(f.size() - 13), " showpage \n\x04\n");
+  EXPECT_TRUE(endsWell(f)) << f.substr(f.size() - 100);
 }
 
 TEST(PostScript, UnwritableDirectoryIsReported) {
@@ -184,9 +208,10 @@ TEST(PostScript, GhostscriptDrawsTheFrameAndText) {
   f.read(reinterpret_cast<char*>(px.data()), static_cast<std::streamsize>(px.size()));
   ASSERT_EQ(w, 612);
   ASSERT_EQ(h, 792);
-  // Page unit (X, Y) lands at column (8500 - Y) * 0.072, row 792 - X * 0.072.
+  // Page unit (X, Y) lands at column 603.5 - 10.8 - Y * 0.072, row
+  // 792 - 10.8 - X * 0.072: the page turned on the upright sheet, centred.
   auto dark = [&](double X, double Y) {
-    int c = static_cast<int>((8500 - Y) * 0.072), r = static_cast<int>(792 - X * 0.072);
+    int c = static_cast<int>(592.7 - Y * 0.072), r = static_cast<int>(781.2 - X * 0.072);
     for (int dr = -1; dr <= 1; ++dr)
       for (int dc = -1; dc <= 1; ++dc) {
         int rr = r + dr, cc = c + dc;
@@ -303,7 +328,8 @@ TEST(PlotFiles, BadCountersAndZeroRanges) {
   Session s;
   int ierr;
   gx::gxstart(s.g, 5, 6, 0, 1.4142135f, 'Q', 0, 0, 0, 1, ierr);  // zero x range
-  EXPECT_EQ(s.text(), " X or Y range is zero!\n Plot written to: plt01.ps\n");
+  EXPECT_EQ(s.text(),
+            " X or Y range is zero!\n Plot going to: plt01.ps (open, complete at CLOSE)\n");
   gx::gxplot(s.g, 'Q', 0, 0, 3);
   gx::gxplot(s.g, 'Q', 1, 1, 2);  // drawn with zero scale, at the margin
   gx::gxmark(s.g, 'Q', 5, 5, 1);
@@ -318,6 +344,6 @@ TEST(PlotFiles, BadCountersAndZeroRanges) {
   gx::gxquit(s.g, '*');
   std::string f = t.d.read("plt01.ps");
   EXPECT_NE(f.find("  312    1 il   312    1 vl"), std::string::npos) << f;
-  EXPECT_EQ(f.substr(f.size() - 13), " showpage \n\x04\n");
+  EXPECT_TRUE(endsWell(f)) << f.substr(f.size() - 100);
   EXPECT_TRUE(std::filesystem::exists("H1.hgl"));
 }

@@ -90,8 +90,10 @@ struct View {
   bool dark(double X, double Y) const {
     double c, w;
     if (portrait) {
-      c = (8500.0 - Y) * kScale;
-      w = (11000.0 - X) * kScale;
+      // The page stands 0.15 inch in from the corner of the 11 by 8.26 inch
+      // sheet that A4 and Letter share, centred on the Letter sheet.
+      c = (8231.9 - Y) * kScale;
+      w = (10850.0 - X) * kScale;
     } else {
       c = X * kScale;
       w = (8500.0 - Y) * kScale;

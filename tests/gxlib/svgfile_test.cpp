@@ -66,11 +66,11 @@ TEST(Svg, PageMappingStrokesAndCounter) {
   {
     Session s;
     drawUnit(s);
-    EXPECT_EQ(s.text(), " Plot written to: plt01.svg\n");
+    EXPECT_EQ(s.text(), " Plot going to: plt01.svg (open, complete at CLOSE)\n");
     // Nothing under the user's name until the file is complete.
     EXPECT_FALSE(fs::exists("plt01.svg"));
   }  // the end of the session closes the file
-  EXPECT_EQ(t.d.read("num.svg"), "    1\n");
+  EXPECT_EQ(t.d.read("svgnum.run"), "    1\n");
   const std::string f = t.d.read("plt01.svg");
   EXPECT_EQ(xmlProblemOr("plt01.svg"), "");
   // The PostScript page: area 312.5..10250 by 0..9937.5/sqrt 2 = 7026.9,
@@ -78,7 +78,7 @@ TEST(Svg, PageMappingStrokesAndCounter) {
   // (0.5, 0.5) is (5281, 3513); (1, 1) is (10250, 7026); (1, 0) is (10250, 1).
   const auto p = paths(f);
   ASSERT_EQ(p.size(), 1u) << f;
-  EXPECT_EQ(p[0], "<path stroke=\"#000000\" stroke-width=\"5\" d=\"M5281 4987L10250 1474L10250 8499\"/>");
+  EXPECT_EQ(p[0], "<path stroke=\"#000000\" stroke-width=\"20\" d=\"M5281 4987L10250 1474L10250 8499\"/>");
   EXPECT_NE(f.find("width=\"11in\" height=\"8.5in\" viewBox=\"0 0 11000 8500\""), std::string::npos);
   // Self-contained: no text elements, fonts or references to other files.
   for (const char* word : {"<text", "font", "href", "url("}) EXPECT_EQ(f.find(word), std::string::npos) << word;
@@ -99,16 +99,16 @@ TEST(Svg, RunNumbersFromTheirOwnCounter) {
                         {"-5\n", "plt01.svg", "    1\n"}, {"  41  \n", "plt42.svg", "   42\n"},
                         {"abc\n", "plt01.svg", "abc\n"},   {"", "plt01.svg", ""}};
   for (const Case& c : cases) {
-    fs::remove("num.svg");
-    if (c.counter) t.d.write("num.svg", c.counter);
+    fs::remove("svgnum.run");
+    if (c.counter) t.d.write("svgnum.run", c.counter);
     Session s;
     drawUnit(s);
     EXPECT_EQ(s.g.plot.svg.name, c.name) << (c.counter ? c.counter : "(none)");
-    EXPECT_EQ(t.d.read("num.svg"), c.after) << (c.counter ? c.counter : "(none)");
+    EXPECT_EQ(t.d.read("svgnum.run"), c.after) << (c.counter ? c.counter : "(none)");
   }
   // The PostScript and SVG counters are separate files.
   t.d.write("num.ps", "6\n");
-  t.d.write("num.svg", "41\n");
+  t.d.write("svgnum.run", "41\n");
   Session s;
   drawUnit(s, 'Q');
   drawUnit(s, 'v');  // the lower-case letter too
@@ -116,8 +116,8 @@ TEST(Svg, RunNumbersFromTheirOwnCounter) {
   EXPECT_EQ(s.g.plot.svg.name, "plt42.svg");
   // A counter that cannot be kept at all (a folder) still numbers on.
   gx::gxquit(s.g, '*');
-  fs::remove("num.svg");
-  fs::create_directory("num.svg");
+  fs::remove("svgnum.run");
+  fs::create_directory("svgnum.run");
   drawUnit(s);
   EXPECT_EQ(s.g.plot.svg.name, "plt43.svg");
   gx::gxquit(s.g, '*');
@@ -162,8 +162,8 @@ TEST(Svg, PenColourWidthScaleAndOffsets) {
   ASSERT_EQ(p.size(), 2u);
   // x = 0.5 (312.5 + 9937.5 x) + 393.7 (10 mm); y = 0.5 (7026.9 y) + 787.4 (20 mm).
   // (0.5, 0.5): 3034, 2544; (1, 1): 5518, 4300; (1, 0): 5518, 787; (0, 0): 549, 787.
-  EXPECT_EQ(p[0], "<path stroke=\"#0000ff\" stroke-width=\"5\" d=\"M3034 5956L5518 4200L5518 7713\"/>");
-  EXPECT_EQ(p[1], "<path stroke=\"#ff0000\" stroke-width=\"5\" d=\"M5518 7713L549 7713\"/>");
+  EXPECT_EQ(p[0], "<path stroke=\"#0000ff\" stroke-width=\"20\" d=\"M3034 5956L5518 4200L5518 7713\"/>");
+  EXPECT_EQ(p[1], "<path stroke=\"#ff0000\" stroke-width=\"20\" d=\"M5518 7713L549 7713\"/>");
   // The width is scaled with the plot, as on the PostScript page:
   // nint(2 x 5 x 0.5) = 5. At scale 1 it is 10.
   InDir u;
@@ -175,7 +175,7 @@ TEST(Svg, PenColourWidthScaleAndOffsets) {
   }
   const auto q = paths(u.d.read("plt01.svg"));
   ASSERT_EQ(q.size(), 1u);
-  EXPECT_NE(q[0].find("stroke=\"#00ffff\" stroke-width=\"10\""), std::string::npos) << q[0];
+  EXPECT_NE(q[0].find("stroke=\"#00ffff\" stroke-width=\"25\""), std::string::npos) << q[0];
 }
 
 TEST(Svg, PointsBeyondThePageAndLongLines) {
@@ -185,12 +185,14 @@ TEST(Svg, PointsBeyondThePageAndLongLines) {
     int ierr;
     gx::gxstart(s.g, 5, 6, 0, 1.4142135f, 'V', 0, 1, 0, 1, ierr);
     gx::gxplot(s.g, 'V', -5, -5, 3);
-    gx::gxplot(s.g, 'V', 5, 5, 2);  // pinned at 1 and at 11500, 9999 as in PostScript
+    gx::gxplot(s.g, 'V', 5, 5, 2);  // clipped at the page's edges, as in PostScript
     for (int i = 0; i < 9000; ++i) gx::gxplot(s.g, 'V', 0.0001f * i, i % 2 ? 0.5f : 0.6f, 2);
     gx::gxend(s.g, 'V');
   }
   const std::string f = t.d.read("plt01.svg");
-  EXPECT_NE(f.find("M1 8499L11500 -1499"), std::string::npos) << f.substr(0, 600);
+  // The line y = 0.70711 (x - 312.5) enters the page at its foot and leaves
+  // at its right edge (10700 units) at y = 7345: 8500 - 7345 from the top.
+  EXPECT_NE(f.find("M312 8499L10700 115"), std::string::npos) << f.substr(0, 600);
   // A long line is cut into elements of bounded size and lines of bounded
   // length, and each element begins where the last one ended.
   const auto p = paths(f);
@@ -256,7 +258,7 @@ TEST(Svg, UnwritableDestinationsLeaveNoFile) {
 TEST(Svg, AFailedWriteKeepsTheEarlierFile) {
   InDir t;
   t.d.write("plt01.svg", "earlier plot\n");
-  t.d.write("num.svg", "0\n");
+  t.d.write("svgnum.run", "0\n");
   const pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
@@ -280,7 +282,7 @@ TEST(Svg, AFailedWriteKeepsTheEarlierFile) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "no error was reported";
   EXPECT_EQ(t.d.read("plt01.svg"), "earlier plot\n");
-  EXPECT_EQ(t.d.read("num.svg"), "    1\n");
+  EXPECT_EQ(t.d.read("svgnum.run"), "    1\n");
   int files = 0;
   for (const auto& e : fs::directory_iterator(".")) files += e.is_regular_file();
   EXPECT_EQ(files, 2);  // no temporary left behind
@@ -351,4 +353,60 @@ TEST(SvgRendering, ShowcaseMatchesItsPostScript) {
   // decayed oscillation and the fat line (x 6.5..9.5, y -1.0..-0.4).
   EXPECT_EQ(gxrender::ink(vp, 6500, 9000, 1200, 2500).count, 0);
   EXPECT_EQ(gxrender::ink(vs, 6500, 9000, 1200, 2500).count, 0);
+}
+
+// The counter of the numbered files is no picture: a file manager or a
+// browser would show a file called num.svg as a broken image. An old
+// num.svg is taken over once, so the numbers go on.
+TEST(Svg, TheCounterIsNotNamedLikeAPicture) {
+  InDir t;
+  t.d.write("num.svg", "41\n");
+  {
+    Session s;
+    drawUnit(s);
+    EXPECT_EQ(s.g.plot.svg.name, "plt42.svg");
+  }
+  EXPECT_FALSE(fs::exists("num.svg"));
+  EXPECT_EQ(t.d.read("svgnum.run"), "   42\n");
+  {
+    Session s;
+    drawUnit(s);
+    EXPECT_EQ(s.g.plot.svg.name, "plt43.svg");
+  }
+  for (const auto& e : fs::directory_iterator(".")) {
+    if (e.path().extension() == ".svg") {
+      EXPECT_EQ(e.path().filename().string().rfind("plt", 0), 0u);
+    }
+  }
+}
+
+// A line of width 1 (LINE's default) as a browser shows the page at its
+// natural size: black, not pale grey.
+TEST(SvgRendering, StrokesAreDarkInABrowser) {
+  ASSERT_EQ(gxrender::missingRenderers(), "") << "scripts/deps.sh installs the renderers";
+  InDir t;
+  {
+    Session s;
+    int ierr = 0;
+    gx::gxstart(s.g, 5, 6, 0, 1.4142135f, 'V', 0, 10, 0, 10, ierr);
+    gx::gxplot(s.g, 'V', 1, 1, 3);
+    gx::gxplot(s.g, 'V', 9, 7, 2);  // a slanting line
+    gx::gxplot(s.g, 'V', 2, 5, 3);
+    gx::gxplot(s.g, 'V', 8, 5, 2);  // a level one
+    gx::gxend(s.g, 'V');
+  }
+  std::string log;
+  // At one device pixel per CSS pixel: the page 1056 pixels wide.
+  const std::string cmd =
+      "timeout 60 chromium --headless --no-sandbox --disable-gpu --no-first-run "
+      "--disable-background-networking --disable-component-update --disable-sync "
+      "--hide-scrollbars --force-device-scale-factor=1 --window-size=1056,816 "
+      "--user-data-dir=\"$PWD/browser-profile\" --screenshot=\"$PWD/p.png\" "
+      "\"file://$PWD/plt01.svg\" >chromium.log 2>&1";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << t.d.read("chromium.log");
+  const gxrender::Raster r = gxrender::readPng("p.png");
+  ASSERT_GT(r.w, 0);
+  int darkest = 255;
+  for (unsigned char v : r.px) darkest = std::min(darkest, static_cast<int>(v));
+  EXPECT_LT(darkest, 60) << "the darkest pixel of the strokes";
 }

@@ -35,7 +35,7 @@ Ray sole(const Kestrim& k, Ray r, double de = 0.0) {
 
 void loadIdentity(Kestrim& k) {
   k.coffile = 1;
-  k.bmat.v.fill(0.0);
+  k.bmat.a.fill(0.0);
   for (int i = 1; i <= 4; ++i) k.bmat(i, i) = k.bmat(i, i + 4) = 1.0;
   k.chrm.fill(0.0);
 }
@@ -43,7 +43,7 @@ void loadIdentity(Kestrim& k) {
 // Every coefficient non-zero and different.
 void loadBusy(Kestrim& k) {
   k.coffile = 1;
-  for (size_t i = 0; i < k.bmat.v.size(); ++i) k.bmat.v[i] = 0.37 + 0.11 * static_cast<double>(i);
+  for (size_t i = 0; i < k.bmat.a.size(); ++i) k.bmat.a[i] = 0.37 + 0.11 * static_cast<double>(i);
   k.chrm = {1.5, -2.5, 3.5, -4.5};
 }
 
@@ -137,16 +137,16 @@ TEST(CofPolynomial, ThirdFifthAndChromaticTermsByHand) {
   const double t3x[12] = {27, 3 * 49, 2 * 9, 2 * 49, 3 * 5 * 7, 4 * 3, 3 * 25, 2 * 5 * 7, 8, 2 * 25, 9 * 7, 343};
   const double t5x[6] = {243, 81 * 7, 27 * 49, 9 * 343, 3 * 2401, 16807};
   for (int n = 1; n <= 12; ++n) {
-    s.k.bmat.v.fill(0.0);
+    s.k.bmat.a.fill(0.0);
     s.k.bmat.t3(1, n) = 1.0;
     EXPECT_EQ(map(s.k, {x, th, y, ph}).x, t3x[n - 1]) << "Tx(" << n << ")";
   }
   for (int n = 1; n <= 6; ++n) {
-    s.k.bmat.v.fill(0.0);
+    s.k.bmat.a.fill(0.0);
     s.k.bmat.t5(1, n) = 1.0;
     EXPECT_EQ(map(s.k, {x, th, y, ph}).x, t5x[n - 1]) << "Fx(" << n << ")";
   }
-  s.k.bmat.v.fill(0.0);
+  s.k.bmat.a.fill(0.0);
   s.k.chrm = {1.0, 0.0, 0.0, 0.0};
   EXPECT_EQ(map(s.k, {x, th, y, ph}, de).x, th * de);
   s.k.chrm = {0.0, 0.0, 1.0, 0.0};

@@ -152,7 +152,7 @@ void expectSameStore(const Kestrim& a, const Kestrim& b) {
   EXPECT_EQ(a.dis.objap, b.dis.objap);
   EXPECT_EQ(a.dis.shadow, b.dis.shadow);
   EXPECT_EQ(a.dis.totlen, b.dis.totlen);
-  for (size_t i = 0; i < 108; ++i) EXPECT_EQ(a.bmat.v[i], b.bmat.v[i]) << "entry " << i + 1;
+  for (size_t i = 0; i < 108; ++i) EXPECT_EQ(a.bmat.a[i], b.bmat.a[i]) << "entry " << i + 1;
   for (size_t i = 0; i < 4; ++i) EXPECT_EQ(a.chrm[i], b.chrm[i]);
 }
 

@@ -335,6 +335,21 @@ TEST_F(LoopDir, WholeSessionDumpDataValuesAndALoop) {
   EXPECT_TRUE(s.has(" A1 =    6.0000     I1 =          3\n"));
 }
 
+TEST_F(LoopDir, MuleIsDumpByAnotherName) {
+  // The same dump read by either word gives the same ray set, byte for byte.
+  file("beam.txt", "Mule beam\nx\nx\nx\n1e-6 2e-3 -1e-6 0 7 0.5 9\n2e-6 0 0 1e-3 7 -0.25 9\n");
+  Live dump("dump beam\nexit\n");
+  const std::string byDump = slurp("beam.bin");
+  ASSERT_FALSE(byDump.empty());
+  fs::remove("beam.bin");
+  Live mule("mule beam\nexit\n");
+  EXPECT_EQ(slurp("beam.bin"), byDump);
+  EXPECT_EQ(mule.k.ntot, 2);
+  EXPECT_TRUE(mule.has("Dump file caption: Mule beam"));
+  // Every one of the 44 words reaches a handler; the 16 spare slots none.
+  for (int i = 0; i < 60; ++i) EXPECT_EQ(kestrim::kCommands[i].run != nullptr, i < 44) << i;
+}
+
 TEST_F(LoopDir, EndOfInputAtEveryPromptEndsCleanly) {
   for (const char* cmd : {"captio", "reg", "aload", "flash/d", "colour", "dotmod", "list",
                           "data", "save", "dump", "icoul", "help"}) {

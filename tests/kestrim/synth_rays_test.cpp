@@ -17,6 +17,7 @@
 #include "gxlib/fortran/fortio.h"
 #include "workdir.h"
 #include "kestrim/kq.h"
+#include "kestrim/kqcmd.h"
 
 namespace {
 
@@ -71,8 +72,8 @@ struct Session {
   }
   // Runs SYNTH with the argument text and qualifier.
   void synth(const std::string& arg, char qual = ' ') {
-    std::string line = gx::pad("SYNTH  " + arg, 40);
-    kestrim::kqsynth(k, line, qual, 0.0);
+    kestrim::KqLine c{gx::pad("SYNTH  " + arg, 40), qual, 0.0, arg};
+    kestrim::kqsynth(k, c);
   }
   std::istringstream in;
   std::ostringstream out;

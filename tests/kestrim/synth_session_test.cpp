@@ -99,13 +99,12 @@ TEST_F(SynthSession, ExampleFilesHoldPhysicalSystems) {
 
   std::string tr = "triplet";
   ASSERT_EQ(kestrim::cofin(k, tr), 0);
-  double m[4][4];
-  kestrim::cof1(k, m);
+  const gx::Mat<4, 4> m = kestrim::cof1(k);
   // Liouville: unit determinant in each plane; point-to-point imaging.
-  EXPECT_NEAR(m[0][0] * m[1][1] - m[0][1] * m[1][0], 1.0, 1e-12);
-  EXPECT_NEAR(m[2][2] * m[3][3] - m[2][3] * m[3][2], 1.0, 1e-12);
-  EXPECT_EQ(m[0][1], 0.0);
-  EXPECT_EQ(m[2][3], 0.0);
+  EXPECT_NEAR(m(1, 1) * m(2, 2) - m(1, 2) * m(2, 1), 1.0, 1e-12);
+  EXPECT_NEAR(m(3, 3) * m(4, 4) - m(3, 4) * m(4, 3), 1.0, 1e-12);
+  EXPECT_EQ(m(1, 2), 0.0);
+  EXPECT_EQ(m(3, 4), 0.0);
   double fx, fy;
   kestrim::coffocal(k, fx, fy);
   EXPECT_NEAR(fx, -(-0.05) / (-3.6), 1e-15);

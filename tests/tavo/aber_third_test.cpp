@@ -9,7 +9,7 @@
 #include "tavo/aber/aber.h"
 
 using abertest::Session;
-using tavo::Vec20;
+using tavo::Third;
 
 namespace {
 
@@ -26,8 +26,8 @@ void setQuad(Session& t, int row, double code, double len, double u, double k, d
   t.s.bdata(row, 12) = fy;
 }
 
-double x(const Vec20& v, int j) { return v[2 * (j - 1)]; }
-double y(const Vec20& v, int j) { return v[2 * (j - 1) + 1]; }
+double x(const Third& v, int j) { return v(1, j); }
+double y(const Third& v, int j) { return v(2, j); }
 
 // Exponents of (x, theta, y, phi) of the ten terms of each plane.
 const std::array<std::array<int, 4>, 10> kMonoX = {{{0, 3, 0, 0}, {0, 1, 0, 2}, {1, 2, 0, 0},
@@ -42,7 +42,7 @@ TEST(AberThird, LoneMagneticQuadrupole) {
   Session t;
   const double u = 0.5, fx = 0.2, fy = -0.25, len = 0.1, k = 10.0;
   setQuad(t, 3, 4.0, len, u, k, fx, fy);
-  Vec20 v;
+  Third v;
   tavo::third(t.s, 3, v);
   const double a = u * u * u * u / (3.0 * fx * fx * len);   // theta^3
   const double b = -u * u * u * u / (fx * fy * len);         // theta phi^2
@@ -59,7 +59,7 @@ TEST(AberThird, ElectricShareChangesTheLensFactors) {
   // A purely electric lens: a = 7/6, b = -1/2.
   Session e;
   setQuad(e, 3, 14.0, len, u, 8.0, fx, fy);
-  Vec20 v;
+  Third v;
   tavo::third(e.s, 3, v);
   EXPECT_NEAR(x(v, 1), std::pow(u, 4) * (7.0 / 6.0) / (fx * fx * len), 1e-12);
   EXPECT_NEAR(x(v, 2), std::pow(u, 4) * 0.5 / (fx * fy * len), 1e-12);
@@ -80,7 +80,7 @@ TEST(AberThird, ElectricShareChangesTheLensFactors) {
 TEST(AberThird, DiagnosticModesOfTheQuadrupoleModel) {
   const double len = 0.1, k = 10.0;
   // Level -9: the aperture terms depend only on k and L.
-  Vec20 v1, v2;
+  Third v1, v2;
   Session a, b;
   a.s.bdata(1, 5) = b.s.bdata(1, 5) = -9.0;
   setQuad(a, 3, 4.0, len, 0.5, k, 0.2, -0.25);
@@ -89,10 +89,10 @@ TEST(AberThird, DiagnosticModesOfTheQuadrupoleModel) {
   tavo::third(b.s, 3, v2);
   const double k4l3 = k * std::pow(k * len, 3);
   for (int p = 0; p < 2; ++p) {
-    EXPECT_DOUBLE_EQ(v1[p], 1.0 / 3.0 / k4l3);
-    EXPECT_DOUBLE_EQ(v2[p], 1.0 / 3.0 / k4l3);
-    EXPECT_DOUBLE_EQ(v1[2 + p], 1.0 / k4l3);
-    EXPECT_DOUBLE_EQ(v2[2 + p], 1.0 / k4l3);
+    EXPECT_DOUBLE_EQ(v1(p + 1, 1), 1.0 / 3.0 / k4l3);
+    EXPECT_DOUBLE_EQ(v2(p + 1, 1), 1.0 / 3.0 / k4l3);
+    EXPECT_DOUBLE_EQ(v1(p + 1, 2), 1.0 / k4l3);
+    EXPECT_DOUBLE_EQ(v2(p + 1, 2), 1.0 / k4l3);
   }
   // Level -8: thin-lens focal lengths f = 1/(k^2 L), the sign of the field.
   Session c;
@@ -118,14 +118,14 @@ TEST(AberThird, DiagnosticModesOfTheQuadrupoleModel) {
 TEST(AberThird, WeakQuadrupoleAndLensInAnImageGiveFiniteTerms) {
   Session t;
   setQuad(t, 3, 4.0, 0.1, 0.5, 1e-7, 0.2, -0.25);
-  Vec20 v;
+  Third v;
   tavo::third(t.s, 3, v);
-  for (double c : v) EXPECT_EQ(c, 0.0);
+  for (double c : v.a) EXPECT_EQ(c, 0.0);
   // The lens centred on the object: the limits are finite.
   Session z;
   setQuad(z, 3, 4.0, 0.1, 0.0, 10.0, 0.2, -0.25);
   tavo::third(z.s, 3, v);
-  for (double c : v) EXPECT_TRUE(std::isfinite(c));
+  for (double c : v.a) EXPECT_TRUE(std::isfinite(c));
 }
 
 TEST(AberThird, OctupoleTermsMatchTheIntegratedRayEquation) {
@@ -143,7 +143,7 @@ TEST(AberThird, OctupoleTermsMatchTheIntegratedRayEquation) {
     t.s.bdata(4, 5) = zc;
     t.s.bdata(4, 8) = kk;
     t.s.bdata(5, 1) = 9.0;
-    Vec20 v;
+    Third v;
     tavo::third(t.s, 4, v);
 
     const double u = zc - 0.20 - len / 2, w = zc - 0.32 - len / 2;
@@ -179,9 +179,9 @@ TEST(AberThird, OctupoleOfZeroLengthContributesNothing) {
   t.s.bdata(3, 2) = 0.0;
   t.s.bdata(3, 5) = 0.4;
   t.s.bdata(3, 8) = 5.0e4;
-  Vec20 v;
+  Third v;
   tavo::third(t.s, 3, v);
-  for (double c : v) EXPECT_EQ(c, 0.0);
+  for (double c : v.a) EXPECT_EQ(c, 0.0);
 }
 
 // The octupole superimposed on a quadrupole: aperture coefficients referred
@@ -255,16 +255,16 @@ TEST(AberThird, SuperimposedOctupoleIsMeasuredFromTheLensEntrance) {
     t->s.bdata(4, 4) = rad;
     t->s.bdata(5, 1) = 9.0;
   }
-  Vec20 vw, vo;
+  Third vw, vo;
   tavo::third(with.s, 3, vw);
   tavo::third(without.s, 3, vo);
   const double kk = with.qep() * b4 / (rad * rad * rad);
   const SupraRef r = supraByIntegration(k, zc - len / 2, zc - len / 2, kk, len);
-  EXPECT_NEAR(vw[0] - vo[0], r.af, 1e-5 * std::fabs(r.af));
-  EXPECT_NEAR(vw[1] - vo[1], r.ad, 1e-5 * std::fabs(r.ad));
-  EXPECT_NEAR(vw[2] - vo[2], r.b, 1e-5 * std::fabs(r.b));
+  EXPECT_NEAR(vw(1, 1) - vo(1, 1), r.af, 1e-5 * std::fabs(r.af));
+  EXPECT_NEAR(vw(2, 1) - vo(2, 1), r.ad, 1e-5 * std::fabs(r.ad));
+  EXPECT_NEAR(vw(1, 2) - vo(1, 2), r.b, 1e-5 * std::fabs(r.b));
   // The position terms follow by the same substitution as the lens's own.
-  EXPECT_NEAR(vw[4] - vo[4], 3.0 * r.af / zc, 1e-5 * std::fabs(3.0 * r.af / zc));
+  EXPECT_NEAR(vw(1, 3) - vo(1, 3), 3.0 * r.af / zc, 1e-5 * std::fabs(3.0 * r.af / zc));
   // Distances to the centre would be off by far more than the tolerance.
   double ax, bx, ay, by;
   tavo::supra(k, zc, zc, kk, len, ax, bx, ay, by);
@@ -274,17 +274,17 @@ TEST(AberThird, SuperimposedOctupoleIsMeasuredFromTheLensEntrance) {
 TEST(AberThird, FirstElementContributesItsOwnVector) {
   Session t;
   setQuad(t, 3, 4.0, 0.1, 0.5, 10.0, 0.2, -0.25);
-  Vec20 v, sum;
+  Third v, sum;
   tavo::third(t.s, 3, v);
   sum.fill(7.0);   // sums kept from an earlier walk are replaced
   tavo::addReferredToObject(t.s, 3, v, sum);
-  for (int k = 0; k < 20; ++k) EXPECT_EQ(sum[k], v[k]);
+  for (int k = 0; k < 20; ++k) EXPECT_EQ(sum.a[k], v.a[k]);
 }
 
 TEST(AberThird, PrintoutOfLevelsEightAndNine) {
   Session t;
-  Vec20 v;
-  for (int k = 0; k < 20; ++k) v[k] = k + 1;
+  Third v;
+  for (int k = 0; k < 20; ++k) v.a[k] = k + 1;
   tavo::printThird(t.s, 1, v);
   tavo::printThird(t.s, 2, v);
   const std::string out = t.out.str();
@@ -316,13 +316,13 @@ TEST(AberThird, ZeroMagnificationInFrontIsReportedAndShownPlainly) {
   t.s.bdata(4, 5) = 0.7;
   t.s.bdata(4, 8) = 1.0e4;
   t.s.bdata(5, 1) = 9.0;
-  Vec20 v, sum{};
+  Third v, sum{};
   tavo::third(t.s, 4, v);
   tavo::addReferredToObject(t.s, 4, v, sum);
   tavo::printThird(t.s, 2, sum);
   const std::string out = t.out.str();
   EXPECT_NE(out.find(" ?TADD - ZERO MAGNIFICATION AT IZ =   4"), std::string::npos) << out;
   EXPECT_NE(out.find("TMX = "), std::string::npos);
-  EXPECT_FALSE(std::isfinite(sum[0]));
+  EXPECT_FALSE(std::isfinite(sum(1, 1)));
   EXPECT_TRUE(out.find("Infinity") != std::string::npos || out.find("NaN") != std::string::npos);
 }

@@ -334,8 +334,8 @@ TEST_F(CofFile, NonFiniteSumsNeverReachTheFile) {
   t.s.bdata(4, 1) = 9.0;
   tavo::Mat4 a;
   tavo::stigmat(t.s, 3, a);
-  t.s.aber3.total[0] = INFINITY;
-  t.s.aber3.total[2] = NAN;
+  t.s.aber3.total(1, 1) = INFINITY;
+  t.s.aber3.total(1, 2) = NAN;
   t.in.str("S\n");
   tavo::cofout(t.s, a, "COFOUT inf.cof");
   EXPECT_FALSE(fs::exists("inf.cof"));

@@ -126,7 +126,7 @@ TEST_F(TraceSession, SettingsRepeatAndUnwritableFile) {
 TEST_F(TraceSession, SvgDeviceDrawsWhatPostScriptDraws) {
   const std::string out = run("DATA triplet\nTRACE Q\n\n\nTRACE V\n\n\nTRACE/v 100\n\n\n");
   EXPECT_NE(out.find(" Plot written to: plt01.svg"), std::string::npos) << out;
-  EXPECT_NE(out.find(" Plot written to: plt02.svg"), std::string::npos) << out;
+  EXPECT_NE(out.find(" Plot going to: plt02.svg (open, complete at CLOSE)"), std::string::npos) << out;
   auto slurp = [](const char* name) {
     std::ifstream f(name, std::ios::binary);
     std::ostringstream ss;
@@ -150,7 +150,7 @@ TEST_F(TraceSession, SvgDeviceDrawsWhatPostScriptDraws) {
   EXPECT_EQ(svgDraws(svg), count(ps, " vl "));
   // 100 steps instead of 250 on each of the two trajectories.
   EXPECT_LT(svgDraws(fewer), svgDraws(svg) - 250);
-  EXPECT_EQ(slurp("num.svg"), "    2\n");
+  EXPECT_EQ(slurp("svgnum.run"), "    2\n");
   EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
   if (std::system("command -v python3 >/dev/null 2>&1") == 0) {
     EXPECT_EQ(std::system("python3 -c \"import xml.etree.ElementTree as E; E.parse('plt01.svg')\""), 0);

@@ -1,0 +1,623 @@
+// Round lenses from their axial functions. The state carried along z is
+// (x, X, y, Y), X = p x'/(s p0) the transverse kinetic momentum, so that
+//   x' = X/Pz,  X' = (dP^2/dx) / (2 Pz) + (q/p0)(y' Bz - By),
+//   y' = Y/Pz,  Y' = (dP^2/dy) / (2 Pz) + (q/p0)(Bx - x' Bz),
+// P = p/p0 from the local kinetic potential, Pz = sqrt(P^2 - X^2 - Y^2).
+// Off axis: phi(r) = phi - r^2 phi''/4 + r^4 phi''''/64 - r^6 phi^(6)/2304,
+// Bz = B - r^2 B''/4 + r^4 B''''/64, Br/r = -B'/2 + r^2 B'''/16 - r^4 B^(5)/384.
+#include "tavo/exact/round.h"
+
+#include "tavo/exact/fieldfile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+
+namespace tavo {
+
+using da::Poly;
+
+namespace {
+
+// Tanh fields are followed this many widths beyond their electrodes (their
+// derivatives are then below 1e-17 of the peak).
+constexpr double kTail = 20.0;
+// Steps per width of a field at the finest: the tanh fields of the tube
+// lenses are smoother on their width than the bell's and the solenoid's
+// edges on theirs.
+constexpr double kStepsPerWidth = 16.0;
+constexpr double kStepsPerWidthMagnetic = 24.0;
+
+double widthOf(const AxialLens& l) {
+  if (l.shape == AxialShape::Table) return 0.5 * l.table->width;
+  return l.electric ? l.width / roundk::kOmega : l.width;
+}
+
+void coreOf(const AxialLens& l, double& lo, double& hi) {
+  if (l.shape == AxialShape::Table) {
+    lo = l.zc + l.table->z.front();
+    hi = l.zc + l.table->z.back();
+    return;
+  }
+  const double half = l.shape == AxialShape::Einzel ? 0.5 * l.len : 0.0;
+  lo = l.zc - half;
+  hi = l.zc + half;
+}
+
+// d^k/dz^k of c tanh((z - z1)/w), k = 0..m, added to d.
+void addTanh(double c, double z1, double w, double z, int m, double* d) {
+  const std::vector<double> t = tanhDerivs((z - z1) / w, m);
+  double f = c;
+  for (int k = 0; k <= m; ++k) {
+    d[k] += f * t[k];
+    f /= w;
+  }
+}
+
+// d^k/dz^k of 1/(1+u^2), k = 0..m, from (1+u^2) f = 1 differentiated:
+// (1+u^2) f_n + 2 n u f_(n-1) + n (n-1) f_(n-2) = 0.
+void bellDerivs(double u, int m, double* f) {
+  const double w = 1.0 + u * u;
+  f[0] = 1.0 / w;
+  for (int n = 1; n <= m; ++n) {
+    double r = 2.0 * n * u * f[n - 1];
+    if (n >= 2) r += n * (n - 1.0) * f[n - 2];
+    f[n] = -r / w;
+  }
+}
+
+// 1/sqrt(a) in one series.
+Poly rsqrt(const Poly& a) {
+  const double a0 = a.constant();
+  const int n = a.space().order();
+  std::vector<double> d(n + 1);
+  double f = 1.0 / std::sqrt(a0);
+  for (int k = 0; k <= n; ++k) {
+    d[k] = f;
+    f *= (-0.5 - k) / a0;
+  }
+  return da::series(a, d);
+}
+
+// Q e / p (1/(T m)) at kinetic energy t (eV).
+double inverseRigidity(double q, double t, double rest) {
+  const double pc = std::sqrt(t * t + 2.0 * t * rest);   // eV
+  return pc > 0.0 ? q * roundk::kLight / pc : 0.0;
+}
+
+// B^(k) of the bell lenses and field files, added.
+void bellField(const std::vector<AxialLens>& lenses, double z, int m, double* d) {
+  double f[8];
+  for (const AxialLens& l : lenses) {
+    if (l.electric) continue;
+    if (l.shape == AxialShape::Table) {
+      tableDerivs(*l.table, z - l.zc, m, f);
+      for (int k = 0; k <= m; ++k) d[k] += l.scale * f[k];
+      continue;
+    }
+    bellDerivs((z - l.zc) / l.width, m, f);
+    double s = l.b0;
+    for (int k = 0; k <= m; ++k) {
+      d[k] += s * f[k];
+      s /= l.width;
+    }
+  }
+}
+
+// Step length at z.
+double stepAt(const Lattice& lat, const MapSettings& set, double z, double fine) {
+  double h = 1e30;
+  const double n = kStepsPerWidth * fine;
+  const double nm = kStepsPerWidthMagnetic * fine;
+  for (const AxialLens& l : lat.axial) {
+    double lo, hi;
+    coreOf(l, lo, hi);
+    const double w = widthOf(l);
+    const double d = z < lo ? lo - z : z > hi ? z - hi : 0.0;
+    if (l.electric && d > kTail * w) continue;
+    h = std::min(h, (w + d) / (l.electric ? n : nm));
+  }
+  for (const FieldLens& e : lat.lens) {
+    const double lam = set.fringe * e.bore;
+    const double d = z < e.zin ? e.zin - z : z > e.zout ? z - e.zout : 0.0;
+    if (d > kTail * lam) continue;
+    h = std::min(h, (lam + 0.5 * d) / nm);
+    const double k = std::fabs(e.k * lat.kfix);
+    if (e.n == 0 && k > 0.0) h = std::min(h, 2.0 / (k * nm));
+    if (e.n == 2 && k > 0.0) h = std::min(h, 4.0 / (std::sqrt(k) * nm));
+  }
+  return h;
+}
+
+// One step of Butcher's sixth-order, seven-stage Runge-Kutta method.
+template <class F>
+void rk6Step(F&& f, double z, double h, std::vector<Poly>& y) {
+  static constexpr double c[7] = {0.0, 1.0 / 3, 2.0 / 3, 1.0 / 3, 0.5, 0.5, 1.0};
+  static constexpr double a[7][6] = {{0, 0, 0, 0, 0, 0},
+                                     {1.0 / 3, 0, 0, 0, 0, 0},
+                                     {0, 2.0 / 3, 0, 0, 0, 0},
+                                     {1.0 / 12, 1.0 / 3, -1.0 / 12, 0, 0, 0},
+                                     {-1.0 / 16, 9.0 / 8, -3.0 / 16, -3.0 / 8, 0, 0},
+                                     {0, 9.0 / 8, -3.0 / 8, -3.0 / 4, 0.5, 0},
+                                     {9.0 / 44, -9.0 / 11, 63.0 / 44, 18.0 / 11, 0, -16.0 / 11}};
+  static constexpr double b[7] = {11.0 / 120, 0, 27.0 / 40, 27.0 / 40, -4.0 / 15, -4.0 / 15,
+                                  11.0 / 120};
+  std::vector<std::vector<Poly>> k;
+  k.reserve(7);
+  for (int s = 0; s < 7; ++s) {
+    std::vector<Poly> t = y;
+    for (int j = 0; j < s; ++j)
+      if (a[s][j] != 0.0)
+        for (size_t i = 0; i < y.size(); ++i) t[i].axpy(h * a[s][j], k[j][i]);
+    k.push_back(f(z + c[s] * h, t));
+  }
+  for (int s = 0; s < 7; ++s)
+    if (b[s] != 0.0)
+      for (size_t i = 0; i < y.size(); ++i) y[i].axpy(h * b[s], k[s][i]);
+}
+
+// The momentum form's right-hand side, and the starting state.
+struct Flow {
+  const Lattice& lat;
+  Lattice mag;          // the multipoles and solenoids, k in Q e / p_object
+  MapSettings set;
+  bool electric = false, axialMagnetic = false;
+  double eps = 0.0;     // Q / (2 m c^2), 1/V
+  double phio = 0.0;    // kinetic potential at the object on axis (V)
+  double stario = 1.0;  // phi*(phio)
+  double kb = 0.0;      // Q e / p_object (1/(T m))
+
+  Flow(const Lattice& l, const MapSettings& s, double zobj) : lat(l), mag(l), set(s) {
+    set.model = EdgeModel::Soft;
+    set.only = 0;
+    for (const AxialLens& a : l.axial) (a.electric ? electric : axialMagnetic) = true;
+    eps = l.rest > 0.0 ? l.charge / (2.0 * l.rest) : 0.0;
+    double d[1];
+    axialPotential(l, zobj, 0, d);
+    phio = d[0];
+    stario = phio * (1.0 + eps * phio);
+    kb = inverseRigidity(l.charge, l.charge * phio, l.rest);
+    // The lattice's strengths are Q e B / p at the system's object.
+    const double sys = inverseRigidity(l.charge, l.t0, l.rest);
+    for (FieldLens& e : mag.lens) e.k *= sys > 0.0 ? l.kfix * kb / sys : 0.0;
+  }
+
+  // P^2 and (dP^2/dx)/x at the position (x, y) and z.
+  void momentum(double z, const Poly& x, const Poly& y, const Poly* delta, Poly& p2,
+                Poly& g) const {
+    const Poly r2 = x * x + y * y;
+    momentumR(z, r2, r2 * r2, delta, p2, g);
+  }
+  // The same from r^2 and r^4.
+  void momentumR(double z, const Poly& r2, const Poly& r4, const Poly* delta, Poly& p2,
+                Poly& g) const {
+    const da::Space& sp = r2.space();
+    const int order = sp.order();
+    double d[7] = {0, 0, 0, 0, 0, 0, 0};
+    axialPotential(lat, z, electric ? 6 : 0, d);
+    Poly phi(sp, d[0]);
+    g = Poly(sp);
+    if (electric) {
+      phi.axpy(-d[2] / 4.0, r2);
+      g += -d[2] / 2.0;
+      if (order >= 3) {
+        phi.axpy(d[4] / 64.0, r4);
+        g.axpy(d[4] / 16.0, r2);
+        if (order >= 5) {
+          g.axpy(-d[6] / 384.0, r4);
+          if (order >= 6) phi.axpy(-d[6] / 2304.0, r4 * r2);
+        }
+      }
+    }
+    if (delta) phi.axpy(0.01 * phio, *delta);
+    p2 = (phi + eps * (phi * phi)) * (1.0 / stario);
+    if (electric) g = (phi * (2.0 * eps) + 1.0) * g * (1.0 / stario);
+  }
+
+  // Qe/p0 times the field of the bell lenses and solenoids, added.
+  void field(double z, const Poly& x, const Poly& y, const Poly& r2, const Poly& r4, Poly& bx,
+             Poly& by, Poly& bz) const {
+    fieldAt(mag, set, z, x, y, bx, by, bz);
+    if (!axialMagnetic) return;
+    const da::Space& sp = x.space();
+    double d[6] = {0, 0, 0, 0, 0, 0};
+    bellField(lat.axial, z, 5, d);
+    for (double& v : d) v *= kb;
+    bz += d[0];
+    bz.axpy(-d[2] / 4.0, r2);
+    bz.axpy(d[4] / 64.0, r4);
+    Poly br(sp, -d[1] / 2.0);
+    br.axpy(d[3] / 16.0, r2);
+    br.axpy(-d[5] / 384.0, r4);
+    bx.addProduct(x, br);
+    by.addProduct(y, br);
+  }
+
+  std::vector<Poly> operator()(double z, const std::vector<Poly>& s) const {
+    const da::Space& sp = s[0].space();
+    const Poly* delta = nullptr;
+    Poly dv(sp);
+    if (sp.vars() >= 5) {
+      dv = Poly::var(sp, 4);
+      delta = &dv;
+    }
+    Poly p2(sp), g(sp);
+    const Poly r2 = s[0] * s[0] + s[2] * s[2];
+    const Poly r4 = r2 * r2;
+    momentumR(z, r2, r4, delta, p2, g);
+    const Poly ip = rsqrt(p2 - s[1] * s[1] - s[3] * s[3]);
+    const Poly xp = s[1] * ip, yp = s[3] * ip;
+    Poly bx(sp), by(sp), bz(sp);
+    field(z, s[0], s[2], r2, r4, bx, by, bz);
+    std::vector<Poly> f = {xp, yp * bz - by, yp, bx - xp * bz};
+    if (electric) {
+      const Poly half = ip * g * 0.5;
+      f[1].addProduct(half, s[0]);
+      f[3].addProduct(half, s[2]);
+    }
+    if (s.size() > 4) {
+      // Larmor angle on the axis: -(q B / 2 p).
+      const double pax = std::sqrt(std::max(p2.constant(), 1e-300));
+      f.push_back(Poly(sp, -0.5 * bz.constant() / pax));
+    }
+    return f;
+  }
+
+  // State at zobj for the object coordinates (x, slope, y, slope).
+  std::vector<Poly> start(const da::Space& sp, double zobj) const {
+    std::vector<Poly> y;
+    for (int v = 0; v < 4; ++v) y.push_back(Poly::var(sp, v));
+    Poly dv(sp);
+    const Poly* delta = nullptr;
+    if (sp.vars() >= 5) {
+      dv = Poly::var(sp, 4);
+      delta = &dv;
+    }
+    Poly p2(sp), g(sp);
+    momentum(zobj, y[0], y[2], delta, p2, g);
+    const Poly s = da::sqrt(y[1] * y[1] + y[3] * y[3] + 1.0);
+    const Poly f = da::sqrt(p2) * da::recip(s);
+    y[1] = f * y[1];
+    y[3] = f * y[3];
+    return y;
+  }
+
+  // Slopes back from the momenta.
+  void finish(double z, std::vector<Poly>& y) const {
+    const da::Space& sp = y[0].space();
+    Poly dv(sp);
+    const Poly* delta = nullptr;
+    if (sp.vars() >= 5) {
+      dv = Poly::var(sp, 4);
+      delta = &dv;
+    }
+    Poly p2(sp), g(sp);
+    momentum(z, y[0], y[2], delta, p2, g);
+    const Poly ip = rsqrt(p2 - y[1] * y[1] - y[3] * y[3]);
+    y[1] = y[1] * ip;
+    y[3] = y[3] * ip;
+  }
+
+  bool reflected(double z) const {
+    double d[1];
+    axialPotential(lat, z, 0, d);
+    return !(d[0] > 0.0);
+  }
+};
+
+// Break points of the integration between za and zb.
+std::vector<double> breaks(const Lattice& lat, double za, double zb) {
+  std::vector<double> zs = {za, zb};
+  auto add = [&](double z) {
+    if (z > za && z < zb) zs.push_back(z);
+  };
+  for (const AxialLens& l : lat.axial) {
+    double lo, hi;
+    coreOf(l, lo, hi);
+    add(lo);
+    add(hi);
+    // Where a tube lens's tail begins: a step from field-free space must
+    // not reach into it.
+    if (l.electric && l.shape != AxialShape::Table) {
+      add(lo - kTail * widthOf(l));
+      add(hi + kTail * widthOf(l));
+    }
+  }
+  for (const FieldLens& e : lat.lens) {
+    add(e.zin);
+    add(e.zout);
+  }
+  std::sort(zs.begin(), zs.end());
+  zs.erase(std::unique(zs.begin(), zs.end()), zs.end());
+  return zs;
+}
+
+// Integrates y from za to zb; step(zfrom, zto, ystate) is called after each
+// step (false stops the march).
+template <class Hook>
+bool march(const Flow& flow, double za, double zb, std::vector<Poly>& y, std::string& why,
+           Hook&& hook) {
+  const std::vector<double> zs = breaks(flow.lat, za, zb);
+  const double fine = std::max(flow.set.fineness, 1e-3);
+  long count = 0;
+  for (size_t b = 0; b + 1 < zs.size(); ++b) {
+    double z = zs[b];
+    const double z1 = zs[b + 1];
+    while (z < z1) {
+      double h = stepAt(flow.lat, flow.set, z, fine);
+      if (z + h >= z1 || z + 1.25 * h >= z1) h = z1 - z;
+      if (flow.electric && flow.reflected(z + h)) {
+        why = "The particle is stopped by the electric field near z = " + exactNum(z + h) +
+              " m: no map.";
+        return false;
+      }
+      if (++count > 2000000) {
+        why = "The field needs too many integration steps.";
+        return false;
+      }
+      std::vector<Poly> before;
+      before = y;
+      rk6Step(flow, z, h, y);
+      const double zn = (z + h >= z1) ? z1 : z + h;
+      if (!hook(z, zn, before, y)) return true;
+      z = zn;
+    }
+  }
+  return true;
+}
+
+std::complex<double> rotated(double x, double y, double theta) {
+  return std::complex<double>(x, y) * std::polar(1.0, -theta);
+}
+
+}  // namespace
+
+double RoundOptics::csi() const { return std::pow(m, 4) * std::pow(pratio, 3) * cs; }
+double RoundOptics::c5i() const { return std::pow(m, 6) * std::pow(pratio, 5) * c5; }
+double RoundOptics::c5ai() const { return std::pow(m, 6) * std::pow(pratio, 5) * c5a; }
+double RoundOptics::cci() const { return m * m * pratio * tratio * cc; }
+
+double restEnergy(double amu) {
+  const double electron = roundk::kElectronRest / roundk::kAmuRest;
+  const double proton = roundk::kProtonRest / roundk::kAmuRest;
+  if (std::fabs(amu - electron) <= 1e-4 * electron) return roundk::kElectronRest;
+  if (std::fabs(amu - proton) <= 1e-6 * proton) return roundk::kProtonRest;
+  return amu * roundk::kAmuRest;
+}
+
+void axialPotential(const Lattice& lat, double z, int m, double* d) {
+  for (int k = 0; k <= m; ++k) d[k] = 0.0;
+  d[0] = lat.vbase;
+  for (const AxialLens& l : lat.axial) {
+    if (!l.electric) continue;
+    if (l.shape == AxialShape::Table) {
+      double f[8];
+      tableDerivs(*l.table, z - l.zc, m, f);
+      f[0] -= l.table->f.front();
+      for (int k = 0; k <= m; ++k) d[k] += l.scale * f[k];
+      continue;
+    }
+    const double w = widthOf(l);
+    const double c = 0.5 * l.vbefore * (l.ratio - 1.0);
+    if (l.shape == AxialShape::Immersion) {
+      d[0] += c;
+      addTanh(c, l.zc, w, z, m, d);
+    } else {
+      addTanh(c, l.zc - 0.5 * l.len, w, z, m, d);
+      addTanh(-c, l.zc + 0.5 * l.len, w, z, m, d);
+    }
+  }
+}
+
+void axialField(const Lattice& lat, const MapSettings& set, double z, int m, double* d) {
+  for (int k = 0; k <= m; ++k) d[k] = 0.0;
+  bellField(lat.axial, z, m, d);
+  const double kb = inverseRigidity(lat.charge, lat.t0, lat.rest);
+  for (const FieldLens& e : lat.lens) {
+    if (e.n != 0 || kb <= 0.0) continue;
+    const double lam = set.fringe * e.bore;
+    const double b = e.k * lat.kfix / kb;   // back to tesla
+    addTanh(0.5 * b, e.zin, lam, z, m, d);
+    addTanh(-0.5 * b, e.zout, lam, z, m, d);
+  }
+}
+
+bool isRound(const Lattice& lat) {
+  for (const FieldLens& e : lat.lens)
+    if (e.n != 0 || e.dx != 0.0 || e.dy != 0.0) return false;
+  return true;
+}
+
+bool roundMap(const Lattice& lat, const MapSettings& set, const da::Space& sp, double zfrom,
+              double zto, std::vector<Poly>& map, std::string& why) {
+  if (!(lat.t0 > 0.0)) {
+    why = "No particle energy.";
+    return false;
+  }
+  for (const FieldLens& e : lat.lens)
+    if (!(set.fringe * e.bore > 0.0)) {
+      why = "A soft edge needs the bore radius of row " + std::to_string(e.host) + ".";
+      return false;
+    }
+  const Flow flow(lat, set, zfrom);
+  if (!(flow.phio > 0.0)) {
+    why = "The particle has no kinetic energy at the object.";
+    return false;
+  }
+  std::vector<Poly> y = flow.start(sp, zfrom);
+  if (!march(flow, zfrom, zto, y, why,
+             [](double, double, const std::vector<Poly>&, const std::vector<Poly>&) {
+               return true;
+             }))
+    return false;
+  flow.finish(zto, y);
+  map = std::move(y);
+  return true;
+}
+
+namespace {
+
+// The first (or, with last, the last before zlimit) crossing of the
+// paraxial axial ray behind zobj; straight beyond zlimit when it has not
+// crossed. Sets zi, and beyond whether it lies past zlimit.
+bool imageOf(const Flow& flow, double zobj, double zlimit, bool last, double& zi, bool& beyond,
+             std::string& why) {
+  // The paraxial axial ray and the Larmor angle, to the first crossing.
+  const da::Space s1(4, 1);
+  std::vector<Poly> y = flow.start(s1, zobj);
+  y.push_back(Poly(s1));
+  const da::Exps et{0, 1, 0, 0, 0};
+  auto radial = [&](const std::vector<Poly>& st) {
+    return rotated(st[0].coef(et), st[2].coef(et), st[4].constant()).real();
+  };
+  double za = 0.0, zb = 0.0;
+  std::vector<Poly> ya;
+  bool found = false;
+  if (!march(flow, zobj, zlimit, y, why,
+             [&](double z0, double z1, const std::vector<Poly>& before,
+                 const std::vector<Poly>& after) {
+               const double r0 = radial(before), r1 = radial(after);
+               if (z0 > zobj && ((r1 <= 0.0 && r0 > 0.0) || (r1 >= 0.0 && r0 < 0.0))) {
+                 za = z0;
+                 zb = z1;
+                 ya = before;
+                 found = true;
+                 return last;
+               }
+               return true;
+             }))
+    return false;
+  if (!found && last) {
+    why = "The axial ray does not cross the axis before the system end.";
+    return false;
+  }
+  if (!found) {
+    // Beyond the fields the ray is straight.
+    flow.finish(zlimit, y);
+    const std::complex<double> r = rotated(y[0].coef(et), y[2].coef(et), y[4].constant());
+    const std::complex<double> rp = rotated(y[1].coef(et), y[3].coef(et), y[4].constant());
+    if (!(rp.real() < 0.0) || radial(y) <= 0.0) {
+      why = "The axial ray does not cross the axis: no real image.";
+      return false;
+    }
+    za = zlimit;
+    zb = zlimit - r.real() / rp.real();
+    // Continue with the straight line: the image lies in field-free space.
+    ya.clear();
+  }
+  // The crossing by the secant (regula falsi, Illinois) on one step from za.
+  zi = zb;
+  if (!ya.empty()) {
+    auto at = [&](double z) {
+      std::vector<Poly> t = ya;
+      if (z > za) rk6Step(flow, za, z - za, t);
+      return radial(t);
+    };
+    double lo = za, hi = zb, flo = at(lo), fhi = at(hi);
+    int side = 0;
+    for (int it = 0; it < 100 && hi - lo > 1e-15 * std::max(1.0, std::fabs(hi)); ++it) {
+      zi = (lo * fhi - hi * flo) / (fhi - flo);
+      const double fz = at(zi);
+      if (fz == 0.0) break;
+      if ((fz > 0.0) == (flo > 0.0)) {
+        lo = zi;
+        flo = fz;
+        if (side == -1) fhi *= 0.5;
+        side = -1;
+      } else {
+        hi = zi;
+        fhi = fz;
+        if (side == 1) flo *= 0.5;
+        side = 1;
+      }
+    }
+  }
+
+  beyond = ya.empty();
+  return true;
+}
+
+}  // namespace
+
+bool roundOptics(const Lattice& lat, const MapSettings& set, double zobj, double zlimit,
+                 RoundOptics& out, std::string& why, bool last) {
+  out = RoundOptics{};
+  if (!isRound(lat)) {
+    why = "The system is not rotationally symmetric.";
+    return false;
+  }
+  const Flow flow(lat, set, zobj);
+  if (!(lat.t0 > 0.0) || !(flow.phio > 0.0)) {
+    why = "No particle energy at the object.";
+    return false;
+  }
+  double zi = 0.0;
+  bool beyond = false;
+  if (!imageOf(flow, zobj, zlimit, last, zi, beyond, why)) return false;
+  out.zi = zi;
+
+  // The full map to the image, fifth order with the energy deviation.
+  const da::Space s5(5, 5);
+  std::vector<Poly> m5 = flow.start(s5, zobj);
+  m5.push_back(Poly(s5));
+  const double zmap = beyond ? zlimit : zi;
+  if (!march(flow, zobj, zmap, m5, why,
+             [](double, double, const std::vector<Poly>&, const std::vector<Poly>&) {
+               return true;
+             }))
+    return false;
+  const double theta = m5[4].constant();
+  m5.pop_back();
+  flow.finish(zmap, m5);
+  if (beyond) {
+    m5[0].axpy(zi - zlimit, m5[1]);
+    m5[2].axpy(zi - zlimit, m5[3]);
+  }
+  out.theta = theta;
+  auto u = [&](da::Exps e) { return rotated(m5[0].coef(e), m5[2].coef(e), theta); };
+  const std::complex<double> ux = u({1, 0, 0, 0, 0});
+  out.m = ux.real();
+  out.imagCheck = std::fabs(ux.imag());
+  if (out.m == 0.0) {
+    why = "The magnification is zero.";
+    return false;
+  }
+  out.cs = u({0, 3, 0, 0, 0}).real() / out.m;
+  const std::complex<double> u5 = u({0, 5, 0, 0, 0});
+  out.c5 = u5.real() / out.m;
+  out.c5a = u5.imag() / out.m;
+  out.cc = -100.0 * u({0, 1, 0, 0, 1}).real() / out.m;
+  double di[1], d0[1];
+  axialPotential(lat, zi, 0, di);
+  axialPotential(lat, zobj, 0, d0);
+  out.tratio = di[0] / d0[0];
+  const double eps = lat.rest > 0.0 ? lat.charge / (2.0 * lat.rest) : 0.0;
+  out.pratio = std::sqrt(di[0] * (1.0 + eps * di[0]) / (d0[0] * (1.0 + eps * d0[0])));
+  return true;
+}
+
+Lattice singleLens(const Lattice& lat, const MapSettings& set, int k, bool solenoid) {
+  Lattice one = lat;
+  one.axial.clear();
+  one.lens.clear();
+  double z = 0.0;
+  if (solenoid) {
+    one.lens.push_back(lat.lens[k]);
+    z = 0.5 * (lat.lens[k].zin + lat.lens[k].zout);
+  } else {
+    one.axial.push_back(lat.axial[k]);
+    z = lat.axial[k].zc;
+  }
+  // The lens sits in the potential the system has around it.
+  double d[1];
+  if (!solenoid && lat.axial[k].electric) {
+    one.vbase = lat.axial[k].vbefore;
+  } else {
+    axialPotential(lat, z, 0, d);
+    one.vbase = d[0];
+  }
+  (void)set;
+  return one;
+}
+
+}  // namespace tavo

@@ -1,0 +1,145 @@
+// Round lenses through the programs' commands: EXACT's round-lens table,
+// EXACT/F setting an einzel lens so that the image falls on the system end,
+// COFOUT/E and its hard-edge refusal, BELL, and the limits of a lens that
+// fades into a drift.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "round_support.h"
+#include "session.h"
+
+namespace {
+
+class RoundSession : public abertest::SessionDir {
+ protected:
+  // 30 keV gallium ions; an einzel lens (coupling code 1) at 23.5 mm.
+  void einzelColumn(double ratio, double code = 15.1) {
+    writeSystem("einz.tav", "Einzel",
+                {{0, 1, 69.723, 0.03, 0}, {1, 1e-5, 2e-3, 1e-5, 2e-3, 1e-4}, {3, 0.022, 0, 0},
+                 {code, 0.003, ratio, 0.0015}, {3, 0.03, 0, 0}, {9, 0, 0, 0}});
+  }
+};
+
+// Numbers of the line starting with label after marker.
+std::vector<double> after(const std::string& out, const std::string& marker,
+                          const std::string& label, int n) {
+  const size_t at = out.find(marker);
+  if (at == std::string::npos) return std::vector<double>(n, NAN);
+  return abertest::numbersAfter(out.substr(at), label, n);
+}
+
+TEST_F(RoundSession, ExactFitPutsTheEinzelImageOnTheSystemEnd) {
+  einzelColumn(0.25);
+  const std::string out = run("DATA einz\nEXACT/F\nEXACT\nEXIT\n");
+  ASSERT_NE(out.find("After minimisation"), std::string::npos) << out;
+  // The image of the refitted lens: at the system end, 0.022 + 0.003 + 0.03.
+  const auto img = after(out, "Round lenses, axial object", " System", 3);
+  EXPECT_NEAR(img[0], 0.055, 1e-6) << out;
+  const double m = img[1];
+  // Object and image side: Cs_i = M^4 Cs for an einzel lens (same energy
+  // on both sides), Cc_i = M^2 Cc, angle-based C5 = C5 + Cs.
+  const auto obj = after(out, "Object side (m)", " System", 5);
+  const auto ims = after(out, "Image side (m)", " System", 4);
+  EXPECT_NEAR(ims[0], std::pow(m, 4) * obj[0], 2e-4 * std::fabs(ims[0]));
+  EXPECT_NEAR(ims[3], m * m * obj[3], 2e-4 * std::fabs(ims[3]));
+  EXPECT_NEAR(obj[4], obj[1] + obj[0], 2e-4 * std::fabs(obj[4]));
+  EXPECT_EQ(obj[2], 0.0);   // no anisotropy in an electric lens
+  // With the image on the system end the map's (x|theta^3) is M Cs
+  // (micron/mrad^3 = 1e3 m/rad^3).
+  const size_t t3at = out.find(" (X/T3)", out.find("Third-order coefficients"));
+  ASSERT_NE(t3at, std::string::npos);
+  const std::string t3line = out.substr(t3at, out.find('\n', t3at) - t3at);
+  const double t3 = std::stod(t3line.substr(t3line.find_last_of(' ', t3line.find_last_not_of(' '))));
+  EXPECT_NEAR(t3 * 1e3, m * obj[0], 2e-4 * std::fabs(m * obj[0])) << out;
+  // The refitted ratio, checked by the engine's own image search in a fresh
+  // system: the einzel row now holds it.
+  const auto fitted = abertest::numbersAfter(out.substr(out.find("X( 1)")), "->", 1);
+  roundtest::System sys(1.0, 69.723, 0.03,
+                        {{3.0, 0.022, 0, 0}, {15.0, 0.003, fitted[0], 0.0015}, {3.0, 0.03, 0, 0}});
+  ASSERT_TRUE(sys.ok) << sys.why;
+  EXPECT_NEAR(sys.optics().zi, 0.055, 1e-6);
+}
+
+TEST_F(RoundSession, ExactFitSetsABellLensFieldForAnImageNotARotation) {
+  // Symmetric about the lens: the image on the system end has M = -1. The
+  // rotation must not be taken for an image (a quarter turn also clears
+  // (x|theta) and (y|phi)).
+  writeSystem("bf.tav", "Bell fit",
+              {{0, 1, roundtest::kElectronAmu, 0.2, 0}, {1, 1e-5, 2e-4, 1e-5, 2e-4, 1e-2},
+               {3, 0.01, 0, 0}, {19.1, 0.004, 1.0, 0.002}, {3, 0.01, 0, 0}, {9, 0, 0, 0}});
+  const std::string out = run("DATA bf\nEXACT/F\nEXACT\nEXIT\n");
+  const auto img = after(out, "Round lenses, axial object", " System", 2);
+  EXPECT_NEAR(img[0], 0.024, 1e-7) << out;
+  EXPECT_NEAR(img[1], -1.0, 1e-5) << out;
+}
+
+TEST_F(RoundSession, ColumnListsEachLensAloneAndTheLastImage) {
+  writeSystem("col.tav", "Two einzel lenses",
+              {{0, 1, 69.723, 0.03, 0}, {1, 1e-5, 2e-3, 1e-5, 2e-3, 1e-4}, {3, 0.02, 0, 0},
+               {15, 0.003, 0.3, 0.0015}, {3, 0.1, 0, 0}, {15, 0.003, 0.2, 0.0015},
+               {3, 0.03, 0, 0}, {9, 0, 0, 0}});
+  const std::string out = run("DATA col\nEXACT\nEXIT\n");
+  const auto first = after(out, "Round lenses, axial object", " System  ", 2);
+  const auto last = after(out, "Round lenses, axial object", " System, last image", 2);
+  const auto l1 = after(out, "Round lenses, axial object", " Row  4 Einzellens", 2);
+  const auto l2 = after(out, "Round lenses, axial object", " Row  6 Einzellens", 2);
+  // The first image is the condenser's; the last is near the objective's
+  // own, and the column's magnification is the product of the two.
+  EXPECT_NEAR(first[0], l1[0], 1e-4 * l1[0]) << out;
+  EXPECT_NEAR(last[0], l2[0], 2e-3 * l2[0]) << out;
+  EXPECT_NEAR(last[1], l1[1] * l2[1], 2e-2 * std::fabs(last[1])) << out;
+}
+
+TEST_F(RoundSession, CofoutWritesTheRoundLensMapAndTheHardEdgeRefuses) {
+  einzelColumn(0.3);
+  const std::string out = run("DATA einz\nCOFOUT/E round\nC\nCOFOUT/H hard\nC\nEXIT\n");
+  std::ifstream f("round.cof");
+  ASSERT_TRUE(f.good()) << out;
+  std::string all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  EXPECT_GT(all.size(), 100u);
+  EXPECT_NE(out.find("?COFOUT- Round lenses have no hard-edged model"), std::string::npos) << out;
+  std::ifstream h("hard.cof");
+  EXPECT_FALSE(h.good());
+}
+
+TEST_F(RoundSession, BellLensIsListedWithItsMatrix) {
+  writeSystem("bell.tav", "Bell",
+              {{0, 1, roundtest::kElectronAmu, 0.2, 0}, {1, 1e-5, 2e-3, 1e-5, 2e-3, 1e-4},
+               {3, 0.01, 0, 0}, {19, 0.004, 1.5, 0.002}, {3, 0.05, 0, 0}, {9, 0, 0, 0}});
+  const std::string out = run("DATA bell\nBELL 1\nEXIT\n");
+  EXPECT_NE(out.find("Bell lens   MATRIX"), std::string::npos) << out;
+  // A rotated focusing block: A(1,1) = A(2,2) = A(3,3) = A(4,4), and the
+  // rotation mixes the planes as the solenoid's does.
+  const auto r1 = abertest::numbersAfter(out, "A(1,1) =", 1);
+  const auto r4 = abertest::numbersAfter(out, "A(4,4) =", 1);
+  EXPECT_NEAR(r1[0], r4[0], 1e-6);
+}
+
+TEST(RoundLimits, RatioNearOneIsADrift) {
+  // The immersion lens fades into the drift as V2/V1 -> 1: (x|theta) by the
+  // momentum change, linear in V2/V1 - 1; the focusing (theta|x),
+  // quadratic; the spherical term at least linearly. At 1 it is the drift.
+  std::vector<std::array<double, 3>> dev;
+  for (double e : {1e-3, 1e-4, 0.0}) {
+    roundtest::System sys(1.0, 69.723, 0.01,
+                          {{3.0, 0.01, 0, 0}, {17.0, 0.004, 1.0 + e, 0.001}, {3.0, 0.05, 0, 0}});
+    ASSERT_TRUE(sys.ok) << sys.why;
+    const tavo::da::Space sp(4, 3);
+    std::vector<tavo::da::Poly> map;
+    tavo::MapSettings set;
+    ASSERT_TRUE(tavo::systemMap(sys.lat, set, sp, map, sys.why)) << sys.why;
+    dev.push_back({std::fabs(map[0].coef({0, 1, 0, 0, 0}) - 0.064),
+                   std::fabs(map[1].coef({1, 0, 0, 0, 0})), std::fabs(map[0].coef({0, 3, 0, 0, 0}))});
+  }
+  EXPECT_NEAR(dev[1][0] / dev[0][0], 0.1, 0.01);
+  EXPECT_NEAR(dev[1][1] / dev[0][1], 0.01, 0.002);
+  EXPECT_LT(dev[1][2] / dev[0][2], 0.15);
+  for (double d : dev[2]) EXPECT_LT(d, 1e-15);
+}
+
+}  // namespace
