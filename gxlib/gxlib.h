@@ -25,6 +25,15 @@ struct Lib {
   long long macroCalls = 0, macroMark = -1;
   // Macro rewinds since the terminal line numbered rewindMark.
   long long macroRewinds = 0, rewindMark = -1;
+  // Failed commands: a command that was refused or could not do its work
+  // marks itself (gxfail); so does any error message ("?...") it printed.
+  // The loop counts each failed command once (gxcommanddone).
+  bool strict = false;        // --strict: the run stops at the first failure
+  bool failed = false;        // the command running now has failed
+  long long failures = 0;     // failed commands so far
+  long long errorMark = 0;    // error lines printed before the running command
+  std::string cmdFile;        // where the running command was read: macro file
+  long long cmdLine = 0;      // (empty: the terminal) and its line number
   // Time of day as "HH:MM:SS"; replaceable so that tests are repeatable.
   std::function<std::string()> clock;
   PlotState plot;        // plot layer, drivers, axis and text settings

@@ -39,14 +39,20 @@ bool readGroup(Kestrim& k, int unit, double* v, int n) {
 // the prompting unit, with ".cof" when it has no point. False when none.
 bool findFile(Kestrim& k, std::string& name) {
   const auto& u = k.cofio.u;
+  bool missing = false;  // a name was given that is no file
   for (;;) {
     while (trimmed(name).empty()) {
       std::string reply;
       // A file unit at its end (or broken) can never answer: give up.
-      if (gx::gxprompt(k.gx, u[4], gx::Io::kOut, "Filename for input > ", reply) != gx::Reply::Ok)
+      if (gx::gxprompt(k.gx, u[4], gx::Io::kOut, "Filename for input > ", reply) != gx::Reply::Ok) {
+        if (missing) gx::gxfail(k.gx);
         return false;
+      }
       reply = trimmed(reply);
-      if (reply.empty()) return false;
+      if (reply.empty()) {
+        if (missing) gx::gxfail(k.gx);
+        return false;
+      }
       name = reply.substr(0, 30);
     }
     name = withExtension(name, ".cof");
@@ -62,6 +68,13 @@ bool findFile(Kestrim& k, std::string& name) {
     if (exists) break;
     say(k, "%COFIN - " + name + " Does not exist.");
     name.clear();
+    missing = true;
+    // In a macro the lines that follow are the command's answers and the
+    // macro's next commands, not a second try at the name: refused.
+    if (u[4] != gx::Io::kIn) {
+      gx::gxfail(k.gx);
+      return false;
+    }
   }
 
   return true;
@@ -161,12 +174,14 @@ int cofin(Kestrim& k, std::string& name) {
   say(k, "Getting coefficients from " + name);
   say(k, "On unit number " + std::to_string(fileUnit));
   if (!io.open(fileUnit, name, gx::OpenStatus::Old, gx::Access::Read)) {
+    gx::gxfail(k.gx);
     say(k, "Unable to open " + name);
     return 1;
   }
   say(k, "Opened file successfully.");
   if (!readSizes(k, fileUnit) || !readMatrices(k, fileUnit)) {
     io.close(fileUnit);
+    gx::gxfail(k.gx);
     say(k, "Error reading data from file " + name);
     return 1;
   }

@@ -2,6 +2,7 @@
 // that sends each word to its handler.
 #include "kestrim/kestrim.h"
 
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,21 @@ namespace kestrim {
 namespace {
 
 constexpr const char* kVersion = "2";
+
+// The commands whose argument is a file name (TAB completes names after them).
+constexpr const char* kFileWords[] = {"DATA",   "SYNTH",  "SHADOW", "@",     "LIST",   "SAVE",
+                                      "SORT",   "MAXIMA", "DELETE", "DELTAE", "FIND",  "MULE",
+                                      "TRANS",  "PROFIL", "DUMP",   "DIFF"};
+
+// Width of the file-name fields of the commands.
+constexpr size_t kNameField = 30;
+
+// Commands whose argument is a file name.
+bool namesAFile(std::string_view word) {
+  for (const char* w : kFileWords)
+    if (word == w) return true;
+  return false;
+}
 
 // Reads the delays file, when there is one.
 void loadDelays(Kestrim& k) {
@@ -75,31 +91,46 @@ void startup(Kestrim& k) {
   }
 }
 
-// One pass of the loop: prompt, read, clear, decode, run.
-void step(Kestrim& k) {
+// One pass of the loop: prompt, read, clear, decode, run. False when no
+// command was read (the end of a macro).
+bool step(Kestrim& k) {
   gx::Io& io = k.gx.io;
   io.prompt("kestrim> ");
   std::string line;
-  gx::RdStat st = io.readLine(k.io.in, line, 40);
+  // The whole line: the decoder sees its first 40 columns, file names are
+  // taken from the text as typed.
+  gx::RdStat st = io.readLine(k.io.in, line, gx::kCommandRecord);
   if (st != gx::RdStat::Ok) {
     // The end of a macro file (or one that cannot be read any further)
     // returns to the level that called it.
     kqmacroend(k);
-    return;
+    return false;
   }
+  gx::gxcommandstart(k.gx, k.io.in);
   gx::gxcls(k.gx, k.io.out, ' ');
-  if (line.compare(0, 6, std::string(6, ' ')) == 0) return;
+  if (line.compare(0, 6, std::string(6, ' ')) == 0) return true;
   if (k.io.macro == 1) io.write(k.io.out, std::string("+").append(kqtrim(line)));
   gx::gxlead(k.gx, line);
-  line = gx::pad(line, 40);
-  if (line[0] == '@' || line[0] == '$' || line[0] == '!')
-    line = gx::pad(line.substr(0, 1) + " " + line.substr(1), 40);
+  line = kqtrim(line);
+  if (!line.empty() && (line[0] == '@' || line[0] == '$' || line[0] == '!')) line.insert(1, " ");
   std::string typed = typedWord(line);
   std::string rawArg = rawArgOf(line);
+  line = gx::pad(line, 40);
   char qual = ' ';
   double value = 0.0;
   gx::gxdecode(k.gx, line, qual, value);
   kqdispatch(k, line, qual, value, typed, rawArg);
+  return true;
+}
+
+// One command with its failure bookkeeping: a failed command inside a
+// macro ends every macro level, under --strict it ends the run.
+void oneCommand(Kestrim& k) {
+  if (!step(k)) return;
+  const gx::After next = gx::gxcommanddone(k.gx, k.io.out, "KESTRIM");
+  if (next == gx::After::Go) return;
+  while (k.io.in != gx::Io::kIn) kqmacroend(k);
+  if (next == gx::After::Stop && k.running) kqshutdown(k);
 }
 
 }  // namespace
@@ -165,6 +196,14 @@ void kqdispatch(Kestrim& k, std::string line, char qual, double value, const std
     k.prevArg = rawArg;
   }
   int notFound = gx::gxparam(k.gx, k.io.in, k.io.out, k.io.macro, line, qual, value);
+  if (slot > 0 && rawArg.size() > kNameField && namesAFile(kCommands[slot - 1].word)) {
+    // The commands read their file names from fields of 30 characters: a
+    // longer name is refused rather than cut to another file's name.
+    gx::gxfail(k.gx);
+    kqsay(k, "?KESTRIM- File name longer than " + std::to_string(kNameField) +
+                 " characters: " + rawArg);
+    return;
+  }
   if (slot > 0) {
     KqLine c{line, qual, value, rawArg};
     if (kCommands[slot - 1].run) kCommands[slot - 1].run(k, c);
@@ -186,6 +225,7 @@ void kqdispatch(Kestrim& k, std::string line, char qual, double value, const std
     }
   }
   kqsay(k, std::string("?").append(kqtrim(line)));
+  kqsay(k, "Not a command or a macro file; HELP/B lists the commands.");
 }
 
 void kqshutdown(Kestrim& k) {
@@ -219,7 +259,7 @@ int kqsession(Kestrim& k, const std::string& macro) {
         kqmacro(k, macro);
         continue;
       }
-      step(k);
+      oneCommand(k);
     }
   } catch (const gx::EndOfInput&) {
     // The terminal has ended: finish as EXIT would.
@@ -237,9 +277,10 @@ int run(std::istream& in, std::ostream& out, bool interactive) {
 int run(std::istream& in, std::ostream& out, const gx::RunOptions& options) {
   Kestrim k(in, out, options.interactive);
   k.gx.io.setLineSource(options.lines);
+  k.gx.strict = options.strict;
   kqsession(k, options.macro);
   k.gx.io.flush();
-  return gx::exitStatus(options, k.gx.io);
+  return gx::exitStatus(options, k.gx);
 }
 
 gx::ProgramInfo program() {
@@ -252,8 +293,8 @@ gx::ProgramInfo program() {
   p.login = "login.kcm";
   for (const KqCommand& c : kCommands) p.words.push_back(c.word);
   p.extraWords = gx::gxparamwords();
-  p.fileWords = {"DATA", "SYNTH", "SHADOW", "@",      "LIST",  "SAVE", "SORT", "MAXIMA",
-                 "DELETE", "DELTAE", "FIND", "MULE", "TRANS", "PROFIL", "DUMP", "DIFF", "OPMD"};
+  p.fileWords.assign(std::begin(kFileWords), std::end(kFileWords));
+  p.fileWords.push_back("OPMD");  // HDF5 names are not held in 30-character fields
   return p;
 }
 

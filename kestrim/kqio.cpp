@@ -10,6 +10,7 @@
 #include <fstream>
 #include <limits>
 
+#include "gxlib/console/converse.h"
 #include "gxlib/fortran/fortio.h"
 #include "gxlib/fortran/unformatted.h"
 #include "kestrim/kq.h"
@@ -94,7 +95,9 @@ bool openForWriting(Kestrim& k, char op, int unit, const std::string& file, bool
   gx::Io& io = k.gx.io;
   std::ifstream old;
   std::string cap = gx::pad(k.caption, kCaptionLen);
-  if (op == 'A' && keep && gx::Io::exists(file)) {
+  // Only a regular file holds rays to keep (a FIFO would block the read).
+  std::error_code ec;
+  if (op == 'A' && keep && std::filesystem::is_regular_file(file, ec)) {
     old.open(file, std::ios::binary);
     char buf[kCaptionLen];
     if (!old || gx::readRecord(old, buf, kCaptionLen) != gx::RecStat::Ok) {
@@ -104,6 +107,7 @@ bool openForWriting(Kestrim& k, char op, int unit, const std::string& file, bool
     cap.assign(buf, kCaptionLen);
   }
   if (!io.open(unit, file, gx::OpenStatus::Unknown, gx::Access::Write, true)) {
+    gx::gxfail(k.gx);
     kqsay(k, "Unable to open " + file + io.reason());
     return false;
   }
@@ -177,10 +181,14 @@ void openSet(Kestrim& k, char option, std::string& name, int& ierr, bool keep) {
       else
         kqsay(k, "?KQIO- Output ray set " + file + " could not be written" + io.reason() + ".");
     }
-    // A set that cannot be read leaves the current one as it is.
-    std::ifstream probe(file, std::ios::binary);
+    // A set that cannot be read leaves the current one as it is. Only a
+    // regular file is probed: a folder opens as a stream but its first read
+    // throws, and opening a FIFO would wait for a writer that never comes.
+    std::error_code ec;
+    std::ifstream probe;
+    if (std::filesystem::is_regular_file(file, ec)) probe.open(file, std::ios::binary);
     char cap[kCaptionLen];
-    if (!probe) {
+    if (!probe.is_open()) {
       kqsay(k, "Unable to open " + file);
       return;
     }
@@ -283,6 +291,7 @@ void kqdata(Kestrim& k, KqLine& c) {
   const int before = k.ntot;
   kqio(k, 'R', name, ierr);
   if (ierr != 0) {
+    gx::gxfail(k.gx);
     kqsay(k, "Unable to open file: " + kqstrip(name));
     if (k.ntot == before) kqsay(k, "The current ray set is kept (" + std::to_string(before) + " rays).");
     return;

@@ -17,10 +17,12 @@ void kqmacrocmd(Kestrim& k, KqLine& c) {
     return;
   }
   name = kqhasdot(name) ? kqstrip(name) : kqfirstword(name) + ".kcm";
-  if (gx::Io::exists(name))
+  if (gx::Io::exists(name)) {
     kqmacro(k, name);
-  else
+  } else {
+    gx::gxfail(k.gx);
     kqsay(k, name + " does not exist.");
+  }
 }
 
 void kqprev(Kestrim& k, KqLine&) {

@@ -128,7 +128,7 @@ void cmdAgp(Tavo&, Command&);
 void cmdExcite(Tavo&, Command&);         // excite.cpp
 void cmdFishk(Tavo&, Command&);          // fishk.cpp
 void cmdCram(Tavo&, Command&);           // cram.cpp
-void cmdSpec(Tavo&, Command&);           // spec.cpp
+void cmdSpec(Tavo&, Command&);           // astig_along.cpp
 void cmdTrace(Tavo&, Command&);          // trace.cpp
 
 // Maps integrated through the fields (cmd_exact.cpp): EXACT, FRINGE.

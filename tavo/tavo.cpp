@@ -92,7 +92,10 @@ bool readCommand(Tavo& s, std::string& line) {
     }
   }
   if (s.inout.cmd == kTerminal) s.imacr = 0;
-  if (gx::gxprompt(s.gx, s.inout.cmd, s.inout.term, text, line, 40) != gx::Reply::Ok) {
+  // The whole line: the decoder sees its first 40 columns, file names are
+  // taken from the text as typed, whatever their length.
+  if (gx::gxprompt(s.gx, s.inout.cmd, s.inout.term, text, line, gx::kCommandRecord) !=
+      gx::Reply::Ok) {
     // A macro file that ends, or cannot be read any further, closes its level.
     endMacro(s);
     return false;
@@ -111,17 +114,13 @@ std::string macroForWord(const std::string& raw, const std::string& line, int k)
   return std::string();
 }
 
-void oneCommand(Tavo& s) {
-  std::string line;
-  if (!readCommand(s, line)) return;
+void runLine(Tavo& s, std::string line) {
   gx::gxlead(s.gx, line);
-  line = gx::pad(line, 40);
-  if (line[0] == '$' || line[0] == '!' || line[0] == '@') {
-    line.insert(1, " ");
-    line.resize(40);
-  }
+  line = std::string(gx::trimRight(line));
+  if (!line.empty() && (line[0] == '$' || line[0] == '!' || line[0] == '@')) line.insert(1, " ");
   Command c;
   c.raw = line;
+  line = gx::pad(line, 40);
   char qual = ' ';
   double value = 0.0;
   gx::gxdecode(s.gx, line, qual, value);
@@ -149,7 +148,27 @@ void oneCommand(Tavo& s) {
       return;
     }
   }
-  if (notLibrary == 1) s.gx.io.write(s.inout.term, "?" + line);
+  if (notLibrary == 1) {
+    s.gx.io.write(s.inout.term, "?" + line);
+    say(s, "Not a command or a macro file; HELP/B lists the commands.");
+  }
+}
+
+void oneCommand(Tavo& s) {
+  std::string line;
+  if (!readCommand(s, line)) return;
+  gx::gxcommandstart(s.gx, s.inout.cmd);
+  runLine(s, line);
+  switch (gx::gxcommanddone(s.gx, s.inout.term, "TAVO")) {
+    case gx::After::Go:
+      break;
+    case gx::After::Stop:
+      s.running = false;
+      [[fallthrough]];
+    case gx::After::LeaveMacros:
+      while (s.inout.cmd != kTerminal) endMacro(s);
+      break;
+  }
 }
 
 void startup(Tavo& s) {
@@ -187,6 +206,7 @@ std::string trimBlanks(std::string_view t) { return trim(t); }
 
 bool haveSystem(Tavo& s) {
   if (s.syspa >= 3) return true;
+  gx::gxfail(s.gx);
   say(s, "No lens system loaded: type DATA first.");
   return false;
 }
@@ -211,6 +231,7 @@ int run(std::istream& in, std::ostream& out, bool interactive) {
 int run(std::istream& in, std::ostream& out, const gx::RunOptions& options) {
   Tavo s(in, out, options.interactive);
   s.gx.io.setLineSource(options.lines);
+  s.gx.strict = options.strict;
   s.helppath = gx::helpPath("tavo.hlp");
   bool pending = !options.macro.empty();
   try {
@@ -230,7 +251,7 @@ int run(std::istream& in, std::ostream& out, const gx::RunOptions& options) {
   }
   gx::gxquit(s.gx, '*');
   s.gx.io.flush();
-  return gx::exitStatus(options, s.gx.io);
+  return gx::exitStatus(options, s.gx);
 }
 
 gx::ProgramInfo program() {

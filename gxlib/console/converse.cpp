@@ -68,6 +68,7 @@ int gxnint(double v) {
 
 bool gxmacro(Lib& g, int& unit, int out, const std::string& name, std::string_view program) {
   if (gxmacrodepth(unit) >= kMacroDepth) {
+    gxfail(g);
     gxsay(g, out, "?" + std::string(program) + "- Macros nested deeper than " +
                       std::to_string(kMacroDepth) + " levels; not opened: " + name);
     gxsay(g, out, "");
@@ -78,6 +79,7 @@ bool gxmacro(Lib& g, int& unit, int out, const std::string& name, std::string_vi
     g.macroCalls = 0;
   }
   if (g.macroCalls >= kMacroCalls) {
+    gxfail(g);
     // Said once: the levels still open then refuse their calls quietly.
     if (g.macroCalls++ == kMacroCalls) {
       gxsay(g, out, "?" + std::string(program) + "- More than " + std::to_string(kMacroCalls) +
@@ -89,6 +91,7 @@ bool gxmacro(Lib& g, int& unit, int out, const std::string& name, std::string_vi
   ++g.macroCalls;
   const int next = (unit < Io::kIn ? Io::kIn : unit) + 10;
   if (!g.io.open(next, name, OpenStatus::Old, Access::Read)) {
+    gxfail(g);
     gxsay(g, out, "Unable to open " + name);
     gxsay(g, out, "");
     return false;
@@ -103,6 +106,7 @@ bool gxmacrorewind(Lib& g, int unit, int out, std::string_view program) {
     g.macroRewinds = 0;
   }
   if (++g.macroRewinds > kMacroRewinds) {
+    gxfail(g);
     gxsay(g, out, "?" + std::string(program) + "- More than " + std::to_string(kMacroRewinds) +
                       " macro rewinds from one command; the macro is left.");
     return false;
@@ -119,6 +123,36 @@ void gxmacroend(Lib& g, int& unit) {
   g.io.close(unit);
   unit -= 10;
   if (unit < Io::kIn) unit = Io::kIn;
+}
+
+void gxfail(Lib& g) { g.failed = true; }
+
+void gxcommandstart(Lib& g, int unit) {
+  if (g.failed || g.io.errorLines() > g.errorMark) ++g.failures;
+  g.failed = false;
+  g.errorMark = g.io.errorLines();
+  g.cmdFile = unit == Io::kIn ? std::string() : g.io.nameOf(unit);
+  g.cmdLine = g.io.lineOf(unit);
+}
+
+After gxcommanddone(Lib& g, int out, std::string_view program) {
+  const bool failed = g.failed || g.io.errorLines() > g.errorMark;
+  g.failed = false;
+  g.errorMark = g.io.errorLines();
+  if (!failed) return After::Go;
+  ++g.failures;
+  const bool inMacro = !g.cmdFile.empty();
+  if (!inMacro && !g.strict) return After::Go;
+  // The answers that follow a refused command in a macro would otherwise
+  // run as commands; the rest of the macro was written for a command that
+  // worked.
+  const std::string where = g.cmdFile.empty()
+                                ? "Input line " + std::to_string(g.cmdLine)
+                                : "Line " + std::to_string(g.cmdLine) + " of " + g.cmdFile;
+  gxsay(g, out, "?" + std::string(program) + "- " + where + ": the command failed; " +
+                    (g.strict ? "the run stops (--strict)." : "the macro is left."));
+  g.errorMark = g.io.errorLines();
+  return g.strict ? After::Stop : After::LeaveMacros;
 }
 
 int gxlookup(std::string_view line, const char* const* words, size_t n) {

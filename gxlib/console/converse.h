@@ -77,6 +77,31 @@ bool gxmacrorewind(Lib& g, int unit, int out, std::string_view program);
 // returns to the enclosing level; at the terminal it does nothing.
 void gxmacroend(Lib& g, int& unit);
 
+// Width of a command line as read: a word and a file name up to the
+// system's path limit. The decoder sees the first 40 columns; file names
+// are taken whole from the text as typed.
+constexpr size_t kCommandRecord = 4096 + 64;
+
+// Failures. A command that is refused or cannot do its work calls gxfail
+// where that happens; an error message ("?..." on the terminal) it prints
+// counts the same. The loop brackets every command with gxcommandstart and
+// gxcommanddone, which count a failed command once, wherever it failed.
+void gxfail(Lib& g);
+// After the command line was read on unit. A failure since the last
+// command (a macro of the command line that cannot be opened) counts here.
+void gxcommandstart(Lib& g, int unit);
+// What the loop does after a command.
+enum class After {
+  Go,          // carry on
+  LeaveMacros, // the command failed inside a macro: end every macro level
+  Stop         // the command failed under --strict: end the run
+};
+// Counts the command when it failed and says where: inside a macro (or
+// under --strict anywhere) one message naming the file and line,
+// "?PROGRAM- Line n of name: the command failed; the macro is left." (or
+// "; the run stops (--strict)."). Returns what the loop must do.
+After gxcommanddone(Lib& g, int out, std::string_view program);
+
 // Command tables: an array of {word, handler} entries in slot order; blank
 // words are slots that are never matched.
 template <class State, class Cmd>

@@ -18,6 +18,14 @@ std::string usage(const ProgramInfo& p) {
   return "usage: " + p.name + " [--help] [--version] [--strict] [macro" + p.macroExt + "]";
 }
 
+// How to read the manual page: by name once installed, else the page this
+// build made, by its path.
+std::string manual(const std::string& prog) {
+  const std::string installed = std::string(TK_MAN_INSTALL) + "/" + prog + ".1";
+  if (Io::exists(installed)) return "man " + prog;
+  return "man -l " + std::string(TK_MAN_BUILD) + "/" + prog + ".1";
+}
+
 void help(const ProgramInfo& p, std::ostream& out) {
   const std::string hist = historyPath(p.name);
   out << p.name << " - " << p.title << "\n\n"
@@ -29,14 +37,16 @@ void help(const ProgramInfo& p, std::ostream& out) {
       << "Options:\n"
       << "  --help      this text\n"
       << "  --version   the program's name and version\n"
-      << "  --strict    exit status 1 when an error message (an output line beginning\n"
-      << "              with \"?\") was printed during the run; without it the status is 0\n"
+      << "  --strict    stop at the first command that fails (is refused, cannot do its\n"
+      << "              work or prints an error message beginning with \"?\"), naming\n"
+      << "              the macro file and line, with exit status 1; without it the\n"
+      << "              status is 0 and a failed command only ends the macros running\n"
       << "  --          what follows is the macro file name, even if it begins with \"-\"\n\n"
       << "The macro file name gets " << p.macroExt << " added when it has no extension.\n"
       << "Help file:  " << helpPath(p.helpFile) << " (HELP at the prompt)\n"
       << "History:    " << (hist.empty() ? "~/." + p.name + "_history" : hist)
       << " (at a terminal; TAB completes\n            command words and file names)\n"
-      << "Manual:     man " << p.name << "\n";
+      << "Manual:     " << manual(p.name) << "\n";
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "gxlib/fortran/io.h"
+#include "gxlib/gxlib.h"
 
 namespace gx {
 
@@ -16,7 +16,7 @@ namespace gx {
 struct RunOptions {
   bool interactive = false;    // the input is a terminal (it echoes RETURN)
   std::string macro;           // macro file run after the login macro, "" none
-  bool strict = false;         // exit status 1 when an error message was printed
+  bool strict = false;         // stop at the first failed command, exit status 1
   LineSource* lines = nullptr; // the line editor, when the terminal is a real one
 };
 
@@ -49,9 +49,11 @@ Args gxargs(int argc, const char* const* argv, const ProgramInfo& info, std::ost
 // part has an extension, else with the program's extension added.
 std::string macroFileName(const std::string& name, const std::string& ext);
 
-// The exit status of a finished session.
-inline int exitStatus(const RunOptions& o, const Io& io) {
-  return o.strict && io.errorLines() > 0 ? 1 : 0;
+// The exit status of a finished session: 1 under --strict when a command
+// failed (also one the end of the input cut short).
+inline int exitStatus(const RunOptions& o, const Lib& g) {
+  const bool pending = g.failed || g.io.errorLines() > g.errorMark;
+  return o.strict && (g.failures > 0 || pending) ? 1 : 0;
 }
 
 // The whole of a program's main: parses the command line, sets up the line

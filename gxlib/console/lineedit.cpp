@@ -282,19 +282,24 @@ struct LineEditor::Impl {
     el = el_init(program.c_str(), stdin, stdout, stderr);
     hist = ::history_init();
     if (el == nullptr || hist == nullptr) return;
-    HistEvent ev;
-    ::history(hist, &ev, H_SETSIZE, static_cast<int>(bound));
-    for (const std::string& e : history.entries()) ::history(hist, &ev, H_ENTER, e.c_str());
     el_set(el, EL_CLIENTDATA, static_cast<void*>(this));
     el_set(el, EL_EDITOR, "emacs");
     el_set(el, EL_SIGNAL, 1);
-    el_set(el, EL_HIST, ::history, hist);
     el_set(el, EL_PROMPT, &Impl::promptText);
     // The wide form keeps the pointers it is given (the narrow one copies
     // them and never frees the copies).
     el_wset(el, EL_ADDFN, L"gx-complete", L"Complete a command word or file name", &Impl::complete);
     el_set(el, EL_BIND, "^I", "gx-complete", nullptr);
     el_source(el, nullptr);  // the user's own ~/.editrc
+    // Earlier lines are recalled by our own functions: the editor's keeps
+    // the line being typed in a buffer of fixed size and reads past it when
+    // that line is longer. Bound after the user's file, so they stay ours.
+    el_wset(el, EL_ADDFN, L"gx-prev", L"The previous line of the history", &Impl::previous);
+    el_wset(el, EL_ADDFN, L"gx-next", L"The next line of the history", &Impl::next);
+    for (const char* k : {"^P", "\\e[A", "\\eOA", "\\ep"}) el_set(el, EL_BIND, k, "gx-prev", nullptr);
+    for (const char* k : {"^N", "\\e[B", "\\eOB", "\\en"}) el_set(el, EL_BIND, k, "gx-next", nullptr);
+    // The incremental searches use the same buffer: not offered.
+    for (const char* k : {"^R", "^S"}) el_set(el, EL_BIND, k, "ed-unassigned", nullptr);
   }
   ~Impl() {
     if (el) el_end(el);
@@ -341,8 +346,41 @@ struct LineEditor::Impl {
     return CC_REDISPLAY;
   }
 
+  static unsigned char previous(EditLine* e, int) {
+    Impl* self = of(e);
+    return self ? self->recall(e, -1) : CC_ERROR;
+  }
+  static unsigned char next(EditLine* e, int) {
+    Impl* self = of(e);
+    return self ? self->recall(e, +1) : CC_ERROR;
+  }
+  // Replaces the line with the history entry one step back (-1) or on (+1);
+  // one step past the newest entry is the line that was being typed.
+  unsigned char recall(EditLine* e, int dir) {
+    const std::deque<std::string>& h = history.entries();
+    if (recallAt > h.size()) recallAt = h.size();
+    const LineInfo* li = el_line(e);
+    const std::string now(li->buffer, static_cast<size_t>(li->lastchar - li->buffer));
+    if (recallAt == h.size()) typing = now;
+    if (dir < 0 ? recallAt == 0 : recallAt >= h.size()) return CC_REFRESH_BEEP;
+    const size_t to = dir < 0 ? recallAt - 1 : recallAt + 1;
+    const std::string& put = to == h.size() ? typing : h[to];
+    el_cursor(e, static_cast<int>(li->lastchar - li->cursor));
+    el_deletestr(e, static_cast<int>(now.size()));
+    if (el_insertstr(e, put.c_str()) != 0) {
+      // Too long for the editor: the line typed comes back instead.
+      el_insertstr(e, to == h.size() ? "" : typing.c_str());
+      recallAt = h.size();
+      return CC_REFRESH_BEEP;
+    }
+    recallAt = to;
+    return CC_REFRESH;
+  }
+
   CompletionTable table;
   History history;
+  size_t recallAt = 0;   // history entry on the line (entries().size(): none)
+  std::string typing;    // the line being typed when the recall began
   std::string prompt;
   EditLine* el = nullptr;
   ::History* hist = nullptr;
@@ -371,15 +409,14 @@ bool LineEditor::readLine(std::string_view prompt, std::string& line) {
     return any;
   }
   m.prompt.assign(prompt);
+  m.recallAt = m.history.entries().size();
+  m.typing.clear();
   int count = 0;
   const char* got = el_gets(m.el, &count);
   if (got == nullptr || count <= 0) return false;
   line.assign(got, static_cast<size_t>(count));
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  if (m.history.add(line)) {
-    HistEvent ev;
-    ::history(m.hist, &ev, H_ENTER, m.history.entries().back().c_str());
-  }
+  m.history.add(line);
   return true;
 }
 

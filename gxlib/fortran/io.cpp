@@ -235,6 +235,7 @@ RdStat Io::readLine(int unit, std::string& line, size_t width) {
       return RdStat::Eof;
     }
     u.eofCount = 0;
+    ++u.lines;
     // The unit now stands at its end: the rest of such a file is not read.
     if (ls == LineStat::Endless) return RdStat::Err;
     // A fixed-width read takes its columns of any line; a free-format
@@ -434,12 +435,19 @@ void Io::closeAll() {
   }
 }
 
+long long Io::lineOf(int unit) const {
+  if (unit == kIn) return termLines_;
+  auto it = units_.find(unit);
+  return it == units_.end() ? 0 : it->second->lines;
+}
+
 bool Io::rewind(int unit) {
   auto it = units_.find(unit);
   if (it == units_.end()) return false;
   Unit& u = *it->second;
   u.fs.clear();
   u.eofCount = 0;
+  u.lines = 0;
   if (u.direct) {
     return false;  // a stream cannot start again
   } else if (u.acc == Access::Read) {

@@ -91,6 +91,9 @@ class Io {
   bool rewind(int unit);
   bool isOpen(int unit) const;
   std::string nameOf(int unit) const;
+  // Records read so far on unit (the terminal: lines read from it): the
+  // number of the line read last.
+  long long lineOf(int unit) const;
   static bool exists(const std::string& name);
   // Why the last open or close of a file failed, when the system said so
   // ("" otherwise): for the messages that follow "Unable to open".
@@ -125,6 +128,7 @@ class Io {
     Access acc = Access::Read;
     bool direct = false;  // terminal, FIFO or device: opened in place
     int eofCount = 0;
+    long long lines = 0;  // records read since the open or the last rewind
   };
   void flushPrompt();
   // The three ways of opening, by what the name is: a terminal, FIFO or

@@ -154,7 +154,7 @@ void cmdCofout(Tavo& s, Command& c) {
   if (!haveSystem(s)) return;
   Mat4 a;
   stigmat(s, 3, a);
-  const std::string line = c.line.substr(0, 7) + gx::pad(c.typedArg(), 33);
+  const std::string line = c.line.substr(0, 7) + c.typedArg();
   if (c.qual != 'H' && c.qual != 'E') {
     cofout(s, a, line);
     return;

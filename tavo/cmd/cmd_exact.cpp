@@ -296,6 +296,8 @@ void cmdExact(Tavo& s, Command& c) {
     say(s, "Units: micron/mrad^3");
   }
   if (!hardOk) say(s, "Hard edge: " + hardWhy);
+  // Neither map: the command has no result of its own to give.
+  if (!hardOk && !softOk) gx::gxfail(s.gx);
   if (!softOk) {
     say(s, "Soft edge: " + softWhy);
     return;

@@ -33,7 +33,7 @@ bool openSystemFile(Tavo& s, Command& c) {
   std::string name = trimBoth(c.typedArg());
   if (name.empty()) {
     std::string reply;
-    if (ask(s, "Filename for input > ", reply, 100) != gx::Reply::Ok) return false;
+    if (ask(s, "Filename for input > ", reply, 0) != gx::Reply::Ok) return false;
     name = trimBoth(reply);
     setArg(c, name);
   }
@@ -47,6 +47,7 @@ bool openSystemFile(Tavo& s, Command& c) {
   if (gx::Io::exists(name)) {
     io.close(s.inout.sysin);
     if (!io.open(s.inout.sysin, name, gx::OpenStatus::Old, gx::Access::Read)) {
+      gx::gxfail(s.gx);
       io.write(s.inout.term, " Unable to open " + name);
       io.write(s.inout.term, " ");
       return false;
@@ -54,6 +55,7 @@ bool openSystemFile(Tavo& s, Command& c) {
     s.file = typed;
     return true;
   }
+  gx::gxfail(s.gx);
   io.write(s.inout.term, " " + name + " does not exist.");
   io.write(s.inout.term, " ");
   setArg(c, "");
@@ -111,7 +113,7 @@ void cmdSave(Tavo& s, Command& c) {
   std::string name = trimBoth(c.typedArg());
   if (name.empty()) {
     std::string reply;
-    if (ask(s, "Filename for output (CR for " + trimmed(s.file) + ") > ", reply, 100) !=
+    if (ask(s, "Filename for output (CR for " + trimmed(s.file) + ") > ", reply, 0) !=
         gx::Reply::Ok)
       return;
     name = trimBoth(reply);
@@ -133,6 +135,7 @@ void cmdSave(Tavo& s, Command& c) {
   io.close(unit);
   // The file is written beside the old one and renamed over it on close.
   if (!io.open(unit, name, gx::OpenStatus::Unknown, gx::Access::Write)) {
+    gx::gxfail(s.gx);
     io.write(term, " Unable to open " + name + io.reason());
     io.write(term, " ");
     return;

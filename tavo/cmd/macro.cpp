@@ -13,7 +13,7 @@ void cmdMacro(Tavo& s, Command& c) {
       return;
     }
     std::string reply;
-    if (ask(s, "Macro file name > ", reply, 100) != gx::Reply::Ok) return;
+    if (ask(s, "Macro file name > ", reply, 0) != gx::Reply::Ok) return;
     name = trimBlanks(reply);
     if (name.empty()) return;
   }

@@ -103,7 +103,7 @@ void cmdAgp(Tavo& s, Command&) {
   std::string name;
   for (;;) {
     std::string reply;
-    if (ask(s, "Filename for output > ", reply, 30) != gx::Reply::Ok) return;
+    if (ask(s, "Filename for output > ", reply, 0) != gx::Reply::Ok) return;
     name = std::string(gx::trimRight(reply));
     size_t b = name.find_first_not_of(" \t");
     if (b == std::string::npos) return;
@@ -111,7 +111,10 @@ void cmdAgp(Tavo& s, Command&) {
     if (s.gx.io.open(unit, name, gx::OpenStatus::New, gx::Access::Write)) break;
     say(s, "Unable to open " + name + (gx::Io::exists(name) ? " (it exists)" : s.gx.io.reason()));
     // In a macro the next lines are its commands, not another name.
-    if (s.inout.cmd != gx::Io::kIn) return;
+    if (s.inout.cmd != gx::Io::kIn) {
+      gx::gxfail(s.gx);
+      return;
+    }
   }
   coefficientGrid(s, range, n, m, unit);
 }

@@ -76,8 +76,11 @@ bool chooseName(Tavo& s, std::string name, std::string& chosen) {
     }
     io.write(out, msg);
     // In a macro the lines that follow are its own commands, not a second
-    // try at the name: the command ends here and the macro stays in step.
-    if (s.inout.cmd != gx::Io::kIn) return false;
+    // try at the name: the command is refused.
+    if (s.inout.cmd != gx::Io::kIn) {
+      gx::gxfail(s.gx);
+      return false;
+    }
     name.clear();
   }
 }
@@ -268,7 +271,9 @@ void cofout(Tavo& s, const Mat4& a, const std::string& line, const std::vector<d
     for (const auto& r : rec) io.write(kCofUnit, r);
     if (!io.close(kCofUnit)) {
       io.write(out, "?COFOUT- Unable to write " + name + io.reason());
+      return;
     }
+    io.write(out, " Coefficients written to " + name + ".");
   } catch (...) {
     // End of input in the dialog: nothing is left under the user's name.
     io.close(kCofUnit, false);

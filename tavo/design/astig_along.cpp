@@ -10,6 +10,7 @@
 #include "tavo/design/design.h"
 #include "tavo/optics/optics.h"
 #include "tavo/system/system.h"
+#include "tavo/talk.h"
 
 namespace tavo {
 
@@ -44,9 +45,10 @@ void astigmatismAlong(Tavo& s, double z0, double z1, double steps, int unit) {
     const double astig = a(3, 4) / nonzero(a(4, 4)) - a(1, 2) / nonzero(a(2, 2));
     io.write(unit, " " + gx::fG(z, 13, 5, 1) + "," + gx::fG(astig, 13, 5, 1));
   }
-  // The file stays on the listing unit until another command closes it;
-  // its contents are flushed to the name now.
-  io.close(unit);
+  // The file gets its name when it is closed: a full disk or a size limit
+  // shows there, and the old file then stays.
+  const std::string name = io.nameOf(unit);
+  if (!io.close(unit)) say(s, "?SPEC- Unable to write " + name + io.reason() + "; not written.");
 }
 
 }  // namespace tavo

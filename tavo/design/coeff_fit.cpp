@@ -121,8 +121,13 @@ void coefficientGrid(Tavo& s, const double range[2][2], int n, int m, int unit) 
       if (++count % 100 == 0) say(s, gx::fI(count, 8) + " points generated.");
     }
   }
-  io.close(unit);
-  say(s, gx::fI(count, 8) + " points generated total.");
+  // The grid gets its name when it is closed: a full disk, a size limit or
+  // another session that took the name first shows there.
+  const std::string name = io.nameOf(unit);
+  if (io.close(unit))
+    say(s, gx::fI(count, 8) + " points generated total.");
+  else
+    say(s, "?AGP- Unable to write " + name + io.reason() + "; not written.");
   s.blk1.x[1] = centre[0];
   s.blk1.x[2] = centre[1];
   storeMasked(s, s.masks.var, s.blk1.nv);

@@ -232,6 +232,7 @@ bool openTraceFile(Tavo& s) {
   if (!s.trace.save) return false;
   if (io.isOpen(s.inout.sysout)) io.close(s.inout.sysout);
   if (!io.open(s.inout.sysout, "trace.dat", gx::OpenStatus::Replace, gx::Access::Write)) {
+    gx::gxfail(s.gx);
     say(s, "Unable to open trace.dat; the trajectories are not saved.");
     return false;
   }
@@ -458,8 +459,10 @@ void trace(Tavo& s, char option, double value) {
   }
   traceRays(s, dev, t.nsteps, saving);
   if (saving) {
-    io.close(s.inout.sysout);
-    say(s, " Closing trajectory file: trace.dat");
+    if (io.close(s.inout.sysout))
+      say(s, " Closing trajectory file: trace.dat");
+    else
+      say(s, "?TRACE- Unable to write trace.dat" + io.reason() + "; the trajectories are not saved.");
   }
 }
 

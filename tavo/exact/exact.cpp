@@ -23,6 +23,9 @@ namespace {
 // Fringe tails are followed out to this many fringe lengths (tanh is then
 // within 1e-17 of its limit).
 constexpr double kTail = 20.0;
+// Integration steps one map may take: a few hundred times what the systems
+// of the examples need, seconds of work at fifth order.
+constexpr long long kMaxSteps = 200000;
 
 std::string rowName(Tavo& s, int row) {
   TypeCode tc = decodeType(s, s.bdata(row, 1));
@@ -480,24 +483,76 @@ std::vector<double> breakPoints(const Lattice& lat, const MapSettings& set) {
   return zs;
 }
 
+// What sets a segment's step: the lens (index into lat.lens) and why.
+enum class StepLimit { Body, Fringe, Strength };
+
 // Step length h in the segment of length len around mid, from the fringe
 // lengths and the focusing strengths met. False when the segment is
 // field-free.
-bool stepLength(const Lattice& lat, const MapSettings& set, double mid, double len, double& h) {
+bool stepLength(const Lattice& lat, const MapSettings& set, double mid, double len, double& h,
+                size_t& limit, StepLimit& reason) {
   const bool soft = set.model == EdgeModel::Soft;
   h = len;
   bool field = false;
-  for (const FieldLens& e : lat.lens) {
+  for (size_t i = 0; i < lat.lens.size(); ++i) {
+    const FieldLens& e = lat.lens[i];
     double lo, hi;
     extent(e, set, lo, hi);
     if (mid < lo || mid > hi) continue;
     field = true;
+    auto tighten = [&](double hh, StepLimit why) {
+      if (!(hh >= h)) {
+        h = hh;
+        limit = i;
+        reason = why;
+      }
+    };
     // A quadrupole's or solenoid's phase advance per step stays small.
-    if (e.n == 2) h = std::min(h, 0.02 / std::sqrt(std::fabs(e.k)));
-    if (e.n == 0) h = std::min(h, 0.04 / std::fabs(e.k));
-    h = std::min(h, soft ? lambdaOf(e, set) / 16.0 : len / 4.0);
+    if (e.n == 2) tighten(0.02 / std::sqrt(std::fabs(e.k)), StepLimit::Strength);
+    if (e.n == 0) tighten(0.04 / std::fabs(e.k), StepLimit::Strength);
+    tighten(soft ? lambdaOf(e, set) / 16.0 : len / 4.0, soft ? StepLimit::Fringe : StepLimit::Body);
   }
   return field;
+}
+
+// The step count of every segment between the break points (0: field-free).
+// A map that would need more than kMaxSteps (a fringe far shorter than the
+// lens, a field of absurd strength) is refused before any work, naming the
+// lens that asks for the most steps.
+bool stepPlan(const Lattice& lat, const MapSettings& set, const std::vector<double>& zs,
+              std::vector<long long>& steps, std::string& why) {
+  steps.assign(zs.size(), 0);
+  std::vector<double> asked(lat.lens.size(), 0.0);
+  std::vector<StepLimit> reasons(lat.lens.size(), StepLimit::Body);
+  double total = 0.0;
+  for (size_t b = 0; b + 1 < zs.size(); ++b) {
+    const double len = zs[b + 1] - zs[b];
+    double h = len;
+    size_t limit = 0;
+    StepLimit reason = StepLimit::Body;
+    if (len <= 0.0 || !stepLength(lat, set, zs[b] + 0.5 * len, len, h, limit, reason)) continue;
+    h /= std::max(set.fineness, 1e-3);
+    const double n = std::max(2.0, std::ceil(len / h));
+    const bool ok = std::isfinite(n) && n <= static_cast<double>(kMaxSteps);
+    if (ok) steps[b] = static_cast<long long>(n);
+    total += ok ? n : HUGE_VAL;
+    asked[limit] += ok ? n : HUGE_VAL;
+    if (reason != StepLimit::Body) reasons[limit] = reason;
+  }
+  if (total <= static_cast<double>(kMaxSteps)) return true;
+  const size_t i = static_cast<size_t>(
+      std::distance(asked.begin(), std::max_element(asked.begin(), asked.end())));
+  const FieldLens& e = lat.lens[i];
+  const std::string detail =
+      reasons[i] == StepLimit::Fringe
+          ? "fringe length " + exactNum(lambdaOf(e, set)) + " m"
+      : reasons[i] == StepLimit::Strength
+          ? "strength " + exactNum(e.k) + " per m^" + std::to_string(e.n == 0 ? 1 : e.n)
+          : "body length " + exactNum(e.zout - e.zin) + " m";
+  why = "Row " + std::to_string(e.row) + ": the " + detail +
+        " needs steps too short to integrate the map (more than " + std::to_string(kMaxSteps) +
+        " steps).";
+  return false;
 }
 
 // The ray equation's right-hand side for the whole map.
@@ -569,6 +624,8 @@ bool systemMap(const Lattice& lat, const MapSettings& set, const da::Space& sp,
   std::vector<Poly> y;
   for (int v = 0; v < 4; ++v) y.push_back(Poly::var(sp, v));
   const std::vector<double> zs = breakPoints(lat, set);
+  std::vector<long long> steps;
+  if (!stepPlan(lat, set, zs, steps, why)) return false;
 
   auto thinEdges = [&](double z, bool exit) {
     if (soft) return;
@@ -589,19 +646,25 @@ bool systemMap(const Lattice& lat, const MapSettings& set, const da::Space& sp,
     const double mid = 0.5 * (z0 + z1), len = z1 - z0;
     if (len <= 0.0) continue;
     rhs.segMid = mid;
-    double h = len;
-    if (!stepLength(lat, set, mid, len, h)) {
+    if (steps[b] == 0) {
       // Field-free: in slopes a drift is exactly linear.
       y[0].axpy(len, y[1]);
       y[2].axpy(len, y[3]);
       continue;
     }
-    h /= std::max(set.fineness, 1e-3);
-    const int steps = std::max(2, static_cast<int>(std::ceil(len / h)));
-    const double hs = len / steps;
-    for (int k = 0; k < steps; ++k) da::rk4Step(rhs, z0 + k * hs, hs, y);
+    const double hs = len / static_cast<double>(steps[b]);
+    for (long long k = 0; k < steps[b]; ++k)
+      da::rk4Step(rhs, z0 + static_cast<double>(k) * hs, hs, y);
   }
   thinEdges(lat.zend, true);
+  // A map with coefficients that are not finite numbers did not converge:
+  // nothing may be built on it.
+  for (const Poly& p : y)
+    for (int m = 0; m < sp.size(); ++m)
+      if (!std::isfinite(p[m])) {
+        why = "The integration did not converge (coefficients that are not finite numbers).";
+        return false;
+      }
   map = std::move(y);
   return true;
 }

@@ -63,6 +63,7 @@ void exactFit(Tavo& s, double precision) {
     double fx = 0, fy = 0, fc = 0;
     std::string w;
     if (!softAstigmatism(t, fx, fy, fc, w)) {
+      if (!failed) why = w;
       failed = true;
       fx = fy = 1e10;
     }
@@ -79,7 +80,15 @@ void exactFit(Tavo& s, double precision) {
   reload(s);
   s.iflag = 1;
   if (failed || !softAstigmatism(s, ex, ey, cross, why)) {
+    // Fields found with a map that could not be made are no result: the
+    // system goes back to the fields it had.
+    for (int v = 1; v <= s.blk1.nv; ++v) s.blk1.x[v] = before[v];
+    reload(s);
+    Mat4 back;
+    stigmat(s, 3, back);
     say(s, "?EXACT- The soft-edge map failed during the fit: " + why);
+    say(s, "No fields changed.");
+    return;
   }
   say(s, "After minimisation (soft edge)  (X/TH) = " + gx::fG(ex, 12, 5, 1) + " m/rad");
   say(s, "                                (Y/PH) = " + gx::fG(ey, 12, 5, 1) + " m/rad");

@@ -27,6 +27,8 @@ constexpr double kTail = 20.0;
 // edges on theirs.
 constexpr double kStepsPerWidth = 16.0;
 constexpr double kStepsPerWidthMagnetic = 24.0;
+// Integration steps one march may take.
+constexpr long kMaxSteps = 2000000;
 
 double widthOf(const AxialLens& l) {
   if (l.shape == AxialShape::Table) return 0.5 * l.table->width;
@@ -104,9 +106,17 @@ void bellField(const std::vector<AxialLens>& lenses, double z, int m, double* d)
   }
 }
 
-// Step length at z.
-double stepAt(const Lattice& lat, const MapSettings& set, double z, double fine) {
+// Step length at z; row, when given, is set to the table row of the lens
+// that asks for it.
+double stepAt(const Lattice& lat, const MapSettings& set, double z, double fine,
+              int* row = nullptr) {
   double h = 1e30;
+  auto tighten = [&](double hh, int r) {
+    if (hh < h) {
+      h = hh;
+      if (row) *row = r;
+    }
+  };
   const double n = kStepsPerWidth * fine;
   const double nm = kStepsPerWidthMagnetic * fine;
   for (const AxialLens& l : lat.axial) {
@@ -115,16 +125,16 @@ double stepAt(const Lattice& lat, const MapSettings& set, double z, double fine)
     const double w = widthOf(l);
     const double d = z < lo ? lo - z : z > hi ? z - hi : 0.0;
     if (l.electric && d > kTail * w) continue;
-    h = std::min(h, (w + d) / (l.electric ? n : nm));
+    tighten((w + d) / (l.electric ? n : nm), l.row);
   }
   for (const FieldLens& e : lat.lens) {
     const double lam = set.fringe * e.bore;
     const double d = z < e.zin ? e.zin - z : z > e.zout ? z - e.zout : 0.0;
     if (d > kTail * lam) continue;
-    h = std::min(h, (lam + 0.5 * d) / nm);
+    tighten((lam + 0.5 * d) / nm, e.row);
     const double k = std::fabs(e.k * lat.kfix);
-    if (e.n == 0 && k > 0.0) h = std::min(h, 2.0 / (k * nm));
-    if (e.n == 2 && k > 0.0) h = std::min(h, 4.0 / (std::sqrt(k) * nm));
+    if (e.n == 0 && k > 0.0) tighten(2.0 / (k * nm), e.row);
+    if (e.n == 2 && k > 0.0) tighten(4.0 / (std::sqrt(k) * nm), e.row);
   }
   return h;
 }
@@ -344,15 +354,20 @@ bool march(const Flow& flow, double za, double zb, std::vector<Poly>& y, std::st
     double z = zs[b];
     const double z1 = zs[b + 1];
     while (z < z1) {
-      double h = stepAt(flow.lat, flow.set, z, fine);
+      int row = 0;
+      double h = stepAt(flow.lat, flow.set, z, fine, &row);
       if (z + h >= z1 || z + 1.25 * h >= z1) h = z1 - z;
       if (flow.electric && flow.reflected(z + h)) {
         why = "The particle is stopped by the electric field near z = " + exactNum(z + h) +
               " m: no map.";
         return false;
       }
-      if (++count > 2000000) {
-        why = "The field needs too many integration steps.";
+      if (++count > kMaxSteps) {
+        // Steps this short (a field of absurd strength or a fringe far
+        // shorter than its lens) would integrate for hours: no map.
+        why = "Row " + std::to_string(row) + ": the field near z = " + exactNum(z) +
+              " m needs steps too short to integrate the map (more than " +
+              std::to_string(kMaxSteps) + " steps).";
         return false;
       }
       std::vector<Poly> before;
@@ -451,6 +466,14 @@ bool roundMap(const Lattice& lat, const MapSettings& set, const da::Space& sp, d
              }))
     return false;
   flow.finish(zto, y);
+  // A map with coefficients that are not finite numbers did not converge:
+  // nothing may be built on it.
+  for (const Poly& p : y)
+    for (int m = 0; m < sp.size(); ++m)
+      if (!std::isfinite(p[m])) {
+        why = "The integration did not converge (coefficients that are not finite numbers).";
+        return false;
+      }
   map = std::move(y);
   return true;
 }

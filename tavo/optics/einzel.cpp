@@ -40,6 +40,20 @@ void fillBoth(Mat4& m, double a11, double a12, double a21, double a22) {
   m(2, 1) = m(4, 3) = a21;
   m(2, 2) = m(4, 4) = a22;
 }
+
+// A row whose field comes from a file has no closed form (its matrix is the
+// exact one's business), and a ratio of 1 is no lens: both are drifts here.
+bool driftInstead(Tavo& s, int i, double v, Mat4& m) {
+  if (axialFileRow(s, i)) {
+    axialFileDrift(s, i, m);
+    return true;
+  }
+  if (v == 1.0) {
+    driftMatrix(s, i, m);
+    return true;
+  }
+  return false;
+}
 }  // namespace
 
 void einzel(Tavo& s, int i, Mat4& m) {
@@ -48,14 +62,7 @@ void einzel(Tavo& s, int i, Mat4& m) {
     return;
   }
   double v = s.bdata(i, 3), len = s.bdata(i, 2);
-  if (axialFileRow(s, i)) {
-    axialFileDrift(s, i, m);
-    return;
-  }
-  if (v == 1.0) {
-    driftMatrix(s, i, m);
-    return;
-  }
+  if (driftInstead(s, i, v, m)) return;
   static constexpr double c1[7] = {1.9332, -0.4333, 0.265, -0.060627, 0.0073346, -0.00043132, 9.8562e-06};
   static constexpr double c2[7] = {1.6238, 0.42632, -0.34956, 0.11481, -0.016781, 0.0011077, -2.7219e-05};
   double g = std::pow(v + 0.6, 1.5) / ((v - 1.0) * (v - 1.0));
@@ -75,14 +82,7 @@ void cyl(Tavo& s, int i, Mat4& m) {
     return;
   }
   double v = s.bdata(i, 3), len = s.bdata(i, 2);
-  if (axialFileRow(s, i)) {
-    axialFileDrift(s, i, m);
-    return;
-  }
-  if (v == 1.0) {
-    driftMatrix(s, i, m);
-    return;
-  }
+  if (driftInstead(s, i, v, m)) return;
   static constexpr double cf1[6] = {5.2904, 0.0527, 0.0084848, -0.00024359, 2.8805e-06, -1.2149e-08};
   static constexpr double cf2[6] = {4.6758, 1.5878, -0.00082984, 0.00013589, -1.5209e-06, 6.0554e-09};
   static constexpr double cp1[6] = {4.9904, 0.76739, 0.0059931, -0.0001544, 1.7424e-06, -7.1895e-09};

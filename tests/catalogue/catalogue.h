@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "../ci_support.h"
+
 namespace catalogue {
 
 namespace fs = std::filesystem;
@@ -131,13 +133,13 @@ void runCase(const Case& c, Run run) {
     fs::create_directories(ro);
     if (::mount(ro.c_str(), ro.c_str(), nullptr, MS_BIND, nullptr) != 0) {
       fs::remove_all(dir);
-      GTEST_SKIP() << "no bind mount here";
+      TK_SKIP_OUTSIDE_CI("no bind mount here");
     }
     mounted = ro.string();
     if (::mount(nullptr, ro.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
       unmount();
       fs::remove_all(dir);
-      GTEST_SKIP() << "no read-only remount here";
+      TK_SKIP_OUTSIDE_CI("no read-only remount here");
     }
   } else if (c.mount == Mount::Tiny) {
     const fs::path full = dir / "full";
@@ -148,7 +150,7 @@ void runCase(const Case& c, Run run) {
     fs::create_directories(full);
     if (::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=16k") != 0) {
       fs::remove_all(dir);
-      GTEST_SKIP() << "no tmpfs mount here";
+      TK_SKIP_OUTSIDE_CI("no tmpfs mount here");
     }
     mounted = full.string();
     for (const auto& [p, s] : keep) spit(p, s);

@@ -234,7 +234,9 @@ std::vector<Case> kestrimCases() {
   v.push_back({"MacroEchoWithEscapes", {{"e.kcm", "XYZ\x1b[2J\n"}}, "@e\nEXIT\n", {"XYZ?[2J"}, {}, {"\x1b"}});
   v.push_back({"MacroCallsItself", {{"m.kcm", "@m\n"}}, "@m\nEXIT\n", {"?KESTRIM- Macros nested deeper than"}});
   v.push_back({"MacroCallsItselfTwice", {{"m.kcm", "@m\n@m\n"}}, "@m\nEXIT\n",
-               {"?KESTRIM- More than 100000 macro calls from one command; not opened: m.kcm"}});
+               {"?KESTRIM- Macros nested deeper than 64 levels; not opened: m.kcm",
+                "?KESTRIM- Line 1 of m.kcm: the command failed; the macro is left."},
+               {}, {"More than 100000 macro calls"}});
   v.push_back({"MacroRewindWithoutStop", {{"r.kcm", "NTOT\nREWIND\n"}}, "@r\nEXIT\n",
                {"?KESTRIM- More than 100000 macro rewinds from one command; the macro is left."}});
   v.push_back({"MacroEndsAtPrompt", {{"m.kcm", "CAPTIO\n"}}, "@m\nNTOT\nEXIT\n",

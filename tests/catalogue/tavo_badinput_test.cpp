@@ -112,7 +112,9 @@ std::vector<Case> tavoCases() {
                {" triplet.cof already exists.", "Filename for output > "}});
   v.push_back({"CofoutNameExistsInMacro", {kTriplet, kCof, {"m.tcm", "COFOUT triplet\nC\nSAVE after\n"}},
                "DATA triplet\n@m\nEXIT\n",
-               {" triplet.cof already exists.", "Data saved in file: after.tav"}, {"after.tav"}});
+               {" triplet.cof already exists.",
+                "?TAVO- Line 1 of m.tcm: the command failed; the macro is left."},
+               {}, {"Data saved in file: after.tav", "tav>_C\n"}});
   v.push_back({"CofoutNameWithBlanks", {kTriplet}, "DATA triplet\nCOFOUT\nmy file\n\nEXIT\n",
                {"?COFOUT- File name must not contain blanks."}});
   v.push_back({"CofoutNameTooLong", {kTriplet}, "DATA triplet\nCOFOUT\nabcdefghijklmnop\n\nEXIT\n",
@@ -205,7 +207,9 @@ std::vector<Case> tavoCases() {
                [](const fs::path& d) { link(d, "disk.dat", "/dev/full"); }});
   v.push_back({"SpecNameExistsInMacro", {kTriplet, {"m.tcm", "SPEC triplet.tav\nSAVE after\n"}},
                "DATA triplet\n@m\nEXIT\n",
-               {"Unable to open triplet.tav (it exists)", "Data saved in file: after.tav"}, {"after.tav"}});
+               {"Unable to open triplet.tav (it exists)",
+                "?TAVO- Line 1 of m.tcm: the command failed; the macro is left."},
+               {}, {"Data saved in file: after.tav"}});
   v.push_back({"TraceFileIsFolder", {kTriplet, {"trace.dat/x", "x"}},
                "DATA triplet\nTRACE/E S\nTRACE\n\n\n\n\n\n\nEXIT\n",
                {"Unable to open trace.dat; the trajectories are not saved."}});
@@ -220,7 +224,9 @@ std::vector<Case> tavoCases() {
   v.push_back({"MacroEchoWithEscapes", {{"e.tcm", "XYZ\x1b[2J\n"}}, "@e\nEXIT\n", {"XYZ?[2J"}, {}, {"\x1b"}});
   v.push_back({"MacroCallsItself", {{"m.tcm", "@m\n"}}, "@m\nEXIT\n", {"?TAVO- Macros nested deeper than"}});
   v.push_back({"MacroCallsItselfTwice", {{"m.tcm", "@m\n@m\n"}}, "@m\nEXIT\n",
-               {"?TAVO- More than 100000 macro calls from one command; not opened: m.tcm"}});
+               {"?TAVO- Macros nested deeper than 64 levels; not opened: m.tcm",
+                "?TAVO- Line 1 of m.tcm: the command failed; the macro is left."},
+               {}, {"More than 100000 macro calls"}});
   v.push_back({"MacroEndsAtPrompt", {kTriplet, {"m.tcm", "DATA triplet\nDIAG\n"}}, "@m\nEXIT\n",
                {"Current diagnostic is"}});
   v.push_back({"LoginMacroJunk", {{"login.tcm", junk(500, 5)}}, "EXIT\n", {}});

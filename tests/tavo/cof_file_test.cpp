@@ -265,8 +265,12 @@ TEST_F(CofFile, InAMacroAnExistingNameEndsTheCommand) {
   { std::ofstream("twice.tcm") << "COFOUT trip\nDIAG 3\n"; }
   const std::string out = run("DATA triplet\n@twice\nCOFOUT\nfresh\nS\n");
   EXPECT_NE(out.find(" trip.cof already exists."), std::string::npos) << out;
-  // The next macro line is a command again, not a second name.
-  EXPECT_NE(out.find("Diagnostic set to   3"), std::string::npos) << out;
+  // The refusal ends the macro: its next line is neither a second name nor
+  // a command of its own.
+  EXPECT_NE(out.find("?TAVO- Line 1 of twice.tcm: the command failed; the macro is left."),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("Diagnostic set to   3"), std::string::npos) << out;
   EXPECT_FALSE(fs::exists("DIAG 3.cof"));
   EXPECT_EQ(lines("trip.cof"), std::vector<std::string>{"keep me"});
   EXPECT_TRUE(fs::exists("fresh.cof"));

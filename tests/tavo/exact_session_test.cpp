@@ -380,3 +380,55 @@ TEST(ExactSymmetry, MapIsSymplecticInCanonicalVariables) {
   }
 }
 
+
+// Fields whose scale is far below the lens (a fringe 1e-12 of the bore, an
+// absurd field, a bore of 1e-300 m) would need steps past counting: the map
+// is refused at once, naming the row, and nothing is built on it.
+TEST_F(ExactSession, MapsTooFineToIntegrateAreRefusedNamingTheRow) {
+  auto triplet = [&](const std::string& name, double field, double bore) {
+    writeSystem(name + ".tav", "Triplet",
+                {{0, 1, 1.007276, 3, 0}, {1, 1e-5, 2e-4, 1e-5, 2e-4, 0.01}, {3, 3, 0, 0},
+                 {4.1, 0.06, field, bore}, {3, 0.05, 0, 0}, {4.02, 0.06, -0.226126, 0.006},
+                 {3, 0.05, 0, 0}, {4.1, 0.06, 0.129905, 0.006}, {3, 0.2, 0, 0}, {9, 0, 0, 0}});
+  };
+  triplet("tesla30", 1e30, 0.006);
+  triplet("tesla8", 1e8, 0.006);
+  triplet("bore", 0.129905, 1e-300);
+  const struct {
+    const char* input;
+    const char* hard;  // the hard edge's refusal ("" when it can be made)
+    const char* soft;
+  } cases[] = {
+      {"DATA triplet\nFRINGE 1e-12\n", "", "Soft edge: Row 4: the fringe length"},
+      {"DATA triplet\nFRINGE 1e-3\n", "", "Soft edge: Row 4: the fringe length"},
+      {"DATA tesla30\n", "Hard edge: Row 4: the strength", "Soft edge: Row 4: the strength"},
+      {"DATA tesla8\n", "Hard edge: Row 4: the strength", "Soft edge: Row 4: the strength"},
+      {"DATA bore\n", "Hard edge: Row 4: the strength", "Soft edge: Row 4: the fringe length"},
+  };
+  for (const auto& c : cases) {
+    const std::string out = run(std::string(c.input) + "EXACT\nCOFOUT/E e\nEXIT\n");
+    if (*c.hard) {
+      EXPECT_NE(out.find(c.hard), std::string::npos) << c.input << out;
+    }
+    EXPECT_NE(out.find(c.soft), std::string::npos) << c.input << out;
+    EXPECT_NE(out.find("needs steps too short to integrate the map"), std::string::npos);
+    // No fifth-order terms from a map that was never made.
+    EXPECT_EQ(out.find("Fifth-order aperture terms"), std::string::npos) << c.input;
+    // COFOUT/E writes nothing from it.
+    EXPECT_NE(out.find("?COFOUT- Row 4: the "), std::string::npos) << c.input << out;
+    EXPECT_FALSE(std::filesystem::exists("e.cof")) << c.input;
+  }
+  // The fit and the octupole correction leave the fields as they were: the
+  // system saved after them is the one saved before.
+  std::filesystem::copy_file(std::string(TK_SOURCE_DIR) + "/examples/octupole_triplet.tav",
+                             "oct.tav");
+  for (const std::string c : {"DATA triplet\nSAVE before\nFRINGE 1e-3\nEXACT/F\n",
+                               "DATA oct\nSAVE before\nFRINGE 1e-3\nEXACT/C\n"}) {
+    const std::string out = run(c + "SAVE after\nEXIT\n");
+    EXPECT_NE(out.find("?EXACT- Row "), std::string::npos) << out;
+    ASSERT_GE(lines("after.tav").size(), 5u);
+    EXPECT_EQ(lines("after.tav"), lines("before.tav")) << c;
+    std::filesystem::remove("after.tav");
+    std::filesystem::remove("before.tav");
+  }
+}

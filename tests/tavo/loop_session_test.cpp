@@ -306,8 +306,9 @@ TEST(LoopMacro, AMacroCallingItselfStopsAtTheNestingLimit) {
   EXPECT_EQ(s.status, 0);
   EXPECT_EQ(s.count("?TAVO- Macros nested deeper than 64 levels; not opened: self.tcm\n"), 1) << s.out;
   EXPECT_EQ(s.count("tav>_@self\n"), gx::kMacroDepth);
-  // Every level then finishes its remaining line and closes.
-  EXPECT_EQ(s.count("tav>_X\n"), gx::kMacroDepth);
+  // The refused call ends every level: no level runs its remaining line.
+  EXPECT_EQ(s.count("?TAVO- Line 1 of self.tcm: the command failed; the macro is left.\n"), 1);
+  EXPECT_EQ(s.count("tav>_X\n"), 0);
   EXPECT_TRUE(s.has("tav> \n Diagnostic set to   2\n")) << "back at the terminal";
 }
 
@@ -316,32 +317,44 @@ TEST(LoopMacro, AMacroCallingItselfTwiceIsBoundedInCalls) {
   w.file("twice.tcm", "@twice\n@twice\n");
   Session s("@twice\nDIAG 2\n");
   EXPECT_EQ(s.status, 0);
-  EXPECT_EQ(s.count("?TAVO- More than 100000 macro calls from one command; not opened: twice.tcm\n"), 1);
+  // The first refusal (the depth bound) ends the whole chain at once.
+  EXPECT_EQ(s.count("?TAVO- Macros nested deeper than 64 levels; not opened: twice.tcm\n"), 1);
+  EXPECT_EQ(s.count("the command failed"), 1);
+  EXPECT_EQ(s.count("tav>_@twice\n"), gx::kMacroDepth);
   EXPECT_TRUE(s.has("tav> \n Diagnostic set to   2\n")) << "back at the terminal";
 }
 
 TEST(LoopMacro, JunkInAMacroIsReadAsFixedWidthLines) {
   WorkDir w;
-  std::string junk;
+  // Each piece of junk is refused as a word, which ends its macro: one
+  // macro a piece.
   const char control[] = "\x01\x02\xff\xfe\x7f garbage\x1b[2J\n";
   const char nuls[] = "\0\0\0DIAG\0 5\nAB\0CD\n@AB\0CD\n";
-  junk += std::string(control, sizeof control - 1);
-  junk += std::string(nuls, sizeof nuls - 1);
-  junk += "\t\tDIAG\t3\n";                                        // tabs as blanks
-  junk += "DIAG 6" + std::string(34, ' ') + "777 beyond column forty\n";
-  junk += std::string(5000, 'Q') + "\n";                        // a very long line
-  junk += "\xc3\xa9l\xc3\xa8ve\n";                                // non-ASCII word
-  for (int i = 0; i < 256; ++i) junk += static_cast<char>(i);
-  junk += "\nDIAG 4";                                             // no final line end
-  w.file("junk.tcm", junk);
+  std::string bytes;
+  for (int i = 0; i < 256; ++i) bytes += static_cast<char>(i);
+  const std::string junk[] = {std::string(control, sizeof control - 1),
+                              std::string(nuls, sizeof nuls - 1),
+                              std::string(5000, 'Q') + "\n",   // a very long line
+                              "\xc3\xa9l\xc3\xa8ve\n",            // non-ASCII word
+                              bytes + "\n"};
+  std::string input;
+  for (size_t k = 0; k < std::size(junk); ++k) {
+    w.file("junk" + std::to_string(k) + ".tcm", junk[k]);
+    input += "@junk" + std::to_string(k) + "\n";
+  }
+  w.file("clean.tcm", "\t\tDIAG\t3\n"                                   // tabs as blanks
+                      "DIAG 6" + std::string(34, ' ') + "777 beyond column forty\n"
+                      "DIAG 4");                                        // no final line end
   w.file("AB", "DIAG 9\n");  // a NUL must not cut a name short to this file
-  Session s("@junk\nDIAG\n0\n");
+  Session s(input + "@clean\nDIAG\n0\n");
   EXPECT_EQ(s.status, 0);
   EXPECT_TRUE(s.has(" Diagnostic set to   3\n")) << s.out;
   EXPECT_TRUE(s.has(" Diagnostic set to   6\n")) << "columns after 40 are not read";
-  EXPECT_FALSE(s.has("777"));
+  EXPECT_FALSE(s.has("Diagnostic set to 777"));
   EXPECT_FALSE(s.has("Diagnostic set to   9"));
   EXPECT_TRUE(s.has("\n?QQQQQQ")) << s.out;
+  EXPECT_EQ(s.count("the command failed; the macro is left."), static_cast<int>(std::size(junk)))
+      << s.out;
   EXPECT_TRUE(s.has(" Diagnostic set to   4\n"));
   EXPECT_TRUE(s.has(" Current diagnostic is   4 > ")) << "the session goes on at the terminal";
 }

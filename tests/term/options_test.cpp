@@ -146,12 +146,16 @@ TEST(BrokenPipes, AReaderThatLeavesDoesNotKillTheSession) {
   ASSERT_EQ(s.sh("mkfifo p.ps").status, 0);
   s.write("plot.tcm",
           "DATA triplet\nDEFINE/Q p.ps\nTRACE Q\n\n\n\n\n\n\n\n\n\n\n"
-          "$ touch go\n$ sleep 1\nCLOSE/Q\nSYSTEM\nEXIT\n");
-  termtest::Result r =
-      s.sh("sh -c " + termtest::quote("(exec 3<p.ps; while [ ! -e go ]; do sleep 0.05; done) & " +
-                                      std::string("timeout 120 ") + tavo + " plot < /dev/null"));
+          "$ touch go\n$ sleep 1\nCLOSE/Q\nCAP\n");
+  termtest::Result r = s.sh(
+      "sh -c " + termtest::quote("(exec 3<p.ps; while [ ! -e go ]; do sleep 0.05; done) & " +
+                                 std::string("printf 'SYSTEM\\nEXIT\\n' | timeout 120 ") + tavo +
+                                 " plot"));
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find("Error writing plot file p.ps"), std::string::npos) << r.out;
+  // The failed CLOSE ends the macro; the session goes on at the terminal.
+  EXPECT_NE(r.out.find("Line 16 of plot.tcm: the command failed"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("tav>_CAP"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Focal length"), std::string::npos) << "SYSTEM ran after it\n" << r.out;
   // The terminal output piped into a reader that stops early, with input
   // that never ends: each program ends cleanly.
@@ -162,6 +166,41 @@ TEST(BrokenPipes, AReaderThatLeavesDoesNotKillTheSession) {
                                     "; echo $? > st) | head -c 100 > /dev/null"));
     EXPECT_EQ(termtest::slurp(s.dir() / "st"), "0\n") << cmd;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// What a newcomer meets first: --help names a manual page that opens from
+// the build tree, an unknown word points to HELP/B, and the batch macro the
+// README runs is shipped and runs clean.
+TEST(FirstHour, ManualHintUnknownWordsAndTheShippedScan) {
+  Scratch s;
+  for (const std::string prog : {"tavo", "kestrim"}) {
+    const std::string bin = termtest::quote(termtest::program(prog));
+    termtest::Result r = s.sh(bin + " --help");
+    const size_t at = r.out.find("Manual:     ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    const std::string how = r.out.substr(at + 12, r.out.find('\n', at) - at - 12);
+    // Installed: "man prog"; else "man -l" and a page that exists.
+    if (how != "man " + prog) {
+      ASSERT_EQ(how.rfind("man -l ", 0), 0u) << how;
+      EXPECT_TRUE(std::filesystem::exists(how.substr(7))) << how;
+    }
+    r = s.sh("printf 'FOO\\nEXIT\\n' | " + bin);
+    EXPECT_NE(r.out.find("?FOO"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Not a command or a macro file; HELP/B lists the commands."),
+              std::string::npos)
+        << r.out;
+  }
+  const std::string examples = std::string(TK_SOURCE_DIR) + "/examples";
+  for (const char* f : {"scan.tcm", "triplet.tav"})
+    std::filesystem::copy_file(examples + "/" + f, s.dir() / f);
+  const termtest::Result r =
+      s.sh(termtest::quote(termtest::program("tavo")) + " --strict scan.tcm < /dev/null");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(count(r.out, "(X/T3)"), 3u) << r.out;
 }
 
 }  // namespace

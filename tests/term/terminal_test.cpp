@@ -136,3 +136,37 @@ TEST(RealTerminal, KestrimCompletesRecallsAndKeepsHistory) {
 }
 
 }  // namespace
+
+namespace {
+
+// A line far longer than the editor's own buffers, sent away with the up
+// arrow and brought back with the down arrow: the command gets exactly what
+// was typed, and so does the history file.
+TEST(RealTerminal, ALongLineRecalledAndRestoredIsTakenAsTyped) {
+  if (!termtest::have("tmux")) GTEST_FAIL() << "tmux is not installed";
+  Scratch s;
+  const std::string hist = (s.home() / ".tavo_history").string();
+  { std::ofstream(hist) << "CAP earlier\n"; }
+  Pane p(s, "tavo");
+  ASSERT_TRUE(p.ok());
+  ASSERT_TRUE(p.waitLast("tav> ")) << p.dump();
+  std::string typed = "QQQ";
+  for (int i = 0; typed.size() < 3000; ++i) typed += std::to_string(i % 10);
+  // In pieces: one send-keys argument of 3000 characters is too much for
+  // some shells' command lines.
+  for (size_t at = 0; at < typed.size(); at += 500) p.keys("-l " + quote(typed.substr(at, 500)));
+  p.keys("Up");
+  ASSERT_TRUE(p.waitLast("tav> CAP earlier")) << p.dump();
+  p.keys("Down Enter");
+  ASSERT_TRUE(p.waitFor([&] { return p.dump().find("?QQQ012") != std::string::npos; })) << p.dump();
+  ASSERT_TRUE(p.waitLast("tav> ")) << p.dump();
+  p.keys("EXIT Enter");
+  ASSERT_TRUE(p.waitFor([&] { return !p.alive(); })) << p.dump();
+  const std::vector<std::string> h = lines(hist);
+  ASSERT_EQ(h.size(), 3u);
+  EXPECT_EQ(h[0], "CAP earlier");
+  EXPECT_EQ(h[1], typed);
+  EXPECT_EQ(h[2], "EXIT");
+}
+
+}  // namespace

@@ -40,12 +40,12 @@ void cmdSpec(Tavo& s, Command& c) {
   say(s, "Generate a file of (Z, Astig) ordered pairs.");
   say(s, "");
   // The name as typed (the decoder would rewrite a name that starts like a
-  // number), of at most 13 characters.
-  std::string name = trim(gx::pad(c.typedArg(), 13));
+  // number), whole: a longer one is no reason to write another file.
+  std::string name = trim(c.typedArg());
   for (;;) {
     if (name.empty()) {
       std::string reply;
-      if (ask(s, "Filename for output > ", reply, 30) != gx::Reply::Ok) return;
+      if (ask(s, "Filename for output > ", reply, 0) != gx::Reply::Ok) return;
       name = trim(reply);
       if (name.empty()) return;
     }
@@ -53,7 +53,10 @@ void cmdSpec(Tavo& s, Command& c) {
     if (io.open(unit, name, gx::OpenStatus::New, gx::Access::Write)) break;
     say(s, "Unable to open " + name + (gx::Io::exists(name) ? " (it exists)" : io.reason()));
     // In a macro the next lines are its commands, not another name.
-    if (s.inout.cmd != gx::Io::kIn) return;
+    if (s.inout.cmd != gx::Io::kIn) {
+      gx::gxfail(s.gx);
+      return;
+    }
     name.clear();
   }
   double v[3] = {0.0, 0.0, 0.0};
