@@ -114,6 +114,79 @@ void writeSet(Kestrim& k, std::vector<std::string> args) {
                " (" + part.species + ", " + g13(t) + " MeV).");
 }
 
+// Several iterations: the user names one. False when the question was
+// left or the iteration cannot be used.
+bool askIteration(Kestrim& k, const std::string& name, opmd::Contents& c, std::uint64_t& it) {
+  it = c.iterations[0];
+  if (c.iterations.size() <= 1) return true;
+  std::string list;
+  for (size_t i = 0; i < c.iterations.size(); ++i)
+    list += (i ? " " : "") + std::to_string(c.iterations[i]);
+  kqsay(k, name + " holds " + std::to_string(c.iterations.size()) + " iterations: " + list);
+  std::string reply;
+  const auto accept = [&](const std::string& r) {
+    const std::string s = kqstrip(r);
+    if (s.empty()) return true;
+    for (std::uint64_t v : c.iterations)
+      if (s == std::to_string(v)) return true;
+    return false;
+  };
+  if (gx::gxask(k.gx, k.io.in, k.io.out, "Iteration > ", reply, 40, accept) != gx::Reply::Ok)
+    return false;
+  if (kqblank(reply)) return false;
+  it = std::stoull(kqstrip(reply));
+  const std::string why = opmd::contents(name, c, it);
+  if (!why.empty()) {
+    kqsay(k, "?OPMD- " + why);
+    return false;
+  }
+  return true;
+}
+
+// Several particle groups: the user names one ("" for the only one).
+bool askGroup(Kestrim& k, const opmd::Contents& c, std::string& group) {
+  group.clear();
+  if (c.species.size() <= 1) return true;
+  std::string list;
+  for (size_t i = 0; i < c.species.size(); ++i) list += (i ? " " : "") + c.species[i];
+  kqsay(k, "Particle groups: " + list);
+  std::string reply;
+  const auto accept = [&](const std::string& r) {
+    const std::string s = kqstrip(r);
+    if (s.empty()) return true;
+    for (const std::string& g : c.species)
+      if (s == g) return true;
+    return false;
+  };
+  if (gx::gxask(k.gx, k.io.in, k.io.out, "Particle group > ", reply, 60, accept) != gx::Reply::Ok)
+    return false;
+  group = kqstrip(reply);
+  return !group.empty();
+}
+
+// Writes the rays read as the ray set out and makes it the current set.
+bool storeSet(Kestrim& k, opmd::Read& r, const std::string& out) {
+  k.caption = gx::pad(r.beam.caption.substr(0, 100), 100);
+  std::string outName = gx::pad(out, 100);
+  int ierr = 1;
+  kqio(k, 'W', outName, ierr);
+  if (ierr != 0) return false;
+  const size_t n = r.rays.size() / 5;
+  for (size_t i = 0; i < n; ++i) {
+    double* v = &r.rays[5 * i];
+    if (!kqrays(k, 'W', 0, v[0], v[1], v[2], v[3], v[4])) {
+      k.gx.io.close(k.rays.unitW, false);
+      return false;
+    }
+  }
+  kqioend(k, 'W');
+  if (gx::Io::exists(out)) {
+    kqio(k, 'R', outName, ierr);
+    if (ierr == 0) k.rayFile = outName;
+  }
+  return true;
+}
+
 void readSet(Kestrim& k, std::vector<std::string> args) {
   std::string name;
   if (!fileName(k, args, name)) return;
@@ -123,49 +196,9 @@ void readSet(Kestrim& k, std::vector<std::string> args) {
     kqsay(k, "?OPMD- " + why);
     return;
   }
-  // Several iterations: the user names one.
-  std::uint64_t it = c.iterations[0];
-  if (c.iterations.size() > 1) {
-    std::string list;
-    for (size_t i = 0; i < c.iterations.size(); ++i)
-      list += (i ? " " : "") + std::to_string(c.iterations[i]);
-    kqsay(k, name + " holds " + std::to_string(c.iterations.size()) + " iterations: " + list);
-    std::string reply;
-    const auto accept = [&](const std::string& r) {
-      const std::string s = kqstrip(r);
-      if (s.empty()) return true;
-      for (std::uint64_t v : c.iterations)
-        if (s == std::to_string(v)) return true;
-      return false;
-    };
-    if (gx::gxask(k.gx, k.io.in, k.io.out, "Iteration > ", reply, 40, accept) != gx::Reply::Ok)
-      return;
-    if (kqblank(reply)) return;
-    it = std::stoull(kqstrip(reply));
-    why = opmd::contents(name, c, it);
-    if (!why.empty()) {
-      kqsay(k, "?OPMD- " + why);
-      return;
-    }
-  }
+  std::uint64_t it = 0;
   std::string group;
-  if (c.species.size() > 1) {
-    std::string list;
-    for (size_t i = 0; i < c.species.size(); ++i) list += (i ? " " : "") + c.species[i];
-    kqsay(k, "Particle groups: " + list);
-    std::string reply;
-    const auto accept = [&](const std::string& r) {
-      const std::string s = kqstrip(r);
-      if (s.empty()) return true;
-      for (const std::string& g : c.species)
-        if (s == g) return true;
-      return false;
-    };
-    if (gx::gxask(k.gx, k.io.in, k.io.out, "Particle group > ", reply, 60, accept) != gx::Reply::Ok)
-      return;
-    group = kqstrip(reply);
-    if (group.empty()) return;
-  }
+  if (!askIteration(k, name, c, it) || !askGroup(k, c, group)) return;
   opmd::Read r;
   why = opmd::read(name, it, group, r);
   if (!why.empty()) {
@@ -182,28 +215,11 @@ void readSet(Kestrim& k, std::vector<std::string> args) {
     kqsay(k, "?OPMD- " + out + " already exists; name another ray set after the file name.");
     return;
   }
-  k.caption = gx::pad(r.beam.caption.substr(0, 100), 100);
-  std::string outName = gx::pad(out, 100);
-  int ierr = 1;
-  kqio(k, 'W', outName, ierr);
-  if (ierr != 0) return;
-  const size_t n = r.rays.size() / 5;
-  for (size_t i = 0; i < n; ++i) {
-    double* v = &r.rays[5 * i];
-    if (!kqrays(k, 'W', 0, v[0], v[1], v[2], v[3], v[4])) {
-      k.gx.io.close(k.rays.unitW, false);
-      return;
-    }
-  }
-  kqioend(k, 'W');
-  if (gx::Io::exists(out)) {
-    kqio(k, 'R', outName, ierr);
-    if (ierr == 0) k.rayFile = outName;
-  }
+  if (!storeSet(k, r, out)) return;
   Kestrim::kqparticle& part = k.particle;
   part = {r.beam.species.type, r.beam.species.charge, r.beam.species.massAmu, r.beam.energyMeV};
-  kqsay(k, gx::fI(static_cast<long long>(n), 8) + " rays read from " + name + " (" +
-               r.beam.species.type + ", " + g13(r.beam.energyMeV) + " MeV) into " + out + ".");
+  kqsay(k, gx::fI(static_cast<long long>(r.rays.size() / 5), 8) + " rays read from " + name +
+               " (" + r.beam.species.type + ", " + g13(r.beam.energyMeV) + " MeV) into " + out + ".");
 }
 
 }  // namespace

@@ -216,8 +216,8 @@ std::string trimRight(std::string s) {
   return s;
 }
 
-void writeFile(hid_t f, const std::vector<double>& rays, const Beam& beam, bool pair) {
-  const std::uint64_t n = rays.size() / 5;
+// The file's own attributes: what it is and who wrote it.
+void fileAttrs(hid_t f) {
   attrString(f, "openPMD", kVersion);
   attrString(f, "openPMDextension", "BeamPhysics;SpeciesType");
   attrString(f, "basePath", "/data/%T/");
@@ -229,7 +229,11 @@ void writeFile(hid_t f, const std::vector<double>& rays, const Beam& beam, bool 
   attrString(f, "softwareVersion", "2");
   attrString(f, "author", "KESTRIM");
   attrString(f, "date", now());
+}
 
+void writeFile(hid_t f, const std::vector<double>& rays, const Beam& beam, bool pair) {
+  const std::uint64_t n = rays.size() / 5;
+  fileAttrs(f);
   Hid data = group(f, "data");
   Hid it = group(data.get(), "0");
   attrDouble(it.get(), "time", 0.0);
@@ -516,234 +520,301 @@ std::string lower(std::string s) {
   return s;
 }
 
-void readFile(const std::string& path, std::uint64_t want, const std::string& name, Read& out) {
-  Hid f = openFile(path);
-  const std::uint64_t it = pickIteration(f.get(), path, want);
-  const std::string pp = particlesPathOf(f.get(), path, it);
-  std::vector<std::string> groups = groupsIn(f.get(), pp);
-  std::string gname = name;
-  if (gname.empty()) {
+// The particle group to read: the one named, or the only one.
+std::string pickGroup(hid_t f, const std::string& path, const std::string& pp, std::uint64_t it,
+                      const std::string& name) {
+  std::vector<std::string> groups = groupsIn(f, pp);
+  if (name.empty()) {
     if (groups.empty()) throw Fail{path + " has no particle group in iteration " + std::to_string(it)};
     if (groups.size() > 1)
       throw Fail{path + " holds " + std::to_string(groups.size()) + " particle groups (" +
                  listOf(groups) + "): name the one to read"};
-    gname = groups[0];
-  } else if (std::find(groups.begin(), groups.end(), gname) == groups.end()) {
-    throw Fail{path + " has no particle group " + gname + " (it holds " + listOf(groups) + ")"};
+    return groups[0];
   }
-  Hid sp(H5Gopen2(f.get(), (pp + "/" + gname).c_str(), H5P_DEFAULT), H5Gclose);
-  if (!sp.ok()) throw Fail{path + ": the particle group " + gname + " cannot be opened"};
+  if (std::find(groups.begin(), groups.end(), name) == groups.end())
+    throw Fail{path + " has no particle group " + name + " (it holds " + listOf(groups) + ")"};
+  return name;
+}
 
-  // The species: KESTRIM follows charged particles only.
-  Beam& beam = out.beam;
-  std::string type;
-  if (!readAttrString(sp.get(), "speciesType", type)) {
-    type = gname;
-    out.notes.push_back("The group " + gname + " has no speciesType; its name is taken.");
+// One particle group being read as rays: the columns of every particle and
+// which of them are kept.
+struct Group {
+  hid_t sp;               // the particle group
+  std::string name;       // its name in the file
+  std::string type;       // its species
+  bool known = false;     // a species whose charge and mass the program knows
+  std::uint64_t n = 0;    // particles in the group
+  std::vector<double> x, y, th, ph, de;
+  std::vector<bool> keep;
+  bool has(const std::string& p) const { return linkExists(sp, p); }
+  std::vector<double> get(const std::string& p) const { return readComponent(sp, p, n); }
+  std::vector<double> opt(const std::string& p, double dflt) const {
+    return has(p) ? get(p) : std::vector<double>(n, dflt);
   }
-  if (type.find(';') != std::string::npos)
-    throw Fail{gname + " mixes species (" + type + "); one species is mapped at a time"};
-  const std::string lt = lower(type);
+};
+
+// The species: KESTRIM follows charged particles only.
+void readSpecies(Group& g, Read& out) {
+  if (!readAttrString(g.sp, "speciesType", g.type)) {
+    g.type = g.name;
+    out.notes.push_back("The group " + g.name + " has no speciesType; its name is taken.");
+  }
+  if (g.type.find(';') != std::string::npos)
+    throw Fail{g.name + " mixes species (" + g.type + "); one species is mapped at a time"};
+  const std::string lt = lower(g.type);
   if (lt == "photon" || lt.find("neutrino") != std::string::npos || lt == "neutron" ||
       lt == "anti-neutron" || lt == "gluon" || lt == "z-boson" || lt == "higgs")
-    throw Fail{gname + " holds " + type + " particles: KESTRIM maps charged particles only"};
-  beam.species.type = type;
+    throw Fail{g.name + " holds " + g.type + " particles: KESTRIM maps charged particles only"};
+  out.beam.species.type = g.type;
   Species known;
-  if (knownSpecies(type, known)) beam.species = known;
+  g.known = knownSpecies(g.type, known);
+  if (g.known) out.beam.species = known;
+}
 
-  // The number of particles.
+std::uint64_t particleCount(const Group& g, Read& out) {
   double count = -1;
   std::uint64_t n = 0;
-  if (readAttrDouble(sp.get(), "numParticles", count)) {
+  if (readAttrDouble(g.sp, "numParticles", count)) {
     if (!(count >= 0) || count > 1e12 || count != std::floor(count))
-      throw Fail{gname + ": numParticles is not a count"};
+      throw Fail{g.name + ": numParticles is not a count"};
     n = static_cast<std::uint64_t>(count);
   } else {
-    if (!linkExists(sp.get(), "position/x")) throw Fail{gname + " has no position/x record"};
-    n = lengthOf(sp.get(), "position/x");
-    out.notes.push_back(gname + " has no numParticles; the length of position/x is taken.");
+    if (!g.has("position/x")) throw Fail{g.name + " has no position/x record"};
+    n = lengthOf(g.sp, "position/x");
+    out.notes.push_back(g.name + " has no numParticles; the length of position/x is taken.");
   }
-  if (n > 200000000ull) throw Fail{gname + " holds too many particles (" + std::to_string(n) + ")"};
+  if (n > 200000000ull) throw Fail{g.name + " holds too many particles (" + std::to_string(n) + ")"};
+  return n;
+}
 
+void readPositions(Group& g) {
   for (const char* need : {"position/x", "position/y"})
-    if (!linkExists(sp.get(), need)) throw Fail{gname + " has no " + std::string(need) + " record"};
-  auto opt = [&](const std::string& p, double dflt) {
-    return linkExists(sp.get(), p) ? readComponent(sp.get(), p, n) : std::vector<double>(n, dflt);
-  };
-  std::vector<double> x, y;
+    if (!g.has(need)) throw Fail{g.name + " has no " + std::string(need) + " record"};
   double ux = 1, uy = 1;
-  x = readComponent(sp.get(), "position/x", n, nullptr, &ux);
-  y = readComponent(sp.get(), "position/y", n, nullptr, &uy);
+  g.x = readComponent(g.sp, "position/x", g.n, nullptr, &ux);
+  g.y = readComponent(g.sp, "position/y", g.n, nullptr, &uy);
   // An offset is added only when it is not zero: x + 0 would turn -0 into +0.
   for (const char* c : {"x", "y"}) {
-    std::vector<double> off = opt(std::string("positionOffset/") + c, 0.0);
-    std::vector<double>& v = c[0] == 'x' ? x : y;
-    for (std::uint64_t i = 0; i < n; ++i)
+    std::vector<double> off = g.opt(std::string("positionOffset/") + c, 0.0);
+    std::vector<double>& v = c[0] == 'x' ? g.x : g.y;
+    for (std::uint64_t i = 0; i < g.n; ++i)
       if (off[i] != 0.0) v[i] += off[i];
   }
+}
 
-  std::vector<double> th(n), ph(n), de(n);
-  out.ownRecords = linkExists(sp.get(), "slope/x") && linkExists(sp.get(), "slope/y") &&
-                   linkExists(sp.get(), "energyDeviation");
-  double t0 = std::numeric_limits<double>::quiet_NaN();
-  readAttrDouble(sp.get(), "kestrimEnergyMeV", t0);
-  // The mass: a mass record or the known species.
+// The mass from a mass record or the known species; the charge from a
+// charge record when the species is not known.
+void readMassAndCharge(const Group& g, Beam& beam) {
   double massAmu = beam.species.massAmu;
-  if (n > 0 && linkExists(sp.get(), "mass")) {
-    std::vector<double> m = readComponent(sp.get(), "mass", n);
+  if (g.n > 0 && g.has("mass")) {
+    std::vector<double> m = g.get("mass");
     if (!m.empty() && std::isfinite(m[0]) && m[0] > 0) massAmu = m[0] / kU;
   }
-  if (n > 0 && linkExists(sp.get(), "charge") && known.type.empty()) {
-    std::vector<double> q = readComponent(sp.get(), "charge", n);
+  if (g.n > 0 && g.has("charge") && !g.known) {
+    std::vector<double> q = g.get("charge");
     if (!q.empty() && std::isfinite(q[0])) beam.species.charge = static_cast<int>(std::lround(q[0] / kE));
   }
   beam.species.massAmu = massAmu;
+}
 
-  std::vector<bool> keep(n, true);
-  if (out.ownRecords) {
-    th = readComponent(sp.get(), "slope/x", n);
-    ph = readComponent(sp.get(), "slope/y", n);
-    std::vector<double> raw;
-    double unit = 1;
-    readComponent(sp.get(), "energyDeviation", n, &raw, &unit);
-    // Kept in per cent: values stored with unitSI 0.01 are taken as they are.
-    if (unit == 0.01)
-      de = raw;
-    else
-      for (std::uint64_t i = 0; i < n; ++i) de[i] = raw[i] * unit * 100.0;
-  } else {
-    for (const char* need : {"momentum/x", "momentum/y", "momentum/z"})
-      if (!linkExists(sp.get(), need))
-        throw Fail{gname + " has no " + std::string(need) +
-                   " record: the slopes and energies cannot be found"};
-    if (!(massAmu > 0))
-      throw Fail{"The mass of " + type + " is not known: " + gname + " has no mass record"};
-    std::vector<double> px = readComponent(sp.get(), "momentum/x", n);
-    std::vector<double> py = readComponent(sp.get(), "momentum/y", n);
-    std::vector<double> pz = readComponent(sp.get(), "momentum/z", n);
-    for (const char* c : {"x", "y", "z"}) {
-      std::string p = std::string("momentumOffset/") + c;
-      if (!linkExists(sp.get(), p)) continue;
-      std::vector<double> off = readComponent(sp.get(), p, n);
-      std::vector<double>& v = c[0] == 'x' ? px : c[0] == 'y' ? py : pz;
-      for (std::uint64_t i = 0; i < n; ++i) v[i] += off[i];
-    }
-    std::vector<double> z = opt("position/z", 0.0);
-    std::vector<double> zoff = opt("positionOffset/z", 0.0);
-    std::vector<double> status = opt("particleStatus", 1.0);
-    std::vector<double> p(n);
-    size_t backward = 0;
-    for (std::uint64_t i = 0; i < n; ++i) {
-      z[i] += zoff[i];
-      p[i] = std::sqrt(px[i] * px[i] + py[i] * py[i] + pz[i] * pz[i]);
-      if (status[i] == 1.0 && std::isfinite(pz[i]) && !(pz[i] > 0)) {
-        keep[i] = false;
-        ++backward;
-      }
-      th[i] = px[i] / pz[i];
-      ph[i] = py[i] / pz[i];
-    }
-    if (backward)
-      out.notes.push_back(std::to_string(backward) +
-                          " particles that do not move forward (pz <= 0) are left out.");
-    // The reference momentum: the file's offset, or the mean of the beam.
-    double p0 = std::numeric_limits<double>::quiet_NaN();
-    if (linkExists(sp.get(), "totalMomentumOffset")) {
-      std::vector<double> o = readComponent(sp.get(), "totalMomentumOffset", n);
-      if (n > 0 && std::isfinite(o[0]) && o[0] > 0) p0 = o[0];
-    }
-    if (std::isfinite(t0) && t0 > 0) p0 = momentumSI(massAmu, t0);
-    if (!std::isfinite(p0)) {
-      double sum = 0;
-      size_t cnt = 0;
-      for (std::uint64_t i = 0; i < n; ++i)
-        if (keep[i] && status[i] == 1.0 && std::isfinite(p[i])) sum += p[i], ++cnt;
-      if (cnt == 0) throw Fail{gname + " has no particle with a finite momentum"};
-      p0 = sum / static_cast<double>(cnt);
-      out.notes.push_back("No reference momentum in the file: the mean momentum of the beam is taken.");
-    }
-    t0 = energyMeV(massAmu, p0);
-    for (std::uint64_t i = 0; i < n; ++i) de[i] = 100.0 * (energyMeV(massAmu, p[i]) - t0) / t0;
-    // All rays at one plane: those given at another z are drifted to the
-    // mean plane of the beam.
-    double zs = 0;
-    size_t zc = 0;
-    bool spread = false;
-    for (std::uint64_t i = 0; i < n; ++i)
-      if (keep[i] && std::isfinite(z[i])) {
-        if (zc && z[i] != z[0]) spread = true;
-        zs += z[i], ++zc;
-      }
-    if (spread) {
-      const double zm = zs / static_cast<double>(zc);
-      for (std::uint64_t i = 0; i < n; ++i) {
-        x[i] += (zm - z[i]) * th[i];
-        y[i] += (zm - z[i]) * ph[i];
-      }
-      out.notes.push_back("The particles lie at several z: each is drifted to the mean plane z = " +
-                          std::to_string(zm) + " m.");
-    }
-    // Rays that a mask or a wall stopped (particleStatus not 1) are gone.
-    size_t dead = 0;
-    for (std::uint64_t i = 0; i < n; ++i)
-      if (status[i] != 1.0 && keep[i]) keep[i] = false, ++dead;
-    if (dead) out.notes.push_back(std::to_string(dead) + " particles whose particleStatus is not 1 are left out.");
-    size_t bad = 0;
-    for (std::uint64_t i = 0; i < n; ++i)
-      if (keep[i] && !(std::isfinite(x[i]) && std::isfinite(y[i]) && std::isfinite(th[i]) &&
-                       std::isfinite(ph[i]) && std::isfinite(de[i])))
-        keep[i] = false, ++bad;
-    if (bad) out.notes.push_back(std::to_string(bad) + " particles with values that are not finite numbers are left out.");
-    if (linkExists(sp.get(), "weight")) {
-      std::vector<double> w = readComponent(sp.get(), "weight", n);
-      bool differ = false;
-      double first = std::numeric_limits<double>::quiet_NaN();
-      for (std::uint64_t i = 0; i < n; ++i)
-        if (keep[i]) {
-          if (std::isnan(first)) first = w[i];
-          else if (w[i] != first) differ = true;
-        }
-      if (differ) out.notes.push_back("The weights differ; every ray counts once.");
-    }
-  }
-  if (out.ownRecords) {
-    // The file's own rays: particleStatus still says which ones passed.
-    if (linkExists(sp.get(), "particleStatus")) {
-      std::vector<double> status = readComponent(sp.get(), "particleStatus", n);
-      size_t dead = 0;
-      for (std::uint64_t i = 0; i < n; ++i)
-        if (status[i] != 1.0) keep[i] = false, ++dead;
-      if (dead) out.notes.push_back(std::to_string(dead) + " particles whose particleStatus is not 1 are left out.");
-    }
-    size_t bad = 0;
-    for (std::uint64_t i = 0; i < n; ++i)
-      if (keep[i] && !(std::isfinite(x[i]) && std::isfinite(y[i]) && std::isfinite(th[i]) &&
-                       std::isfinite(ph[i]) && std::isfinite(de[i])))
-        ++bad;
-    if (bad) out.notes.push_back(std::to_string(bad) + " rays hold values that are not finite numbers.");
-  }
-  beam.energyMeV = t0;
+// The program's own slope and energy-deviation records.
+void readOwnRecords(Group& g) {
+  g.th = g.get("slope/x");
+  g.ph = g.get("slope/y");
+  std::vector<double> raw;
+  double unit = 1;
+  readComponent(g.sp, "energyDeviation", g.n, &raw, &unit);
+  // Kept in per cent: values stored with unitSI 0.01 are taken as they are.
+  if (unit == 0.01)
+    g.de = raw;
+  else
+    for (std::uint64_t i = 0; i < g.n; ++i) g.de[i] = raw[i] * unit * 100.0;
+}
 
+bool rayFinite(const Group& g, std::uint64_t i) {
+  return std::isfinite(g.x[i]) && std::isfinite(g.y[i]) && std::isfinite(g.th[i]) &&
+         std::isfinite(g.ph[i]) && std::isfinite(g.de[i]);
+}
+
+// Slopes from the momenta; returns the total momentum of each particle.
+// Particles that do not move forward are not kept.
+std::vector<double> slopesFromMomenta(Group& g, const std::vector<double>& status, Read& out) {
+  for (const char* need : {"momentum/x", "momentum/y", "momentum/z"})
+    if (!g.has(need))
+      throw Fail{g.name + " has no " + std::string(need) +
+                 " record: the slopes and energies cannot be found"};
+  if (!(out.beam.species.massAmu > 0))
+    throw Fail{"The mass of " + g.type + " is not known: " + g.name + " has no mass record"};
+  std::vector<double> px = g.get("momentum/x"), py = g.get("momentum/y"), pz = g.get("momentum/z");
+  for (const char* c : {"x", "y", "z"}) {
+    std::string p = std::string("momentumOffset/") + c;
+    if (!g.has(p)) continue;
+    std::vector<double> off = g.get(p);
+    std::vector<double>& v = c[0] == 'x' ? px : c[0] == 'y' ? py : pz;
+    for (std::uint64_t i = 0; i < g.n; ++i) v[i] += off[i];
+  }
+  std::vector<double> p(g.n);
+  size_t backward = 0;
+  for (std::uint64_t i = 0; i < g.n; ++i) {
+    p[i] = std::sqrt(px[i] * px[i] + py[i] * py[i] + pz[i] * pz[i]);
+    if (status[i] == 1.0 && std::isfinite(pz[i]) && !(pz[i] > 0)) {
+      g.keep[i] = false;
+      ++backward;
+    }
+    g.th[i] = px[i] / pz[i];
+    g.ph[i] = py[i] / pz[i];
+  }
+  if (backward)
+    out.notes.push_back(std::to_string(backward) +
+                        " particles that do not move forward (pz <= 0) are left out.");
+  return p;
+}
+
+// The reference energy (MeV): the program's own, the file's momentum
+// offset, or the mean of the beam.
+double referenceEnergy(const Group& g, const std::vector<double>& p,
+                       const std::vector<double>& status, double t0, Read& out) {
+  const double massAmu = out.beam.species.massAmu;
+  double p0 = std::numeric_limits<double>::quiet_NaN();
+  if (g.has("totalMomentumOffset")) {
+    std::vector<double> o = g.get("totalMomentumOffset");
+    if (g.n > 0 && std::isfinite(o[0]) && o[0] > 0) p0 = o[0];
+  }
+  if (std::isfinite(t0) && t0 > 0) p0 = momentumSI(massAmu, t0);
+  if (!std::isfinite(p0)) {
+    double sum = 0;
+    size_t cnt = 0;
+    for (std::uint64_t i = 0; i < g.n; ++i)
+      if (g.keep[i] && status[i] == 1.0 && std::isfinite(p[i])) sum += p[i], ++cnt;
+    if (cnt == 0) throw Fail{g.name + " has no particle with a finite momentum"};
+    p0 = sum / static_cast<double>(cnt);
+    out.notes.push_back("No reference momentum in the file: the mean momentum of the beam is taken.");
+  }
+  return energyMeV(massAmu, p0);
+}
+
+// All rays at one plane: those given at another z are drifted to the mean
+// plane of the beam.
+void driftToOnePlane(Group& g, Read& out) {
+  std::vector<double> z = g.opt("position/z", 0.0);
+  std::vector<double> zoff = g.opt("positionOffset/z", 0.0);
+  for (std::uint64_t i = 0; i < g.n; ++i) z[i] += zoff[i];
+  double zs = 0;
+  size_t zc = 0;
+  bool spread = false;
+  for (std::uint64_t i = 0; i < g.n; ++i)
+    if (g.keep[i] && std::isfinite(z[i])) {
+      if (zc && z[i] != z[0]) spread = true;
+      zs += z[i], ++zc;
+    }
+  if (!spread) return;
+  const double zm = zs / static_cast<double>(zc);
+  for (std::uint64_t i = 0; i < g.n; ++i) {
+    g.x[i] += (zm - z[i]) * g.th[i];
+    g.y[i] += (zm - z[i]) * g.ph[i];
+  }
+  out.notes.push_back("The particles lie at several z: each is drifted to the mean plane z = " +
+                      std::to_string(zm) + " m.");
+}
+
+// Rays that a mask or a wall stopped (particleStatus not 1) are gone.
+void dropStopped(Group& g, const std::vector<double>& status, Read& out) {
+  size_t dead = 0;
+  for (std::uint64_t i = 0; i < g.n; ++i)
+    if (status[i] != 1.0 && g.keep[i]) g.keep[i] = false, ++dead;
+  if (dead) out.notes.push_back(std::to_string(dead) + " particles whose particleStatus is not 1 are left out.");
+}
+
+void noteWeights(const Group& g, Read& out) {
+  if (!g.has("weight")) return;
+  std::vector<double> w = g.get("weight");
+  bool differ = false;
+  double first = std::numeric_limits<double>::quiet_NaN();
+  for (std::uint64_t i = 0; i < g.n; ++i)
+    if (g.keep[i]) {
+      if (std::isnan(first)) first = w[i];
+      else if (w[i] != first) differ = true;
+    }
+  if (differ) out.notes.push_back("The weights differ; every ray counts once.");
+}
+
+// A file from another code: rays from the momenta. Returns the reference
+// energy (MeV).
+double raysFromMomenta(Group& g, double t0, Read& out) {
+  std::vector<double> status = g.opt("particleStatus", 1.0);
+  std::vector<double> p = slopesFromMomenta(g, status, out);
+  t0 = referenceEnergy(g, p, status, t0, out);
+  const double massAmu = out.beam.species.massAmu;
+  for (std::uint64_t i = 0; i < g.n; ++i) g.de[i] = 100.0 * (energyMeV(massAmu, p[i]) - t0) / t0;
+  driftToOnePlane(g, out);
+  dropStopped(g, status, out);
+  size_t bad = 0;
+  for (std::uint64_t i = 0; i < g.n; ++i)
+    if (g.keep[i] && !rayFinite(g, i)) g.keep[i] = false, ++bad;
+  if (bad) out.notes.push_back(std::to_string(bad) + " particles with values that are not finite numbers are left out.");
+  noteWeights(g, out);
+  return t0;
+}
+
+// The program's own file: particleStatus still says which rays passed.
+void checkOwnRays(Group& g, Read& out) {
+  if (g.has("particleStatus")) dropStopped(g, g.get("particleStatus"), out);
+  size_t bad = 0;
+  for (std::uint64_t i = 0; i < g.n; ++i)
+    if (g.keep[i] && !rayFinite(g, i)) ++bad;
+  if (bad) out.notes.push_back(std::to_string(bad) + " rays hold values that are not finite numbers.");
+}
+
+// The kept rays, behind the paraxial pair, and the caption and charge.
+void finishRead(const Group& g, const std::string& path, Read& out) {
   double pairFlag = 0;
-  const bool pair = readAttrDouble(sp.get(), "kestrimParaxialPair", pairFlag) &&
-                    pairFlag == 1.0 && n >= 2 && keep[0] && keep[1];
+  const bool pair = readAttrDouble(g.sp, "kestrimParaxialPair", pairFlag) && pairFlag == 1.0 &&
+                    g.n >= 2 && g.keep[0] && g.keep[1];
   out.rays.clear();
   if (!pair) {
     // Image planes at the file's own plane: both rays meet the axis at z = 0.
     out.rays.insert(out.rays.end(), {0, 0, 0, 0, 0, 0, 1e-3, 0, 1e-3, 0});
     out.notes.push_back("The file has no paraxial pair: one is put in front that places the image planes at its plane.");
   }
-  for (std::uint64_t i = 0; i < n; ++i)
-    if (keep[i]) out.rays.insert(out.rays.end(), {x[i], th[i], y[i], ph[i], de[i]});
+  for (std::uint64_t i = 0; i < g.n; ++i)
+    if (g.keep[i]) out.rays.insert(out.rays.end(), {g.x[i], g.th[i], g.y[i], g.ph[i], g.de[i]});
 
   double tc = 0, cu = 1;
-  if (readAttrDouble(sp.get(), "totalCharge", tc)) {
-    readAttrDouble(sp.get(), "chargeUnitSI", cu);
-    beam.totalCharge = tc * cu;
+  if (readAttrDouble(g.sp, "totalCharge", tc)) {
+    readAttrDouble(g.sp, "chargeUnitSI", cu);
+    out.beam.totalCharge = tc * cu;
   }
   std::string caption;
-  if (readAttrString(sp.get(), "comment", caption)) beam.caption = caption;
-  else beam.caption = "openPMD " + type + " from " + std::filesystem::path(path).filename().string();
+  if (readAttrString(g.sp, "comment", caption)) out.beam.caption = caption;
+  else out.beam.caption = "openPMD " + g.type + " from " + std::filesystem::path(path).filename().string();
+}
+
+void readFile(const std::string& path, std::uint64_t want, const std::string& name, Read& out) {
+  Hid f = openFile(path);
+  const std::uint64_t it = pickIteration(f.get(), path, want);
+  const std::string pp = particlesPathOf(f.get(), path, it);
+  const std::string gname = pickGroup(f.get(), path, pp, it, name);
+  Hid sp(H5Gopen2(f.get(), (pp + "/" + gname).c_str(), H5P_DEFAULT), H5Gclose);
+  if (!sp.ok()) throw Fail{path + ": the particle group " + gname + " cannot be opened"};
+
+  Group g{sp.get(), gname, {}, false, 0, {}, {}, {}, {}, {}, {}};
+  readSpecies(g, out);
+  g.n = particleCount(g, out);
+  readPositions(g);
+  g.th.assign(g.n, 0.0), g.ph.assign(g.n, 0.0), g.de.assign(g.n, 0.0);
+  g.keep.assign(g.n, true);
+  out.ownRecords = g.has("slope/x") && g.has("slope/y") && g.has("energyDeviation");
+  double t0 = std::numeric_limits<double>::quiet_NaN();
+  readAttrDouble(g.sp, "kestrimEnergyMeV", t0);
+  readMassAndCharge(g, out.beam);
+  if (out.ownRecords) {
+    readOwnRecords(g);
+    checkOwnRays(g, out);
+  } else {
+    t0 = raysFromMomenta(g, t0, out);
+  }
+  out.beam.energyMeV = t0;
+  finishRead(g, path, out);
 }
 
 }  // namespace
