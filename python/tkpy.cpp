@@ -9,6 +9,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -25,6 +26,7 @@
 #include "gxlib/console/converse.h"
 #include "gxlib/fortran/fortio.h"
 #include "gxlib/fortran/io.h"
+#include "kestrim/raypoly.h"
 #include "kestrim/kq.h"
 #include "kestrim/kqcmd.h"
 #include "kestrim/openpmd.h"
@@ -328,6 +330,26 @@ class KestrimSession : private Streams {
     }
   }
 
+  // The polynomial ray after ray in blocks: each block's columns are
+  // gathered into arrays the batch polynomial vectorises over (the same
+  // bits as coftran, ray by ray), then scattered back as rows.
+  void mapBatched(const double* r, double* dst, size_t n) const {
+    const kestrim::RayPoly p = kestrim::rayPoly(k_);
+    constexpr size_t kBlock = 512;
+    double col[5][kBlock], img[4][kBlock];
+    for (size_t from = 0; from < n; from += kBlock) {
+      const size_t m = std::min(kBlock, n - from);
+      for (size_t i = 0; i < m; ++i)
+        for (int c = 0; c < 5; ++c) col[c][i] = r[5 * (from + i) + c];
+      kestrim::mapRays(p, col[0], col[1], col[2], col[3], col[4], m, img[0], img[1], img[2], img[3]);
+      for (size_t i = 0; i < m; ++i) {
+        double* w = dst + 5 * (from + i);
+        for (int c = 0; c < 4; ++c) w[c] = img[c][i];
+        w[4] = col[4][i];
+      }
+    }
+  }
+
   // Rays at the object through the aberration polynomial to the end of the
   // system: (n, 5) in, (n, 5) out, DE passed on.
   // out (an (n, 5) float64 array) receives the mapped rays instead of a
@@ -336,7 +358,6 @@ class KestrimSession : private Streams {
     checkCof();
     if (rays.ndim() != 2 || rays.shape(1) != 5) throw py::value_error("rays must be an (n, 5) array");
     const py::ssize_t n = rays.shape(0);
-    std::vector<double> o;
     py::array_t<double> given;
     double* dst = nullptr;
     if (!outArg.is_none()) {
@@ -351,24 +372,24 @@ class KestrimSession : private Streams {
         throw py::value_error("out must be a writable C-ordered float64 array of the rays' shape");
       dst = given.mutable_data();
     } else {
-      o.resize(static_cast<size_t>(n) * 5);
-      dst = o.data();
+      // numpy's own uninitialised array: every entry is written below.
+      given = py::array_t<double>({n, py::ssize_t{5}});
+      dst = given.mutable_data();
     }
     const double* r = rays.data();
     {
       py::gil_scoped_release nogil;
-      for (py::ssize_t i = 0; i < n; ++i) {
-        const double* v = r + 5 * i;
-        double* w = dst + 5 * i;
-        if (solenoid)
+      if (solenoid)
+        for (py::ssize_t i = 0; i < n; ++i) {
+          const double* v = r + 5 * i;
+          double* w = dst + 5 * i;
           kestrim::cofsole(k_, v[0], v[1], v[2], v[3], v[4], w[0], w[1], w[2], w[3]);
-        else
-          kestrim::coftran(k_, v[0], v[1], v[2], v[3], v[4], w[0], w[1], w[2], w[3]);
-        w[4] = v[4];
-      }
+          w[4] = v[4];
+        }
+      else
+        mapBatched(r, dst, static_cast<size_t>(n));
     }
-    if (dst != o.data()) return given;
-    return owned(std::move(o), {n, 5});
+    return given;
   }
 
   // The current ray set (the read channel) as an (n, 5) array.

@@ -114,6 +114,22 @@ def test_two_sessions_side_by_side(folder):
     np.testing.assert_array_equal(a.map(r), ma)
 
 
+def test_map_gives_the_bits_of_kestrims_own_trans(folder):
+    # 1300 rays: blocks of the batch form and a part block; TRANS maps ray
+    # by ray inside the program, and the two must agree to the last bit.
+    k = tk.Kestrim()
+    k.read_cof("triplet")
+    rng = np.random.default_rng(7)
+    r = np.column_stack([rng.uniform(-5e-6, 5e-6, 1300), rng.uniform(-5e-6, 5e-6, 1300),
+                         rng.uniform(-5e-6, 5e-6, 1300), rng.uniform(-5e-6, 5e-6, 1300),
+                         rng.uniform(-0.5, 0.5, 1300)])
+    k.write_rays("obj", r, caption="object rays")
+    k.run("TRANS triplet", answers=["N"])
+    inside = k.read_rays("Atriplet")
+    assert inside.shape == r.shape
+    np.testing.assert_array_equal(k.map(r), inside)
+
+
 def test_map_into_a_given_array(folder):
     k = tk.Kestrim()
     k.read_cof("triplet")
