@@ -5,7 +5,6 @@
 #include <cctype>
 #include <cmath>
 #include <filesystem>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -26,9 +25,8 @@ constexpr double kPeakMin = static_cast<double>(0.01f);      // smallest flux-pe
 constexpr double kMinDivergence = static_cast<double>(1e-5f);
 
 // Rays are streamed to the file as they are made, so a pass is bounded only
-// by what NTOT can count and by the room on the disk (checked before the
-// pass begins).
-constexpr long long kMaxRays = std::numeric_limits<long long>::max();
+// by the room on the disk, checked before the pass begins (NTOT's 64 bits
+// count more rays than any disk holds).
 constexpr double kRecordBytes = 48.0;  // one ray record: 40 bytes and two length markers
 constexpr int kPromptColumn = 70;      // the SYNTH prompts all end here
 // Grid points in one plane: the axis tables hold the square root of this
@@ -212,7 +210,7 @@ class Synth {
     return s_;
   }
   // Offsets, energy, map and write one ray; false when the pass must stop.
-  bool emit(double x, double th, double y, double ph, bool limitAfterMap);
+  bool emit(double x, double th, double y, double ph);
   bool write(double x, double th, double y, double ph, double de);
   void progress(int every) {
     if (count_ % every == 0) say(kqcount(count_, 8) + " rays generated");
@@ -298,15 +296,11 @@ bool Synth::write(double x, double th, double y, double ph, double de) {
   return true;
 }
 
-bool Synth::emit(double x, double th, double y, double ph, bool limitAfterMap) {
+bool Synth::emit(double x, double th, double y, double ph) {
   x += offx_;
   y += offy_;
   th += aoffx_;
   ph += aoffy_;
-  if (!limitAfterMap && count_ >= kMaxRays) {
-    say("Maximum number of rays exceeded, stop at " + kqcount(count_, 10));
-    return false;
-  }
   double de = 0.0;
   if (spread_) {
     de = demax_ * (1.0 - 2.0 * draw());
@@ -319,10 +313,6 @@ bool Synth::emit(double x, double th, double y, double ph, bool limitAfterMap) {
     cofsole(k_, x, th, y, ph, de, xo, tho, yo, pho);
   else
     coftran(k_, x, th, y, ph, de, xo, tho, yo, pho);
-  if (limitAfterMap && count_ >= kMaxRays) {
-    say("Maximum number of rays exceeded, stop at " + kqcount(count_, 10));
-    return false;
-  }
   if (!write(xo, tho, yo, pho, de)) return false;
   ++count_;
   return true;
@@ -600,7 +590,7 @@ void Synth::randomRays(const Beam& beam) {
       }
     }
     if (stopped) break;
-    if (!emit(x, u / d_, y, v / d_, false)) break;
+    if (!emit(x, u / d_, y, v / d_)) break;
     progress(1000);
   }
 }
@@ -643,7 +633,7 @@ void Synth::regularRays(const Beam& beam) {
       for (const Column& col : aperture) {
         const double u = us[static_cast<size_t>(col.u)];
         for (long long m = col.lo; m < col.hi; ++m) {
-          if (!emit(x, u / d_, y, vAt(m) / d_, false)) {
+          if (!emit(x, u / d_, y, vAt(m) / d_)) {
             stopped = true;
             break;
           }
@@ -707,7 +697,7 @@ void Synth::divergenceRays(const Beam& beam) {
         for (long long bk = col.lo; bk < col.hi; ++bk) {
           const double v = vOf(static_cast<int>(bk - nay));
           // The ray that passes through the aperture point (u, v).
-          if (!emit(u - d_ * std::tan(th), th, v - d_ * std::tan(ph), ph, true)) {
+          if (!emit(u - d_ * std::tan(th), th, v - d_ * std::tan(ph), ph)) {
             stopped = true;
             break;
           }

@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -215,6 +216,27 @@ void boundedSession() {
 TEST_F(LargeSet, OnePassAnalysesStreamInBoundedMemory) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(boundedSession(), ::testing::ExitedWithCode(0), "");
+}
+
+// A disk that fills in the middle of a pass (here a file-size limit of
+// 4 MB, about 87 000 rays): the write fails, nothing takes the set's name
+// and the current set keeps its count.
+void fullDiskSession() {
+  identityCof("id.cof");
+  kqtest::writeSet("small.bin", {Ray{0, 0, 0, 0, 0}, Ray{0, 1e-3, 0, 1e-3, 0}, Ray{1e-6, 0, 0, 0, 0}});
+  std::signal(SIGXFSZ, SIG_IGN);
+  const rlimit r{4u << 20, 4u << 20};
+  if (setrlimit(RLIMIT_FSIZE, &r) != 0) std::_Exit(4);
+  Session s("DATA small\nSYNTH/N id\n1\n260000\nS\n10 10\n\n0.2 0.2\n\n\n\nQ\nNTOT\nEXIT\n");
+  if (!s.has("Unable to write rays.")) std::_Exit(5);
+  if (fs::exists("id.bin")) std::_Exit(6);
+  if (s.k.ntot != 3 || !s.has("Total number of ray vectors =       3")) std::_Exit(7);
+  std::_Exit(0);
+}
+
+TEST_F(LargeSet, DiskFullInAPassLeavesNoSetAndKeepsTheCurrentOne) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(fullDiskSession(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
