@@ -325,15 +325,22 @@ Synth::Pass Synth::pass(bool first) {
     return Pass::Abort;
   showCaption();
   if (first && !openOutput()) return again();
-  if (!writeParaxialPair(beam.thmax)) return Pass::Abort;
-  settleCounts(beam);
-  if (mode_ == 1)
-    randomRays(beam);
-  else if (mode_ == 2)
-    regularRays(beam);
-  else
-    divergenceRays(beam);
-  if (writeFailed_) return Pass::Abort;
+  if (writeParaxialPair(beam.thmax)) {
+    settleCounts(beam);
+    if (mode_ == 1)
+      randomRays(beam);
+    else if (mode_ == 2)
+      regularRays(beam);
+    else
+      divergenceRays(beam);
+  }
+  if (writeFailed_) {
+    // A disk that filled: the set is not kept, and the dialogue still ends
+    // with its last question so that a macro's answers are not commands.
+    say("?KQSYNTH- No ray set written.");
+    again();
+    return Pass::Abort;
+  }
 
   say(kqcount(count_, 8) + " rays generated total.");
   blank();

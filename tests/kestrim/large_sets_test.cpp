@@ -245,7 +245,8 @@ void fullDiskSession() {
   const rlimit r{4u << 20, 4u << 20};
   if (setrlimit(RLIMIT_FSIZE, &r) != 0) std::_Exit(4);
   Session s("DATA small\nSYNTH/N id\n1\n260000\nS\n10 10\n\n0.2 0.2\n\n\n\nQ\nNTOT\nEXIT\n");
-  if (!s.has("Unable to write rays.")) std::_Exit(5);
+  if (!s.has("Unable to write rays.") || !s.has("?KQSYNTH- No ray set written.")) std::_Exit(5);
+  if (s.has("?Q")) std::_Exit(8);   // the last answer is not taken as a command
   if (fs::exists("id.bin")) std::_Exit(6);
   if (s.k.ntot != 3 || !s.has("Total number of ray vectors =       3")) std::_Exit(7);
   std::_Exit(0);
