@@ -135,7 +135,7 @@ void oneCommand(Kestrim& k) {
 
 }  // namespace
 
-// The 43 command words in slot order, each with its handler.
+// The 45 command words in slot order, each with its handler.
 const KqCommand kCommands[60] = {
     {"MENU", kqmenu},         // kqconsole.cpp
     {"SHADOW", kqgrid},       // kqgrid.cpp
@@ -179,8 +179,10 @@ const KqCommand kCommands[60] = {
     {"PLOT", kqplot},         // kqplot.cpp
     {"DUMP", kqdump},         // kqio.cpp
     {"DIFF", kqdiff},         // kqdiff.cpp
+    {"OPMD", kqopmd},         // kqopmd.cpp
+    {"GRAPH", kqgraphcmd},    // kqgraph.cpp
     {"ENSEMB", kqensemb},     // kqensemb.cpp
-    {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr},
+    {"", nullptr}, {"", nullptr}, {"", nullptr},
     {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr},
     {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}};
 
@@ -238,6 +240,13 @@ void kqshutdown(Kestrim& k) {
   k.running = false;
 }
 
+void kqstart(Kestrim& k) {
+  startup(k);
+  k.running = true;
+}
+
+void kqstep(Kestrim& k) { step(k); }
+
 int kqsession(Kestrim& k, const std::string& macro) {
   bool pending = !macro.empty();
   try {
@@ -286,6 +295,7 @@ gx::ProgramInfo program() {
   for (const KqCommand& c : kCommands) p.words.push_back(c.word);
   p.extraWords = gx::gxparamwords();
   p.fileWords.assign(std::begin(kFileWords), std::end(kFileWords));
+  p.fileWords.push_back("OPMD");    // HDF5 names are not held in 30-character fields
   p.fileWords.push_back("ENSEMB");  // an ensemble folder: not held in a 30-character field
   return p;
 }
