@@ -5,9 +5,11 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -79,6 +81,16 @@ inline void noTerminal() {
     std::fprintf(stderr, "fuzz: a controlling terminal is open; run under setsid\n");
     std::exit(2);
   }
+}
+
+// SYNTH writes every ray it is asked for, bounded only by the disk: a fuzzed
+// count of a billion would write for minutes and pass for a hang. The
+// session's files are held to about the size of a 200 000-ray set (9.6 MB);
+// a write past it fails as on a full disk, which the writers report.
+inline void boundFiles() {
+  std::signal(SIGXFSZ, SIG_IGN);
+  const rlimit r{10u << 20, 10u << 20};
+  ::setrlimit(RLIMIT_FSIZE, &r);
 }
 
 // Names that lead out of the scratch folder: a slash next to a name

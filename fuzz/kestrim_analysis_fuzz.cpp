@@ -40,6 +40,7 @@ std::string raySet() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   tkfuzz::noTerminal();
+  tkfuzz::boundFiles();
   examples = tkfuzz::loadExamples({"triplet.cof", "identity.cof"});
   examples.emplace_back("b.bin", raySet());
   return 0;

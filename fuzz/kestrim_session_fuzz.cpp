@@ -10,6 +10,7 @@ tkfuzz::Examples examples;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   tkfuzz::noTerminal();
+  tkfuzz::boundFiles();
   examples = tkfuzz::loadExamples({"triplet.cof", "identity.cof", "beam.txt"});
   return 0;
 }

@@ -295,7 +295,7 @@ gx::ProgramInfo program() {
   for (const KqCommand& c : kCommands) p.words.push_back(c.word);
   p.extraWords = gx::gxparamwords();
   p.fileWords.assign(std::begin(kFileWords), std::end(kFileWords));
-  p.fileWords.push_back("OPMD");  // HDF5 names are not held in 30-character fields
+  p.fileWords.push_back("OPMD");    // HDF5 names are not held in 30-character fields
   p.fileWords.push_back("ENSEMB");  // an ensemble folder: not held in a 30-character field
   return p;
 }

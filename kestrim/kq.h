@@ -19,7 +19,7 @@ void kqio(Kestrim& k, char option, std::string& name, int& ierr);
 void kqioappend(Kestrim& k, std::string& name, int& ierr);
 // R reads ray n; W and A write the five values as the next record.
 // Returns false when a read met the end of the file (NTOT corrected).
-bool kqrays(Kestrim& k, char option, int n, double& x, double& th, double& y,
+bool kqrays(Kestrim& k, char option, long long n, double& x, double& th, double& y,
             double& ph, double& de);
 void kqioend(Kestrim& k, char option);
 
@@ -52,9 +52,9 @@ bool kqimage(Kestrim& k, double& ximg, double& yimg, bool strict);
 // Reads rays from..NTOT in order through the read channel and hands each
 // to f(n, x, th, y, ph, de); stops at the end of the file.
 template <class F>
-void kqeach(Kestrim& k, int from, F&& f) {
+void kqeach(Kestrim& k, long long from, F&& f) {
   double x, th, y, ph, de;
-  for (int n = from < 1 ? 1 : from; n <= k.ntot; ++n) {
+  for (long long n = from < 1 ? 1 : from; n <= k.ntot; ++n) {
     if (!kqrays(k, 'R', n, x, th, y, ph, de)) break;
     f(n, x, th, y, ph, de);
   }
@@ -83,7 +83,7 @@ struct Extent {
 inline Extent kqextent(Kestrim& k, double z, int from, bool skipSecond) {
   // A NaN ray (an overflowed map, a damaged file) has no place in the spot.
   Range x, y;
-  kqeach(k, from, [&](int n, double xx, double th, double yy, double ph, double) {
+  kqeach(k, from, [&](long long n, double xx, double th, double yy, double ph, double) {
     if (skipSecond && n == 2) return;
     x.add(xx + z * th);
     y.add(yy + z * ph);

@@ -46,7 +46,7 @@ bool openFile(Kestrim& k, const std::string& line, std::string& name) {
 
 // The spread of each coordinate over the set; returns that of DE and the
 // number of rays read.
-Range showSpreads(Kestrim& k, int& seen) {
+Range showSpreads(Kestrim& k, long long& seen) {
   Range rx, ry, rt, rp, re;
   seen = 0;
   kqeach(k, 1, [&](int, double x, double th, double y, double ph, double de) {
@@ -67,7 +67,7 @@ Range showSpreads(Kestrim& k, int& seen) {
 
 // Writes alpha = |(theta, phi)| and DE of every ray to the append channel
 // and counts the rays into 100 bins of DE; false when a write failed.
-bool binRays(Kestrim& k, const Range& re, double span, bool flat, Bins& bins, int& total) {
+bool binRays(Kestrim& k, const Range& re, double span, bool flat, Bins& bins, long long& total) {
   bool failed = false;
   kqeach(k, 1, [&](int, double, double th, double, double ph, double de) {
     if (failed) return;
@@ -100,7 +100,7 @@ void kqdeltae(Kestrim& k, KqLine& cmd) {
 
   std::string name;
   if (!openFile(k, cmd.typed(), name)) return;
-  int seen = 0;
+  long long seen = 0;
   const Range re = showSpreads(k, seen);
 
   std::string set = gx::pad("DE" + kqstrip(k.rayFile), 100);
@@ -120,7 +120,7 @@ void kqdeltae(Kestrim& k, KqLine& cmd) {
   const bool flat = !(span > 0.0) || !std::isfinite(span);
   if (flat && seen > 0) kqsay(k, "%KQDELTAE- Every ray has the same DE: all are in the first bin.");
   Bins bins{};
-  int total = 0;
+  long long total = 0;
   const bool failed = !binRays(k, re, span, flat, bins, total);
   if (failed) {
     io.close(k.rays.unitA, false);
@@ -130,7 +130,7 @@ void kqdeltae(Kestrim& k, KqLine& cmd) {
   }
   kqsay(k, "Alpha vs. DE in file: " + kqstrip(set));
   for (int j = 1; j <= kBins; ++j) {
-    const double pc = total > 0 ? 100.0 * static_cast<double>(bins[static_cast<size_t>(j)]) / total : 0.0;
+    const double pc = total > 0 ? 100.0 * static_cast<double>(bins[static_cast<size_t>(j)]) / static_cast<double>(total) : 0.0;
     io.write(kUnit, " " + g12(span * j / 100.0) + "," + g12(pc) + ",0");
   }
   std::string none;

@@ -76,7 +76,7 @@ bool askPlane(Kestrim& k, double& z) {
 // largest ray; false when the input ended or the range is zero.
 bool askRange(Kestrim& k, double z, double& rr) {
   Range radii;  // a NaN ray has no radius to measure
-  kqeach(k, 1, [&](int j, double x, double th, double y, double ph, double) {
+  kqeach(k, 1, [&](long long j, double x, double th, double y, double ph, double) {
     if (j == 2) return;
     const double X = x + z * th, Y = y + z * ph;
     radii.add(std::sqrt(X * X + Y * Y));

@@ -462,13 +462,21 @@ bool openEnsemble(Kestrim& k, const std::string& arg, std::string& folder, Manif
   return true;
 }
 
-// Rays 3 on of the current set: rays 1 and 2 are the paraxial pair.
+// Rays 3 on of the current set: rays 1 and 2 are the paraxial pair. Every
+// variant maps the same rays and the encircled diameters sort them, so they
+// are held in memory: as many as a synthesised set may have.
+constexpr long long kMaxHeldRays = 100000000;
 bool raysFromSet(Kestrim& k, RayArrays& rays, std::string& source) {
   if (k.ntot < 3) {
     say(k, "No data!");
     return false;
   }
-  kqeach(k, 3, [&](int, double x, double th, double y, double ph, double de) {
+  if (k.ntot - 2 > kMaxHeldRays) {
+    say(k, "?ENSEMB- The set holds " + std::to_string(k.ntot - 2) +
+               " beam rays; ENSEMB holds its rays in memory and takes at most 1e8.");
+    return false;
+  }
+  kqeach(k, 3, [&](long long, double x, double th, double y, double ph, double de) {
     rays.x.push_back(x);
     rays.th.push_back(th);
     rays.y.push_back(y);

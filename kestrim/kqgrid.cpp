@@ -139,7 +139,7 @@ bool confirm(Kestrim& k, const Grid& g) {
 
 // Writes the paraxial pair and the rays that pass the grid to the append
 // channel, counting the passed ones; false when a write failed.
-bool passRays(Kestrim& k, const Grid& g, int ntot, int& count) {
+bool passRays(Kestrim& k, const Grid& g, long long ntot, long long& count) {
   gx::Io& io = k.gx.io;
   const double p = g.period * kMicron, w = g.width * kMicron, h = p - w;
   const double b1 = w / 2.0, b2 = h + w / 2.0;
@@ -149,12 +149,12 @@ bool passRays(Kestrim& k, const Grid& g, int ntot, int& count) {
   // A ruler of 60 marks for the progress stars.
   kqsay(k, std::string(60, '_'));
   io.prompt("");
-  const int every = ntot / 60;
+  const long long every = ntot / 60;
 
   // The paraxial pair goes ahead of the passed rays, so that the new set
   // has its own image planes for the maps and sorts made of it.
   bool failed = false;
-  kqeach(k, 1, [&](int n, double x, double th, double y, double ph, double de) {
+  kqeach(k, 1, [&](long long n, double x, double th, double y, double ph, double de) {
     if (failed) return;
     if (every > 0 && n % every == 0) io.raw("*");
     if (n <= 2) {
@@ -185,7 +185,7 @@ bool passRays(Kestrim& k, const Grid& g, int ntot, int& count) {
 
 void kqgrid(Kestrim& k, KqLine& cmd) {
   gx::Io& io = k.gx.io;
-  const int ntot = k.ntot;   // the set as it was when SHADOW began
+  const long long ntot = k.ntot;   // the set as it was when SHADOW began
   std::string name;
   if (!openOutput(k, cmd.typed(), name)) return;
   const int unit = k.rays.unitA;
@@ -196,7 +196,7 @@ void kqgrid(Kestrim& k, KqLine& cmd) {
     Grid g;
     if (!askPlane(k, g) || !askOrigin(k, g) || !askSpacing(k, g) || !confirm(k, g))
       return abandon();
-    int count = 0;
+    long long count = 0;
     if (!passRays(k, g, ntot, count)) {
       abandon();
       kqsay(k, "?KQGRID - " + name + " not written.");
@@ -204,7 +204,7 @@ void kqgrid(Kestrim& k, KqLine& cmd) {
     }
     kqsay(k, "");
     kqsay(k, "");
-    kqsay(k, "Of " + gx::fI(ntot, 6) + " rays processed, " + gx::fI(count, 6) +
+    kqsay(k, "Of " + kqcount(ntot, 6) + " rays processed, " + kqcount(count, 6) +
                  " passed through the grid.");
     kqsay(k, "The output rayset is in file " + name + ".");
     kqsay(k, "");

@@ -8,7 +8,6 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <limits>
 
 #include "gxlib/console/converse.h"
 #include "gxlib/fortran/fortio.h"
@@ -64,16 +63,15 @@ bool openForReading(Kestrim& k, int unit, const std::string& file) {
   }
   kqsay(k, "Caption: " + kqtrim(k.caption));
   io.prompt(" Finding number of rays....");
-  int count = 0;
+  long long count = 0;
   gx::RecStat st;
   char buf[kRayLen];
   while ((st = gx::readRecord(*fs, buf, kRayLen)) == gx::RecStat::Ok) {
     ++k.rays.reads;
-    if (count == std::numeric_limits<int>::max()) break;
     ++count;
   }
   k.ntot = count;
-  io.write(k.io.out, std::string("+").append(gx::fI(count, 6)).append(" rays in file."));
+  io.write(k.io.out, std::string("+").append(kqcount(count, 6)).append(" rays in file."));
   if (st == gx::RecStat::Bad)
     kqsay(k, "%KQIO- Damaged or truncated record after ray " + std::to_string(count) +
                  "; the rest of the file is not used.");
@@ -116,7 +114,7 @@ bool openForWriting(Kestrim& k, char op, int unit, const std::string& file, bool
   bool ok = fs && gx::writeRecord(*fs, cap.data(), kCaptionLen);
   if (ok && old.is_open()) {
     char buf[kRayLen];
-    int kept = 0;
+    long long kept = 0;
     while (ok && gx::readRecord(old, buf, kRayLen) == gx::RecStat::Ok) {
       ok = gx::writeRecord(*fs, buf, kRayLen);
       ++kept;
@@ -209,7 +207,7 @@ void openSet(Kestrim& k, char option, std::string& name, int& ierr, bool keep) {
 
 }  // namespace
 
-bool kqrays(Kestrim& k, char option, int n, double& x, double& th, double& y, double& ph,
+bool kqrays(Kestrim& k, char option, long long n, double& x, double& th, double& y, double& ph,
             double& de) {
   char op = static_cast<char>(std::toupper(static_cast<unsigned char>(option)));
   gx::Io& io = k.gx.io;
@@ -233,9 +231,9 @@ bool kqrays(Kestrim& k, char option, int n, double& x, double& th, double& y, do
     return true;
   }
   std::fstream* fs = io.stream(r.unitR);
-  int got = 0;   // rays known to be in the file when a read fails
+  long long got = 0;   // rays known to be in the file when a read fails
   if (fs) {
-    int p = r.pos;
+    long long p = r.pos;
     if (p < 0 || n < p) {
       // Backward step (or a position lost after an error): start again.
       io.rewind(r.unitR);
@@ -246,7 +244,7 @@ bool kqrays(Kestrim& k, char option, int n, double& x, double& th, double& y, do
       r.pos = 0;
     }
     got = p;
-    for (int i = p + 1; fs && i <= n; ++i) {
+    for (long long i = p + 1; fs && i <= n; ++i) {
       if (gx::readRecord(*fs, buf, kRayLen) != gx::RecStat::Ok) break;
       ++r.reads;
       got = i;
@@ -264,7 +262,7 @@ bool kqrays(Kestrim& k, char option, int n, double& x, double& th, double& y, do
   // really there, and the position is unknown until the next rewind.
   r.pos = -1;
   k.ntot = got;
-  kqsay(k, "End at " + gx::fI(k.ntot, 5) + " rays.");
+  kqsay(k, "End at " + kqcount(k.ntot, 5) + " rays.");
   return false;
 }
 
@@ -288,7 +286,7 @@ void kqioend(Kestrim& k, char option) {
 void kqdata(Kestrim& k, KqLine& c) {
   std::string name = gx::pad(kqarg(c.typed()), 100);
   int ierr = 1;
-  const int before = k.ntot;
+  const long long before = k.ntot;
   kqio(k, 'R', name, ierr);
   if (ierr != 0) {
     gx::gxfail(k.gx);
@@ -305,14 +303,14 @@ void kqsave(Kestrim& k, KqLine& c) {
   kqio(k, 'W', name, ierr);
 }
 
-void kqntot(Kestrim& k, KqLine&) { kqsay(k, "Total number of ray vectors = " + gx::fI(k.ntot, 7)); }
+void kqntot(Kestrim& k, KqLine&) { kqsay(k, "Total number of ray vectors = " + kqcount(k.ntot, 7)); }
 
 void kqvalues(Kestrim& k, KqLine& c) {
-  int n = kqtrunc(c.value);
+  long long n = kqtrunc(c.value);
   if (n < 1) n = k.ntot;
   k.gx.io.write(k.io.out,
                 " C   Object X      Object Th     Object Y      Object Ph   Object DE");
-  for (int i = 1; i <= n; ++i) {
+  for (long long i = 1; i <= n; ++i) {
     double x, th, y, ph, de;
     if (!kqrays(k, 'R', i, x, th, y, ph, de)) break;
     k.gx.io.write(k.io.out, gx::fI(0, 2) + gx::fG(x, 13, 5, 1) + gx::fG(th, 13, 5, 1) +
@@ -466,7 +464,7 @@ void kqdump(Kestrim& k, KqLine& c) {
   if (r.damaged)
     kqsay(k, "%KQDUMP- Reading stopped at a line of " + name +
                  " that is too long or cannot be read; the rays before it are kept.");
-  kqsay(k, gx::fI(k.ntot, 6) + " rays in data file.");
+  kqsay(k, kqcount(k.ntot, 6) + " rays in data file.");
   kqsay(k, "");
   std::string none;
   kqio(k, 'E', none, ierr);

@@ -236,7 +236,7 @@ bool askWindow(Kestrim& k, double ximg, double yimg, double& z, double& w) {
   if (!kqplane(k, ximg, yimg, z)) return false;
   const Extent e = kqextent(k, z, 3, false);
   const double xmin = e.xmin, xmax = e.xmax, ymin = e.ymin, ymax = e.ymax;
-  kqsay(k, gx::fI(k.ntot, 7) + " rays.");
+  kqsay(k, kqcount(k.ntot, 7) + " rays.");
   kqsay(k, "Xmin = " + g12(1e6 * xmin) + " to Xmax = " + g12(1e6 * xmax) + " micron\t\t\tXrange = " +
                g12(1e6 * (xmax - xmin)) + " micron");
   kqsay(k, "Ymin = " + g12(1e6 * ymin) + " to Ymax = " + g12(1e6 * ymax) + " micron\t\t\tYrange = " +

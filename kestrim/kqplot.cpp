@@ -41,7 +41,7 @@ struct Ranges {
 };
 
 void summary(Kestrim& k, const Ranges& r) {
-  kqsay(k, gx::fI(k.ntot, 7) + " rays.");
+  kqsay(k, kqcount(k.ntot, 7) + " rays.");
   auto line = [&](char c, double f, const char* unit) {
     const std::string n(1, c);
     const Range& q = r.of(c);

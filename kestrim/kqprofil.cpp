@@ -180,7 +180,7 @@ void kqprofile(Kestrim& k, KqLine& cmd) {
   // Count.
   std::vector<long long> hist(static_cast<size_t>(n) + 2, 0);
   int low = n + 1, high = 1;
-  kqeach(k, 1, [&](int j, double x, double, double y, double, double de) {
+  kqeach(k, 1, [&](long long j, double x, double, double y, double, double de) {
     const double v = field(opt, x, y, de);
     const double kk = n * (v - lo) / range + 1.5;
     int c = kk >= 1.0 ? static_cast<int>(std::min(kk, static_cast<double>(n + 1))) : 0;

@@ -24,10 +24,13 @@ constexpr double kMicron = static_cast<double>(1.0E-6f);
 constexpr double kPeakMin = static_cast<double>(0.01f);      // smallest flux-peaking index
 constexpr double kMinDivergence = static_cast<double>(1e-5f);
 
-constexpr int kMaxRays = 200000;       // per pass, paraxial pair included
+// Rays are streamed to the file as they are made, so a pass is bounded only
+// by the room on the disk, checked before the pass begins (NTOT's 64 bits
+// count more rays than any disk holds).
+constexpr double kRecordBytes = 48.0;  // one ray record: 40 bytes and two length markers
 constexpr int kPromptColumn = 70;      // the SYNTH prompts all end here
-// More grid points than this in one plane could never be written within the
-// ray limit; the cap keeps a huge request from looping for ever.
+// Grid points in one plane: the axis tables hold the square root of this
+// (about a million positions per axis), which keeps them small.
 constexpr double kMaxGridCount = 1e12;
 // Rejected draws one SYNTH may spend in all: an elongated object with flux
 // peaking can need 1e5 tries a ray, and a minute is all a user should wait.
@@ -121,23 +124,28 @@ struct Column {
   long long u, lo, hi;
 };
 
-// The aperture columns in order, each with its run of points inside, up to
-// the first columns that already hold a whole pass of rays: every object
-// point uses the same aperture points, and the first one stops at the ray
-// limit before it could reach any column beyond.
+// The aperture columns in order, each with its run of points inside: every
+// object point uses the same aperture points. One entry per column, never
+// per ray.
 template <class UOf, class VOf>
 std::vector<Column> apertureColumns(long long nu, long long nv, UOf uOf, VOf vOf, bool square, double hu,
-                                    double hv, long long limit) {
+                                    double hv) {
   std::vector<Column> cols;
-  long long held = 0;
-  for (long long i = 0; i < nu && held < limit; ++i) {
+  for (long long i = 0; i < nu; ++i) {
     const double u = uOf(i);
     auto [lo, hi] = insideRun(nv, vOf, [&](double v) { return inside(u, v, hu, hv); }, square);
     if (lo >= hi) continue;
     cols.push_back({i, lo, hi});
-    held += hi - lo;
   }
   return cols;
+}
+
+// Points of the aperture grid inside (a real: the product with the object
+// points may pass any integer type).
+double pointsIn(const std::vector<Column>& cols) {
+  double n = 0.0;
+  for (const Column& c : cols) n += static_cast<double>(c.hi - c.lo);
+  return n;
 }
 
 double clampCount(double n) {
@@ -202,17 +210,20 @@ class Synth {
     return s_;
   }
   // Offsets, energy, map and write one ray; false when the pass must stop.
-  bool emit(double x, double th, double y, double ph, bool limitAfterMap);
+  bool emit(double x, double th, double y, double ph);
   bool write(double x, double th, double y, double ph, double de);
   void progress(int every) {
-    if (count_ % every == 0) say(gx::fI(count_, 8) + " rays generated");
+    if (count_ % every == 0) say(kqcount(count_, 8) + " rays generated");
   }
+  // Whether the pass's rays fit on the disk of the ray set; false, with a
+  // message, when they cannot.
+  bool roomFor(double rays);
   void finish();
 
   Kestrim& k_;
   gx::Io& io_;
   double s_ = 1.5;
-  std::array<int, 102> hist_{};  // bins 1..101
+  std::array<long long, 102> hist_{};  // bins 1..101
   bool solenoid_ = false;
   char channel_ = 'W';
   bool open_ = false;
@@ -229,7 +240,7 @@ class Synth {
   double offx_ = 0.0, offy_ = 0.0, aoffx_ = 0.0, aoffy_ = 0.0;
   double demax_ = 0.0;
   bool spread_ = false;
-  int count_ = 0;
+  long long count_ = 0;   // rays of this pass written, its paraxial pair included
 };
 
 Ask Synth::readChar(const std::string& prompt, char& c) {
@@ -248,9 +259,7 @@ Ask Synth::readCount(const std::string& prompt, long long& n) {
                      gx::ListScanner sc(1);
                      if (!sc.add(r) || sc.items().empty() || sc.items()[0].null) return false;
                      long long v = 0;
-                     if (!gx::listInt(sc.items()[0].text, v) || v > 2147483647LL ||
-                         v < -2147483648LL)
-                       return false;
+                     if (!gx::listInt(sc.items()[0].text, v)) return false;
                      n = v;
                      return true;
                    });
@@ -287,15 +296,11 @@ bool Synth::write(double x, double th, double y, double ph, double de) {
   return true;
 }
 
-bool Synth::emit(double x, double th, double y, double ph, bool limitAfterMap) {
+bool Synth::emit(double x, double th, double y, double ph) {
   x += offx_;
   y += offy_;
   th += aoffx_;
   ph += aoffy_;
-  if (!limitAfterMap && count_ >= kMaxRays) {
-    say("Maximum number of rays exceeded, stop at " + gx::fI(count_, 10));
-    return false;
-  }
   double de = 0.0;
   if (spread_) {
     de = demax_ * (1.0 - 2.0 * draw());
@@ -308,10 +313,6 @@ bool Synth::emit(double x, double th, double y, double ph, bool limitAfterMap) {
     cofsole(k_, x, th, y, ph, de, xo, tho, yo, pho);
   else
     coftran(k_, x, th, y, ph, de, xo, tho, yo, pho);
-  if (limitAfterMap && count_ >= kMaxRays) {
-    say("Maximum number of rays exceeded, stop at " + gx::fI(count_, 10));
-    return false;
-  }
   if (!write(xo, tho, yo, pho, de)) return false;
   ++count_;
   return true;
@@ -324,17 +325,24 @@ Synth::Pass Synth::pass(bool first) {
     return Pass::Abort;
   showCaption();
   if (first && !openOutput()) return again();
-  if (!writeParaxialPair(beam.thmax)) return Pass::Abort;
-  settleCounts(beam);
-  if (mode_ == 1)
-    randomRays(beam);
-  else if (mode_ == 2)
-    regularRays(beam);
-  else
-    divergenceRays(beam);
-  if (writeFailed_) return Pass::Abort;
+  if (writeParaxialPair(beam.thmax)) {
+    settleCounts(beam);
+    if (mode_ == 1)
+      randomRays(beam);
+    else if (mode_ == 2)
+      regularRays(beam);
+    else
+      divergenceRays(beam);
+  }
+  if (writeFailed_) {
+    // A disk that filled: the set is not kept, and the dialogue still ends
+    // with its last question so that a macro's answers are not commands.
+    say("?KQSYNTH- No ray set written.");
+    again();
+    return Pass::Abort;
+  }
 
-  say(gx::fI(count_, 8) + " rays generated total.");
+  say(kqcount(count_, 8) + " rays generated total.");
   blank();
   return again();
 }
@@ -359,7 +367,7 @@ bool Synth::askCounts(Beam& beam) {
   double &nobj = beam.nobj, &naper = beam.naper;
   if (mode_ == 1) {
     if (readCount("Number of rays > ", nrand) == Ask::End) return false;
-    k_.ntot = static_cast<int>(nrand);
+    k_.ntot = nrand;
   } else {
     double n = 0.0;
     if (readValue("Number of rays (CR for non-auto) > ", n) == Ask::End) return false;
@@ -562,6 +570,7 @@ void Synth::randomRays(const Beam& beam) {
   bool stopped = false;
   const long long want = std::max<long long>(nrand, 0);
   const double ro = std::max(hx, hy), ra = std::max(hax, hay);
+  if (!roomFor(static_cast<double>(want))) return;
   auto point = [&](double p, double h1, double h2, double r, double& a, double& b) {
     if (std::fabs(p) < kPeakMin) {
       a = (2.0 * draw() - 1.0) * h1;
@@ -588,7 +597,7 @@ void Synth::randomRays(const Beam& beam) {
       }
     }
     if (stopped) break;
-    if (!emit(x, u / d_, y, v / d_, false)) break;
+    if (!emit(x, u / d_, y, v / d_)) break;
     progress(1000);
   }
 }
@@ -616,7 +625,13 @@ void Synth::regularRays(const Beam& beam) {
   auto vAt = [&](long long k) { return vs[static_cast<size_t>(k)]; };
   const auto aperture = apertureColumns(
       static_cast<long long>(us.size()), nvs, [&](long long i) { return us[static_cast<size_t>(i)]; }, vAt,
-      square_, hax, hay, kMaxRays);
+      square_, hax, hay);
+  double objectPoints = 0.0;
+  for (const double x : xs) {
+    auto [ylo, yhi] = insideRun(nys, yAt, [&](double y) { return inside(x, y, hx, hy); }, square_);
+    objectPoints += static_cast<double>(yhi - ylo);
+  }
+  if (!roomFor(objectPoints * pointsIn(aperture))) return;
   for (size_t ix = 0; ix < xs.size() && !stopped && !aperture.empty(); ++ix) {
     const double x = xs[ix];
     auto [ylo, yhi] = insideRun(nys, yAt, [&](double y) { return inside(x, y, hx, hy); }, square_);
@@ -625,7 +640,7 @@ void Synth::regularRays(const Beam& beam) {
       for (const Column& col : aperture) {
         const double u = us[static_cast<size_t>(col.u)];
         for (long long m = col.lo; m < col.hi; ++m) {
-          if (!emit(x, u / d_, y, vAt(m) / d_, false)) {
+          if (!emit(x, u / d_, y, vAt(m) / d_)) {
             stopped = true;
             break;
           }
@@ -667,7 +682,16 @@ void Synth::divergenceRays(const Beam& beam) {
   // Index k of a run stands for grid number k - n.
   const auto aperture = apertureColumns(
       2LL * nax + 1, 2LL * nay + 1, [&](long long k) { return uOf(static_cast<int>(k - nax)); },
-      [&](long long k) { return vOf(static_cast<int>(k - nay)); }, square_, hax, hay, kMaxRays);
+      [&](long long k) { return vOf(static_cast<int>(k - nay)); }, square_, hax, hay);
+  double objectPoints = 0.0;
+  for (int i = -ntx; i <= ntx; ++i) {
+    const double th = thOf(i);
+    auto [jlo, jhi] = insideRun(
+        2LL * nty + 1, [&](long long k) { return phOf(static_cast<int>(k - nty)); },
+        [&](double ph) { return inside(th, ph, hx, hy); }, square_);
+    objectPoints += static_cast<double>(jhi - jlo);
+  }
+  if (!roomFor(objectPoints * pointsIn(aperture))) return;
   for (int i = -ntx; i <= ntx && !stopped && !aperture.empty(); ++i) {
     const double th = thOf(i);
     auto [jlo, jhi] = insideRun(
@@ -680,7 +704,7 @@ void Synth::divergenceRays(const Beam& beam) {
         for (long long bk = col.lo; bk < col.hi; ++bk) {
           const double v = vOf(static_cast<int>(bk - nay));
           // The ray that passes through the aperture point (u, v).
-          if (!emit(u - d_ * std::tan(th), th, v - d_ * std::tan(ph), ph, true)) {
+          if (!emit(u - d_ * std::tan(th), th, v - d_ * std::tan(ph), ph)) {
             stopped = true;
             break;
           }
@@ -690,6 +714,24 @@ void Synth::divergenceRays(const Beam& beam) {
       }
     }
   }
+}
+
+bool Synth::roomFor(double rays) {
+  const int unit = channel_ == 'A' ? k_.rays.unitA : k_.rays.unitW;
+  const std::string name = io_.nameOf(unit);
+  std::filesystem::path folder = std::filesystem::path(name).parent_path();
+  if (folder.empty()) folder = ".";
+  std::error_code ec;
+  const std::filesystem::space_info s = std::filesystem::space(folder, ec);
+  // Where the room cannot be told, a disk that fills is still caught when
+  // a write fails.
+  if (ec || s.available == static_cast<std::uintmax_t>(-1)) return true;
+  const double need = rays * kRecordBytes, free = static_cast<double>(s.available);
+  if (need <= free) return true;
+  say("?KQSYNTH- This pass asks for " + gx::fG(rays, 10, 3, 1) + " rays (" + gx::fG(need, 10, 3, 1) +
+      " bytes); the disk of " + name + " has " + gx::fG(free, 10, 3, 1) + " bytes free.");
+  say("?KQSYNTH- No rays generated in this pass.");
+  return false;
 }
 
 Synth::Pass Synth::again() {
@@ -711,7 +753,6 @@ void Synth::finish() {
   int ierr = 1;
   kqio(k_, 'R', name, ierr);
   if (ierr == 0) k_.rayFile = gx::pad(name, 100);
-  k_.ntot = std::min(k_.ntot, kMaxRays);
 
   if (!spreadUsed_) return;
   const int fu = k_.io.file;
@@ -721,9 +762,8 @@ void Synth::finish() {
   }
   for (const char* h : {" DE distribution", " DE", " Number", " 12,0", " 0", " 0", " 0"}) io_.write(fu, h);
   for (int b = 1; b <= 101; ++b) {
-    const int n = hist_[static_cast<size_t>(b)];
     // A count too wide for its column is written whole, never as asterisks.
-    const std::string cnt = n <= 9999 ? gx::fI(n, 4) : std::to_string(n);
+    const std::string cnt = kqcount(hist_[static_cast<size_t>(b)], 4);
     io_.write(fu, std::string(" ").append(gx::fI(b, 3)).append(",").append(cnt).append(",0"));
   }
   if (!io_.close(fu)) {
@@ -737,7 +777,7 @@ void Synth::finish() {
 void Synth::run(const std::string& line, char qual) {
   hist_.fill(0);
   // NTOT counts the current ray set: a SYNTH that writes none leaves it.
-  const int ntotBefore = k_.ntot;
+  const long long ntotBefore = k_.ntot;
   startTime();
 
   std::string arg = gx::pad(line, 40).substr(7, 33);
@@ -772,10 +812,9 @@ void Synth::run(const std::string& line, char qual) {
     if (p == Pass::Again) continue;
     break;
   }
-  if (open_)
-    finish();
-  else
-    k_.ntot = ntotBefore;
+  if (open_) finish();
+  // No set written: the current one stays, and so does its count.
+  if (!open_ || writeFailed_) k_.ntot = ntotBefore;
 }
 
 }  // namespace

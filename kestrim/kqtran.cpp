@@ -46,9 +46,10 @@ void kqtran(Kestrim& k, KqLine& cmd) {
   }
 
   io.prompt(std::string(15, ' ') + "*");
-  int stars = 1, written = 0;
+  int stars = 1;
+  long long written = 0;
   bool failed = false;
-  kqeach(k, 1, [&](int j, double x, double th, double y, double ph, double de) {
+  kqeach(k, 1, [&](long long j, double x, double th, double y, double ph, double de) {
     if (failed) return;
     if (j % 100 == 0) {
       if (stars == 50) {
@@ -76,7 +77,7 @@ void kqtran(Kestrim& k, KqLine& cmd) {
   }
   kqioend(k, 'A');
   k.ntot = written;
-  kqsay(k, gx::fI(written, 6) + " rays passed through to end of system.");
+  kqsay(k, kqcount(written, 6) + " rays passed through to end of system.");
 }
 
 }  // namespace kestrim

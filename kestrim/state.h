@@ -27,7 +27,7 @@ struct kqflags {
 // Ray-set channels: read, write and append units and the position counter.
 struct kqraysblk {
   int unitR = 7, unitW = 8, unitA = 9;   // read, write and append units
-  int pos = 0;          // number of the ray last read on the read channel
+  long long pos = 0;    // number of the ray last read on the read channel
   // Reading costs, for whoever wants to check them: records read on the
   // read channel (caption records included) and rewinds of it.
   long long reads = 0;
@@ -78,7 +78,7 @@ struct Kestrim {
   gx::Lib gx;                        // the library: units, plot devices, clock
 
   kqinout io;
-  int ntot = 0;                      // NTOT: rays in the current set, paraxial pair included
+  long long ntot = 0;                // NTOT: rays in the current set, paraxial pair included
   std::string caption;               // caption of the current set (100 characters)
   std::string rayFile;               // file name of the current set (100 characters)
   std::array<double, 10> areg{};     // real registers A0..A9

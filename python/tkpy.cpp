@@ -395,7 +395,7 @@ class KestrimSession : private Streams {
   // The current ray set (the read channel) as an (n, 5) array.
   py::array_t<double> rays() {
     std::vector<double> v;
-    v.reserve(static_cast<size_t>(std::max(k_.ntot, 0)) * 5);
+    v.reserve(static_cast<size_t>(std::max<long long>(k_.ntot, 0)) * 5);
     kestrim::kqeach(k_, 1, [&](int, double x, double th, double y, double ph, double de) {
       v.insert(v.end(), {x, th, y, ph, de});
     });
@@ -532,7 +532,7 @@ class KestrimSession : private Streams {
     return py::make_tuple(owned(std::move(x), {m}), owned(std::move(c), {m}));
   }
 
-  int ntot() const { return k_.ntot; }
+  long long ntot() const { return k_.ntot; }
   // Fixes the time of day SYNTH reads ("HH:MM:SS"): the same time gives the
   // same seed and so the same rays. Empty: the clock again.
   void setTime(const std::string& t) {

@@ -391,10 +391,12 @@ TEST_F(Synth, DivergenceModeSendsEveryRayThroughAnAperturePoint) {
   EXPECT_EQ(seen.size(), 625u);
 }
 
-TEST_F(Synth, PassStopsAtTwoHundredThousandRays) {
+TEST_F(Synth, PassPastTwoHundredThousandRaysKeepsEveryRay) {
   writeCof("id.cof", 1.0);
   Pass p;
-  p.n = "1e6";
+  // 22^4 rays: 22 points asked per axis, each step 2h/22; the positions
+  // -h + 2hk/22 up to 1.05 h take k = 0..22, 23 a side, 23^4 in all.
+  p.n = "234256";
   Session s("\n");
   s.synth("big", 'N');
   // big.cof does not exist: the coefficient store asks, the answer is blank.
@@ -403,9 +405,11 @@ TEST_F(Synth, PassStopsAtTwoHundredThousandRays) {
 
   Session t("id\nn\n" + p.text());
   t.synth("big");
-  EXPECT_NE(t.out.str().find(" Maximum number of rays exceeded, stop at     200000"), std::string::npos);
-  EXPECT_EQ(t.k.ntot, 200000);
-  EXPECT_EQ(fs::file_size("big.bin"), 108u + 200000u * 48u);
+  EXPECT_EQ(t.out.str().find("Maximum number of rays exceeded"), std::string::npos);
+  EXPECT_NE(t.out.str().find("  279843 rays generated total."), std::string::npos);
+  EXPECT_NE(t.out.str().find("Finding number of rays....279843 rays in file."), std::string::npos);
+  EXPECT_EQ(t.k.ntot, 2 + 279841);
+  EXPECT_EQ(fs::file_size("big.bin"), 108u + 279843u * 48u);
 }
 
 TEST_F(Synth, SolenoidOptionAddsTheSphericalTermRadially) {
