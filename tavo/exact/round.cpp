@@ -480,26 +480,60 @@ bool roundMap(const Lattice& lat, const MapSettings& set, const da::Space& sp, d
 
 namespace {
 
-// The first (or, with last, the last before zlimit) crossing of the
-// paraxial axial ray behind zobj; straight beyond zlimit when it has not
-// crossed. Sets zi, and beyond whether it lies past zlimit.
+// Radial position of the paraxial axial ray (slope term of x, y), in the
+// frame turned with the Larmor angle carried as the fifth state.
+double axialRadial(const std::vector<Poly>& st) {
+  const da::Exps et{0, 1, 0, 0, 0};
+  return rotated(st[0].coef(et), st[2].coef(et), st[4].constant()).real();
+}
+
+// The crossing inside the step from za (state ya) to zb, by the secant
+// (regula falsi, Illinois), each trial one step from za.
+double crossingIn(const Flow& flow, double za, double zb, const std::vector<Poly>& ya) {
+  auto at = [&](double z) {
+    std::vector<Poly> t = ya;
+    if (z > za) rk6Step(flow, za, z - za, t);
+    return axialRadial(t);
+  };
+  double lo = za, hi = zb, flo = at(lo), fhi = at(hi), zi = zb;
+  int side = 0;
+  for (int it = 0; it < 100 && hi - lo > 1e-15 * std::max(1.0, std::fabs(hi)); ++it) {
+    zi = (lo * fhi - hi * flo) / (fhi - flo);
+    const double fz = at(zi);
+    if (fz == 0.0) break;
+    if ((fz > 0.0) == (flo > 0.0)) {
+      lo = zi;
+      flo = fz;
+      if (side == -1) fhi *= 0.5;
+      side = -1;
+    } else {
+      hi = zi;
+      fhi = fz;
+      if (side == 1) flo *= 0.5;
+      side = 1;
+    }
+  }
+  return zi;
+}
+
+// The first (or, with last, the last) crossing of the paraxial axial ray
+// behind zobj. Beyond zlimit the ray is taken straight: a ray still
+// converging there crosses beyond it, and with last that crossing is the
+// final image (a column fitted to image on its end plane crosses there, a
+// rounding either side of it). Sets zi, and beyond whether it lies past
+// zlimit.
 bool imageOf(const Flow& flow, double zobj, double zlimit, bool last, double& zi, bool& beyond,
              std::string& why) {
-  // The paraxial axial ray and the Larmor angle, to the first crossing.
   const da::Space s1(4, 1);
   std::vector<Poly> y = flow.start(s1, zobj);
-  y.push_back(Poly(s1));
-  const da::Exps et{0, 1, 0, 0, 0};
-  auto radial = [&](const std::vector<Poly>& st) {
-    return rotated(st[0].coef(et), st[2].coef(et), st[4].constant()).real();
-  };
+  y.push_back(Poly(s1));   // the Larmor angle
   double za = 0.0, zb = 0.0;
   std::vector<Poly> ya;
   bool found = false;
   if (!march(flow, zobj, zlimit, y, why,
              [&](double z0, double z1, const std::vector<Poly>& before,
                  const std::vector<Poly>& after) {
-               const double r0 = radial(before), r1 = radial(after);
+               const double r0 = axialRadial(before), r1 = axialRadial(after);
                if (z0 > zobj && ((r1 <= 0.0 && r0 > 0.0) || (r1 >= 0.0 && r0 < 0.0))) {
                  za = z0;
                  zb = z1;
@@ -510,53 +544,26 @@ bool imageOf(const Flow& flow, double zobj, double zlimit, bool last, double& zi
                return true;
              }))
     return false;
-  if (!found && last) {
-    why = "The axial ray does not cross the axis before the system end.";
-    return false;
-  }
-  if (!found) {
+  if (!found || last) {
     // Beyond the fields the ray is straight.
-    flow.finish(zlimit, y);
-    const std::complex<double> r = rotated(y[0].coef(et), y[2].coef(et), y[4].constant());
-    const std::complex<double> rp = rotated(y[1].coef(et), y[3].coef(et), y[4].constant());
-    if (!(rp.real() < 0.0) || radial(y) <= 0.0) {
-      why = "The axial ray does not cross the axis: no real image.";
+    const da::Exps et{0, 1, 0, 0, 0};
+    std::vector<Poly> end = y;
+    flow.finish(zlimit, end);
+    const double r = rotated(end[0].coef(et), end[2].coef(et), end[4].constant()).real();
+    const double rp = rotated(end[1].coef(et), end[3].coef(et), end[4].constant()).real();
+    if (r != 0.0 && rp != 0.0 && (r > 0.0) != (rp > 0.0)) {
+      zi = zlimit - r / rp;
+      beyond = true;
+      return true;
+    }
+    if (!found) {
+      why = last ? "The axial ray does not cross the axis before the system end."
+                 : "The axial ray does not cross the axis: no real image.";
       return false;
     }
-    za = zlimit;
-    zb = zlimit - r.real() / rp.real();
-    // Continue with the straight line: the image lies in field-free space.
-    ya.clear();
   }
-  // The crossing by the secant (regula falsi, Illinois) on one step from za.
-  zi = zb;
-  if (!ya.empty()) {
-    auto at = [&](double z) {
-      std::vector<Poly> t = ya;
-      if (z > za) rk6Step(flow, za, z - za, t);
-      return radial(t);
-    };
-    double lo = za, hi = zb, flo = at(lo), fhi = at(hi);
-    int side = 0;
-    for (int it = 0; it < 100 && hi - lo > 1e-15 * std::max(1.0, std::fabs(hi)); ++it) {
-      zi = (lo * fhi - hi * flo) / (fhi - flo);
-      const double fz = at(zi);
-      if (fz == 0.0) break;
-      if ((fz > 0.0) == (flo > 0.0)) {
-        lo = zi;
-        flo = fz;
-        if (side == -1) fhi *= 0.5;
-        side = -1;
-      } else {
-        hi = zi;
-        fhi = fz;
-        if (side == 1) flo *= 0.5;
-        side = 1;
-      }
-    }
-  }
-
-  beyond = ya.empty();
+  zi = crossingIn(flow, za, zb, ya);
+  beyond = false;
   return true;
 }
 
