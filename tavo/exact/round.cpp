@@ -27,8 +27,9 @@ constexpr double kTail = 20.0;
 // edges on theirs.
 constexpr double kStepsPerWidth = 16.0;
 constexpr double kStepsPerWidthMagnetic = 24.0;
-// Integration steps one march may take.
-constexpr long kMaxSteps = 2000000;
+// Integration steps one march may take: planned before the first, as for the
+// multipole maps; some hundred times what a column of three lenses needs.
+constexpr long kMaxSteps = 200000;
 
 double widthOf(const AxialLens& l) {
   if (l.shape == AxialShape::Table) return 0.5 * l.table->width;
@@ -106,15 +107,21 @@ void bellField(const std::vector<AxialLens>& lenses, double z, int m, double* d)
   }
 }
 
-// Step length at z; row, when given, is set to the table row of the lens
-// that asks for it.
+// What sets the step at a point: the row and the length scale of its field.
+struct StepCause {
+  int row = 0;
+  std::string scale;   // which length, for a message
+  double length = 0.0; // m
+};
+
+// Step length at z; cause, when given, is set to what asks for it.
 double stepAt(const Lattice& lat, const MapSettings& set, double z, double fine,
-              int* row = nullptr) {
+              StepCause* cause = nullptr) {
   double h = 1e30;
-  auto tighten = [&](double hh, int r) {
+  auto tighten = [&](double hh, int r, const char* scale, double length) {
     if (hh < h) {
       h = hh;
-      if (row) *row = r;
+      if (cause) *cause = {r, scale, length};
     }
   };
   const double n = kStepsPerWidth * fine;
@@ -125,16 +132,20 @@ double stepAt(const Lattice& lat, const MapSettings& set, double z, double fine,
     const double w = widthOf(l);
     const double d = z < lo ? lo - z : z > hi ? z - hi : 0.0;
     if (l.electric && d > kTail * w) continue;
-    tighten((w + d) / (l.electric ? n : nm), l.row);
+    const char* scale = l.shape == AxialShape::Table ? "field file's sampling width"
+                        : l.electric                 ? "potential's width R/1.318"
+                                                     : "field's half-width";
+    tighten((w + d) / (l.electric ? n : nm), l.row, scale, w);
   }
   for (const FieldLens& e : lat.lens) {
     const double lam = set.fringe * e.bore;
     const double d = z < e.zin ? e.zin - z : z > e.zout ? z - e.zout : 0.0;
     if (d > kTail * lam) continue;
-    tighten((lam + 0.5 * d) / nm, e.row);
+    tighten((lam + 0.5 * d) / nm, e.row, "fringe length", lam);
     const double k = std::fabs(e.k * lat.kfix);
-    if (e.n == 0 && k > 0.0) tighten(2.0 / (k * nm), e.row);
-    if (e.n == 2 && k > 0.0) tighten(4.0 / (std::sqrt(k) * nm), e.row);
+    if (e.n == 0 && k > 0.0) tighten(2.0 / (k * nm), e.row, "Larmor length 1/k", 1.0 / k);
+    if (e.n == 2 && k > 0.0)
+      tighten(4.0 / (std::sqrt(k) * nm), e.row, "focusing length 1/sqrt(k)", 1.0 / std::sqrt(k));
   }
   return h;
 }
@@ -342,36 +353,65 @@ std::vector<double> breaks(const Lattice& lat, double za, double zb) {
   return zs;
 }
 
-// Integrates y from za to zb; step(zfrom, zto, ystate) is called after each
-// step (false stops the march).
+// The next step from z towards the break point z1.
+double stepTo(const Flow& flow, double z, double z1, double fine, StepCause* cause = nullptr) {
+  double h = stepAt(flow.lat, flow.set, z, fine, cause);
+  if (z + h >= z1 || z + 1.25 * h >= z1) h = z1 - z;
+  return h;
+}
+
+// The march from za to zb counted before any step is taken: steps shorter
+// than the field's scale allows (a field of absurd strength, a lens far
+// thinner than the rest) would integrate for hours. False with the row
+// that asks for most of them and why.
+bool planMarch(const Flow& flow, const std::vector<double>& zs, double fine, std::string& why) {
+  long count = 0;
+  std::vector<long> asked;
+  std::vector<StepCause> causes;
+  for (size_t b = 0; b + 1 < zs.size(); ++b) {
+    for (double z = zs[b]; z < zs[b + 1];) {
+      StepCause c;
+      const double h = stepTo(flow, z, zs[b + 1], fine, &c);
+      if (static_cast<size_t>(c.row) >= asked.size()) {
+        asked.resize(c.row + 1, 0);
+        causes.resize(c.row + 1);
+      }
+      ++asked[c.row];
+      causes[c.row] = c;
+      if (++count > kMaxSteps) {
+        const size_t r = static_cast<size_t>(
+            std::distance(asked.begin(), std::max_element(asked.begin(), asked.end())));
+        why = "Row " + std::to_string(r) + ": the " + causes[r].scale + " of " +
+              exactNum(causes[r].length) +
+              " m needs steps too short to integrate the map (more than " +
+              std::to_string(kMaxSteps) + " steps).";
+        return false;
+      }
+      z = z + h >= zs[b + 1] ? zs[b + 1] : z + h;
+    }
+  }
+  return true;
+}
+
+// Integrates y from za to zb; hook(zfrom, zto, before, after) is called
+// after each step (false stops the march).
 template <class Hook>
 bool march(const Flow& flow, double za, double zb, std::vector<Poly>& y, std::string& why,
            Hook&& hook) {
   const std::vector<double> zs = breaks(flow.lat, za, zb);
   const double fine = std::max(flow.set.fineness, 1e-3);
-  long count = 0;
+  if (!planMarch(flow, zs, fine, why)) return false;
   for (size_t b = 0; b + 1 < zs.size(); ++b) {
     double z = zs[b];
     const double z1 = zs[b + 1];
     while (z < z1) {
-      int row = 0;
-      double h = stepAt(flow.lat, flow.set, z, fine, &row);
-      if (z + h >= z1 || z + 1.25 * h >= z1) h = z1 - z;
+      const double h = stepTo(flow, z, z1, fine);
       if (flow.electric && flow.reflected(z + h)) {
         why = "The particle is stopped by the electric field near z = " + exactNum(z + h) +
               " m: no map.";
         return false;
       }
-      if (++count > kMaxSteps) {
-        // Steps this short (a field of absurd strength or a fringe far
-        // shorter than its lens) would integrate for hours: no map.
-        why = "Row " + std::to_string(row) + ": the field near z = " + exactNum(z) +
-              " m needs steps too short to integrate the map (more than " +
-              std::to_string(kMaxSteps) + " steps).";
-        return false;
-      }
-      std::vector<Poly> before;
-      before = y;
+      std::vector<Poly> before = y;
       rk6Step(flow, z, h, y);
       const double zn = (z + h >= z1) ? z1 : z + h;
       if (!hook(z, zn, before, y)) return true;

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -118,6 +119,32 @@ TEST_F(RoundSession, BellLensIsListedWithItsMatrix) {
   const auto r1 = abertest::numbersAfter(out, "A(1,1) =", 1);
   const auto r4 = abertest::numbersAfter(out, "A(4,4) =", 1);
   EXPECT_NEAR(r1[0], r4[0], 1e-6);
+}
+
+TEST_F(RoundSession, AFieldTooFineToIntegrateIsRefusedBeforeAnyStep) {
+  // An einzel lens of tube radius 1 nm: its potential changes over
+  // R/1.318 = 0.759 nm, so its 3 mm centre electrode alone asks for some
+  // 6e7 steps of 0.05 nm. EXACT, EXACT/F and COFOUT/E name the row and the
+  // scale and give up before integrating; the fields and the directory stay
+  // as they were.
+  einzelColumn(0.3);
+  writeSystem("thin.tav", "Thin einzel",
+              {{0, 1, 69.723, 0.03, 0}, {1, 1e-5, 2e-3, 1e-5, 2e-3, 1e-4}, {3, 0.022, 0, 0},
+               {15.1, 0.003, 0.3, 1e-9}, {3, 0.03, 0, 0}, {9, 0, 0, 0}});
+  const std::string out =
+      run("DATA thin\nSAVE before\nEXACT\nEXACT/F\nCOFOUT/E thin\nSAVE after\nEXIT\n");
+  const std::string why = "Row 4: the potential's width R/1.318 of 0.75873E-09 m needs steps too "
+                          "short to integrate the map (more than 200000 steps).";
+  EXPECT_NE(out.find(" Soft edge: " + why), std::string::npos) << out;
+  EXPECT_NE(out.find("?EXACT- " + why), std::string::npos) << out;
+  EXPECT_NE(out.find("?COFOUT- " + why), std::string::npos) << out;
+  EXPECT_EQ(out.find("After minimisation"), std::string::npos) << out;
+  ASSERT_GE(lines("after.tav").size(), 5u);
+  EXPECT_EQ(lines("after.tav"), lines("before.tav"));
+  EXPECT_FALSE(std::filesystem::exists("thin.cof"));
+  // The same lens at a sensible radius is integrated.
+  const std::string ok = run("DATA einz\nCOFOUT/E fine\nC\nEXIT\n");
+  EXPECT_TRUE(std::filesystem::exists("fine.cof")) << ok;
 }
 
 TEST(RoundLimits, RatioNearOneIsADrift) {
