@@ -22,6 +22,11 @@ namespace {
 // Tanh fields are followed this many widths beyond their electrodes (their
 // derivatives are then below 1e-17 of the peak).
 constexpr double kTail = 20.0;
+// How far the step rule of a tail reaches: a little beyond the break point
+// that starts the tail, so that the step from that point, where the
+// distance is kTail widths give or take a rounding, is a tail step and not
+// one stride over the whole tail into the lens.
+constexpr double kReach = kTail * (1.0 + 1e-9);
 // Steps per width of a field at the finest: the tanh fields of the tube
 // lenses are smoother on their width than the bell's and the solenoid's
 // edges on theirs.
@@ -42,7 +47,8 @@ void coreOf(const AxialLens& l, double& lo, double& hi) {
     hi = l.zc + l.table->z.back();
     return;
   }
-  const double half = l.shape == AxialShape::Einzel ? 0.5 * l.len : 0.0;
+  const bool long_ = l.shape == AxialShape::Einzel || l.shape == AxialShape::Ramp;
+  const double half = long_ ? 0.5 * l.len : 0.0;
   lo = l.zc - half;
   hi = l.zc + half;
 }
@@ -54,6 +60,39 @@ void addTanh(double c, double z1, double w, double z, int m, double* d) {
   for (int k = 0; k <= m; ++k) {
     d[k] += f * t[k];
     f /= w;
+  }
+}
+
+// A step of the axial field of an accelerating section: dphi/dz rises by
+// de (V/m) at z as (1 + tanh((z - z1)/w))/2, w = R/1.318 of the gap lens
+// there, the tube lens's potential step moved to the field.
+struct FieldStep {
+  double z = 0.0, de = 0.0, w = 0.0;
+};
+
+// The steps at the ends of a section: none where the next section's field
+// runs on unchanged.
+int rampSteps(const AxialLens& l, FieldStep* st) {
+  const double e = l.volts / l.len;
+  int n = 0;
+  if (l.width > 0.0) st[n++] = {l.zc - 0.5 * l.len, e, l.width / roundk::kOmega};
+  if (l.width2 > 0.0) st[n++] = {l.zc + 0.5 * l.len, -e, l.width2 / roundk::kOmega};
+  return n;
+}
+
+// phi^(k), k = 0..m, of one field step, added: phi = de w/2 ln(1 + e^(2u)),
+// zero before the step and de (z - z1) well after it.
+void addFieldStep(const FieldStep& f, double z, int m, double* d) {
+  const double u = (z - f.z) / f.w;
+  const double x = 2.0 * u;
+  d[0] += 0.5 * f.de * f.w * (std::max(x, 0.0) + std::log1p(std::exp(-std::fabs(x))));
+  if (m < 1) return;
+  const std::vector<double> t = tanhDerivs(u, m - 1);
+  d[1] += 0.5 * f.de * (1.0 + t[0]);
+  double c = 0.5 * f.de / f.w;
+  for (int k = 2; k <= m; ++k) {
+    d[k] += c * t[k - 1];
+    c /= f.w;
   }
 }
 
@@ -129,9 +168,26 @@ double stepAt(const Lattice& lat, const MapSettings& set, double z, double fine,
   for (const AxialLens& l : lat.axial) {
     double lo, hi;
     coreOf(l, lo, hi);
+    if (l.shape == AxialShape::Ramp) {
+      FieldStep st[2];
+      const int k = rampSteps(l, st);
+      double reach = 0.0;
+      for (int j = 0; j < k; ++j) {
+        const double d = std::fabs(z - st[j].z);
+        reach = std::max(reach, kReach * st[j].w);
+        if (d <= kReach * st[j].w) tighten((st[j].w + d) / n, l.row, "gap lens's width R/1.318", st[j].w);
+      }
+      // In the uniform field the momentum changes over phi/E.
+      double v[1];
+      axialPotential(lat, z, 0, v);
+      const double e = std::fabs(l.volts / l.len);
+      if (z >= lo - reach && z <= hi + reach && v[0] > 0.0 && e > 0.0)
+        tighten(v[0] / (e * nm), l.row, "accelerating field's length phi/E", v[0] / e);
+      continue;
+    }
     const double w = widthOf(l);
     const double d = z < lo ? lo - z : z > hi ? z - hi : 0.0;
-    if (l.electric && d > kTail * w) continue;
+    if (l.electric && d > kReach * w) continue;
     const char* scale = l.shape == AxialShape::Table ? "field file's sampling width"
                         : l.electric                 ? "potential's width R/1.318"
                                                      : "field's half-width";
@@ -339,7 +395,14 @@ std::vector<double> breaks(const Lattice& lat, double za, double zb) {
     add(hi);
     // Where a tube lens's tail begins: a step from field-free space must
     // not reach into it.
-    if (l.electric && l.shape != AxialShape::Table) {
+    if (l.shape == AxialShape::Ramp) {
+      FieldStep st[2];
+      const int k = rampSteps(l, st);
+      for (int j = 0; j < k; ++j) {
+        add(st[j].z - kTail * st[j].w);
+        add(st[j].z + kTail * st[j].w);
+      }
+    } else if (l.electric && l.shape != AxialShape::Table) {
       add(lo - kTail * widthOf(l));
       add(hi + kTail * widthOf(l));
     }
@@ -450,6 +513,12 @@ void axialPotential(const Lattice& lat, double z, int m, double* d) {
       tableDerivs(*l.table, z - l.zc, m, f);
       f[0] -= l.table->f.front();
       for (int k = 0; k <= m; ++k) d[k] += l.scale * f[k];
+      continue;
+    }
+    if (l.shape == AxialShape::Ramp) {
+      FieldStep st[2];
+      const int k = rampSteps(l, st);
+      for (int j = 0; j < k; ++j) addFieldStep(st[j], z, m, d);
       continue;
     }
     const double w = widthOf(l);
