@@ -311,6 +311,19 @@ bool rampLens(Tavo& s, int i, Lattice& lat, std::string& why) {
   return true;
 }
 
+// The rows the round model takes from their axial functions: 1 when row i
+// is one and taken, -1 with the reason when it cannot be modelled, 0 when
+// it is none of them.
+int roundRow(Tavo& s, int i, const TypeCode& tc, Lattice& lat, std::string& why) {
+  if (tc.kind == 15 || tc.kind == 17 || tc.kind == 19)
+    return axialLens(s, i, tc.kind, lat, why) ? 1 : -1;
+  if (tc.superposed) return 0;
+  // A gap lens is the shape of the field steps of the sections beside it.
+  if (tc.kind == 13) return 1;
+  if (tc.kind == 10 && s.bdata(i, 3) != 0.0) return rampLens(s, i, lat, why) ? 1 : -1;
+  return 0;
+}
+
 // The particle in the round model's constants and the potential levels of
 // the electric lenses: each lens's ratio applies to the potential it meets,
 // and the whole is scaled so that the object sees the particle's energy.
@@ -408,16 +421,9 @@ bool buildLattice(Tavo& s, Lattice& lat, std::string& why) {
     if (tc.field == 0) continue;
     if (!tc.superposed) host = i;
     const double b3 = s.bdata(i, 3);
-    if (tc.kind == 15 || tc.kind == 17 || tc.kind == 19) {
-      if (!axialLens(s, i, tc.kind, lat, why)) return false;
-      continue;
-    }
-    // A gap lens is the shape of the field steps of the sections beside it.
-    if (tc.kind == 13 && !tc.superposed) continue;
-    if (tc.kind == 10 && !tc.superposed && b3 != 0.0) {
-      if (!rampLens(s, i, lat, why)) return false;
-      continue;
-    }
+    const int round = roundRow(s, i, tc, lat, why);
+    if (round < 0) return false;
+    if (round > 0) continue;
     const bool multipole = tc.kind == 4 || tc.kind == 6 || tc.kind == 8;
     const bool modelled = tc.field > 0 && (multipole || tc.kind == 11);
     if (!modelled) {
