@@ -161,7 +161,9 @@ void lensLines(Tavo& s, const Lattice& lat, const MapSettings& set, std::vector<
     bool solenoid;
   };
   std::vector<Member> members;
-  for (size_t k = 0; k < lat.axial.size(); ++k) members.push_back({lat.axial[k].row, int(k), false});
+  // An accelerating section is part of the column, no lens of its own.
+  for (size_t k = 0; k < lat.axial.size(); ++k)
+    if (lat.axial[k].shape != AxialShape::Ramp) members.push_back({lat.axial[k].row, int(k), false});
   for (size_t k = 0; k < lat.lens.size(); ++k) members.push_back({lat.lens[k].row, int(k), true});
   std::sort(members.begin(), members.end(), [](const Member& x, const Member& y) { return x.row < y.row; });
   if (members.size() > 1) {

@@ -266,6 +266,64 @@ bool axialLens(Tavo& s, int i, int kind, Lattice& lat, std::string& why) {
   return true;
 }
 
+// The step at one end of the accelerating section in row i towards row j
+// (i - 1 or i + 1): shaped by a gap lens there (its radius, column 3), none
+// when the neighbour is a section of the same field. False when the field
+// would step with nothing to give the step a length.
+bool rampEnd(Tavo& s, int i, int j, double field, double& radius, std::string& why) {
+  radius = 0.0;
+  const TypeCode tc = decodeType(s, s.bdata(j, 1));
+  if (j >= 3 && j < s.syspa && !tc.superposed && tc.kind == 13) {
+    radius = s.bdata(j, 3);
+    if (std::isfinite(radius) && radius > 0.0) return true;
+    why = "The gap lens of " + rowName(s, j) + " needs its radius (column 3) to shape the "
+          "field step of the accelerating section next to it.";
+    return false;
+  }
+  if (j >= 3 && j < s.syspa && !tc.superposed && tc.kind == 10 && s.bdata(j, 2) > 0.0 &&
+      std::fabs(s.bdata(j, 3) / s.bdata(j, 2) - field) <= 1e-12 * std::fabs(field))
+    return true;
+  why = "The field of the accelerating section in " + rowName(s, i) +
+        " steps at its " + (j < i ? "entrance" : "exit") +
+        " with no gap lens there: the field map needs a gap lens (its radius in column 3) "
+        "at each end of an accelerating section.";
+  return false;
+}
+
+// An accelerating section: a uniform axial field, the potential rising by
+// column 3 (MV; the kinetic energy by Q times it, MeV) over column 2; its
+// ends are the field steps the gap lenses beside it shape.
+bool rampLens(Tavo& s, int i, Lattice& lat, std::string& why) {
+  AxialLens l;
+  l.row = i;
+  l.shape = AxialShape::Ramp;
+  l.len = s.bdata(i, 2);
+  l.zc = s.bdata(i, 5);
+  l.volts = s.bdata(i, 3) * 1e6;
+  if (!(l.len > 0.0) || !std::isfinite(l.volts)) {
+    why = "The accelerating section in " + rowName(s, i) + " needs a length and a voltage.";
+    return false;
+  }
+  const double field = s.bdata(i, 3) / l.len;
+  if (!rampEnd(s, i, i - 1, field, l.width, why) || !rampEnd(s, i, i + 1, field, l.width2, why))
+    return false;
+  lat.axial.push_back(l);
+  return true;
+}
+
+// The rows the round model takes from their axial functions: 1 when row i
+// is one and taken, -1 with the reason when it cannot be modelled, 0 when
+// it is none of them.
+int roundRow(Tavo& s, int i, const TypeCode& tc, Lattice& lat, std::string& why) {
+  if (tc.kind == 15 || tc.kind == 17 || tc.kind == 19)
+    return axialLens(s, i, tc.kind, lat, why) ? 1 : -1;
+  if (tc.superposed) return 0;
+  // A gap lens is the shape of the field steps of the sections beside it.
+  if (tc.kind == 13) return 1;
+  if (tc.kind == 10 && s.bdata(i, 3) != 0.0) return rampLens(s, i, lat, why) ? 1 : -1;
+  return 0;
+}
+
 // The particle in the round model's constants and the potential levels of
 // the electric lenses: each lens's ratio applies to the potential it meets,
 // and the whole is scaled so that the object sees the particle's energy.
@@ -363,10 +421,9 @@ bool buildLattice(Tavo& s, Lattice& lat, std::string& why) {
     if (tc.field == 0) continue;
     if (!tc.superposed) host = i;
     const double b3 = s.bdata(i, 3);
-    if (tc.kind == 15 || tc.kind == 17 || tc.kind == 19) {
-      if (!axialLens(s, i, tc.kind, lat, why)) return false;
-      continue;
-    }
+    const int round = roundRow(s, i, tc, lat, why);
+    if (round < 0) return false;
+    if (round > 0) continue;
     const bool multipole = tc.kind == 4 || tc.kind == 6 || tc.kind == 8;
     const bool modelled = tc.field > 0 && (multipole || tc.kind == 11);
     if (!modelled) {

@@ -29,7 +29,10 @@ struct FieldLens {
 
 // A round lens given by its axial function: the kinetic potential phi(z)
 // (V) of an electrostatic lens or the field B(z) (T) of a magnetic one.
-enum class AxialShape { Immersion, Einzel, Bell, Table };
+// Ramp: an accelerating section, a uniform field between its ends, each
+// end a field step shaped as the tube lens's potential step (over the
+// radius of the gap lens there).
+enum class AxialShape { Immersion, Einzel, Bell, Table, Ramp };
 struct AxialTable;
 struct AxialLens {
   int row = 0;          // table row
@@ -43,6 +46,9 @@ struct AxialLens {
   double vbefore = 0.0; // electric: kinetic potential on the near side (V), set by the lattice
   std::shared_ptr<const AxialTable> table;   // Table: the samples, z from the centre
   double scale = 1.0;   // Table: factor on the file's values (V or T)
+  double volts = 0.0;   // Ramp: potential rise across the section (V)
+  double width2 = 0.0;  // Ramp: gap-lens radius at the exit (width: at the entrance);
+                        // 0: no step there (the next section's field is the same)
 };
 
 struct Lattice {

@@ -22,13 +22,19 @@ namespace {
 // Tanh fields are followed this many widths beyond their electrodes (their
 // derivatives are then below 1e-17 of the peak).
 constexpr double kTail = 20.0;
+// How far the step rule of a tail reaches: a little beyond the break point
+// that starts the tail, so that the step from that point, where the
+// distance is kTail widths give or take a rounding, is a tail step and not
+// one stride over the whole tail into the lens.
+constexpr double kReach = kTail * (1.0 + 1e-9);
 // Steps per width of a field at the finest: the tanh fields of the tube
 // lenses are smoother on their width than the bell's and the solenoid's
 // edges on theirs.
 constexpr double kStepsPerWidth = 16.0;
 constexpr double kStepsPerWidthMagnetic = 24.0;
-// Integration steps one march may take.
-constexpr long kMaxSteps = 2000000;
+// Integration steps one march may take: planned before the first, as for the
+// multipole maps; some hundred times what a column of three lenses needs.
+constexpr long kMaxSteps = 200000;
 
 double widthOf(const AxialLens& l) {
   if (l.shape == AxialShape::Table) return 0.5 * l.table->width;
@@ -41,7 +47,8 @@ void coreOf(const AxialLens& l, double& lo, double& hi) {
     hi = l.zc + l.table->z.back();
     return;
   }
-  const double half = l.shape == AxialShape::Einzel ? 0.5 * l.len : 0.0;
+  const bool long_ = l.shape == AxialShape::Einzel || l.shape == AxialShape::Ramp;
+  const double half = long_ ? 0.5 * l.len : 0.0;
   lo = l.zc - half;
   hi = l.zc + half;
 }
@@ -53,6 +60,39 @@ void addTanh(double c, double z1, double w, double z, int m, double* d) {
   for (int k = 0; k <= m; ++k) {
     d[k] += f * t[k];
     f /= w;
+  }
+}
+
+// A step of the axial field of an accelerating section: dphi/dz rises by
+// de (V/m) at z as (1 + tanh((z - z1)/w))/2, w = R/1.318 of the gap lens
+// there, the tube lens's potential step moved to the field.
+struct FieldStep {
+  double z = 0.0, de = 0.0, w = 0.0;
+};
+
+// The steps at the ends of a section: none where the next section's field
+// runs on unchanged.
+int rampSteps(const AxialLens& l, FieldStep* st) {
+  const double e = l.volts / l.len;
+  int n = 0;
+  if (l.width > 0.0) st[n++] = {l.zc - 0.5 * l.len, e, l.width / roundk::kOmega};
+  if (l.width2 > 0.0) st[n++] = {l.zc + 0.5 * l.len, -e, l.width2 / roundk::kOmega};
+  return n;
+}
+
+// phi^(k), k = 0..m, of one field step, added: phi = de w/2 ln(1 + e^(2u)),
+// zero before the step and de (z - z1) well after it.
+void addFieldStep(const FieldStep& f, double z, int m, double* d) {
+  const double u = (z - f.z) / f.w;
+  const double x = 2.0 * u;
+  d[0] += 0.5 * f.de * f.w * (std::max(x, 0.0) + std::log1p(std::exp(-std::fabs(x))));
+  if (m < 1) return;
+  const std::vector<double> t = tanhDerivs(u, m - 1);
+  d[1] += 0.5 * f.de * (1.0 + t[0]);
+  double c = 0.5 * f.de / f.w;
+  for (int k = 2; k <= m; ++k) {
+    d[k] += c * t[k - 1];
+    c /= f.w;
   }
 }
 
@@ -106,15 +146,21 @@ void bellField(const std::vector<AxialLens>& lenses, double z, int m, double* d)
   }
 }
 
-// Step length at z; row, when given, is set to the table row of the lens
-// that asks for it.
+// What sets the step at a point: the row and the length scale of its field.
+struct StepCause {
+  int row = 0;
+  std::string scale;   // which length, for a message
+  double length = 0.0; // m
+};
+
+// Step length at z; cause, when given, is set to what asks for it.
 double stepAt(const Lattice& lat, const MapSettings& set, double z, double fine,
-              int* row = nullptr) {
+              StepCause* cause = nullptr) {
   double h = 1e30;
-  auto tighten = [&](double hh, int r) {
+  auto tighten = [&](double hh, int r, const char* scale, double length) {
     if (hh < h) {
       h = hh;
-      if (row) *row = r;
+      if (cause) *cause = {r, scale, length};
     }
   };
   const double n = kStepsPerWidth * fine;
@@ -122,19 +168,40 @@ double stepAt(const Lattice& lat, const MapSettings& set, double z, double fine,
   for (const AxialLens& l : lat.axial) {
     double lo, hi;
     coreOf(l, lo, hi);
+    if (l.shape == AxialShape::Ramp) {
+      FieldStep st[2];
+      const int k = rampSteps(l, st);
+      double reach = 0.0;
+      for (int j = 0; j < k; ++j) {
+        const double d = std::fabs(z - st[j].z);
+        reach = std::max(reach, kReach * st[j].w);
+        if (d <= kReach * st[j].w) tighten((st[j].w + d) / n, l.row, "gap lens's width R/1.318", st[j].w);
+      }
+      // In the uniform field the momentum changes over phi/E.
+      double v[1];
+      axialPotential(lat, z, 0, v);
+      const double e = std::fabs(l.volts / l.len);
+      if (z >= lo - reach && z <= hi + reach && v[0] > 0.0 && e > 0.0)
+        tighten(v[0] / (e * nm), l.row, "accelerating field's length phi/E", v[0] / e);
+      continue;
+    }
     const double w = widthOf(l);
     const double d = z < lo ? lo - z : z > hi ? z - hi : 0.0;
-    if (l.electric && d > kTail * w) continue;
-    tighten((w + d) / (l.electric ? n : nm), l.row);
+    if (l.electric && d > kReach * w) continue;
+    const char* scale = l.shape == AxialShape::Table ? "field file's sampling width"
+                        : l.electric                 ? "potential's width R/1.318"
+                                                     : "field's half-width";
+    tighten((w + d) / (l.electric ? n : nm), l.row, scale, w);
   }
   for (const FieldLens& e : lat.lens) {
     const double lam = set.fringe * e.bore;
     const double d = z < e.zin ? e.zin - z : z > e.zout ? z - e.zout : 0.0;
     if (d > kTail * lam) continue;
-    tighten((lam + 0.5 * d) / nm, e.row);
+    tighten((lam + 0.5 * d) / nm, e.row, "fringe length", lam);
     const double k = std::fabs(e.k * lat.kfix);
-    if (e.n == 0 && k > 0.0) tighten(2.0 / (k * nm), e.row);
-    if (e.n == 2 && k > 0.0) tighten(4.0 / (std::sqrt(k) * nm), e.row);
+    if (e.n == 0 && k > 0.0) tighten(2.0 / (k * nm), e.row, "Larmor length 1/k", 1.0 / k);
+    if (e.n == 2 && k > 0.0)
+      tighten(4.0 / (std::sqrt(k) * nm), e.row, "focusing length 1/sqrt(k)", 1.0 / std::sqrt(k));
   }
   return h;
 }
@@ -328,7 +395,14 @@ std::vector<double> breaks(const Lattice& lat, double za, double zb) {
     add(hi);
     // Where a tube lens's tail begins: a step from field-free space must
     // not reach into it.
-    if (l.electric && l.shape != AxialShape::Table) {
+    if (l.shape == AxialShape::Ramp) {
+      FieldStep st[2];
+      const int k = rampSteps(l, st);
+      for (int j = 0; j < k; ++j) {
+        add(st[j].z - kTail * st[j].w);
+        add(st[j].z + kTail * st[j].w);
+      }
+    } else if (l.electric && l.shape != AxialShape::Table) {
       add(lo - kTail * widthOf(l));
       add(hi + kTail * widthOf(l));
     }
@@ -342,36 +416,65 @@ std::vector<double> breaks(const Lattice& lat, double za, double zb) {
   return zs;
 }
 
-// Integrates y from za to zb; step(zfrom, zto, ystate) is called after each
-// step (false stops the march).
+// The next step from z towards the break point z1.
+double stepTo(const Flow& flow, double z, double z1, double fine, StepCause* cause = nullptr) {
+  double h = stepAt(flow.lat, flow.set, z, fine, cause);
+  if (z + h >= z1 || z + 1.25 * h >= z1) h = z1 - z;
+  return h;
+}
+
+// The march from za to zb counted before any step is taken: steps shorter
+// than the field's scale allows (a field of absurd strength, a lens far
+// thinner than the rest) would integrate for hours. False with the row
+// that asks for most of them and why.
+bool planMarch(const Flow& flow, const std::vector<double>& zs, double fine, std::string& why) {
+  long count = 0;
+  std::vector<long> asked;
+  std::vector<StepCause> causes;
+  for (size_t b = 0; b + 1 < zs.size(); ++b) {
+    for (double z = zs[b]; z < zs[b + 1];) {
+      StepCause c;
+      const double h = stepTo(flow, z, zs[b + 1], fine, &c);
+      if (static_cast<size_t>(c.row) >= asked.size()) {
+        asked.resize(c.row + 1, 0);
+        causes.resize(c.row + 1);
+      }
+      ++asked[c.row];
+      causes[c.row] = c;
+      if (++count > kMaxSteps) {
+        const size_t r = static_cast<size_t>(
+            std::distance(asked.begin(), std::max_element(asked.begin(), asked.end())));
+        why = "Row " + std::to_string(r) + ": the " + causes[r].scale + " of " +
+              exactNum(causes[r].length) +
+              " m needs steps too short to integrate the map (more than " +
+              std::to_string(kMaxSteps) + " steps).";
+        return false;
+      }
+      z = z + h >= zs[b + 1] ? zs[b + 1] : z + h;
+    }
+  }
+  return true;
+}
+
+// Integrates y from za to zb; hook(zfrom, zto, before, after) is called
+// after each step (false stops the march).
 template <class Hook>
 bool march(const Flow& flow, double za, double zb, std::vector<Poly>& y, std::string& why,
            Hook&& hook) {
   const std::vector<double> zs = breaks(flow.lat, za, zb);
   const double fine = std::max(flow.set.fineness, 1e-3);
-  long count = 0;
+  if (!planMarch(flow, zs, fine, why)) return false;
   for (size_t b = 0; b + 1 < zs.size(); ++b) {
     double z = zs[b];
     const double z1 = zs[b + 1];
     while (z < z1) {
-      int row = 0;
-      double h = stepAt(flow.lat, flow.set, z, fine, &row);
-      if (z + h >= z1 || z + 1.25 * h >= z1) h = z1 - z;
+      const double h = stepTo(flow, z, z1, fine);
       if (flow.electric && flow.reflected(z + h)) {
         why = "The particle is stopped by the electric field near z = " + exactNum(z + h) +
               " m: no map.";
         return false;
       }
-      if (++count > kMaxSteps) {
-        // Steps this short (a field of absurd strength or a fringe far
-        // shorter than its lens) would integrate for hours: no map.
-        why = "Row " + std::to_string(row) + ": the field near z = " + exactNum(z) +
-              " m needs steps too short to integrate the map (more than " +
-              std::to_string(kMaxSteps) + " steps).";
-        return false;
-      }
-      std::vector<Poly> before;
-      before = y;
+      std::vector<Poly> before = y;
       rk6Step(flow, z, h, y);
       const double zn = (z + h >= z1) ? z1 : z + h;
       if (!hook(z, zn, before, y)) return true;
@@ -410,6 +513,12 @@ void axialPotential(const Lattice& lat, double z, int m, double* d) {
       tableDerivs(*l.table, z - l.zc, m, f);
       f[0] -= l.table->f.front();
       for (int k = 0; k <= m; ++k) d[k] += l.scale * f[k];
+      continue;
+    }
+    if (l.shape == AxialShape::Ramp) {
+      FieldStep st[2];
+      const int k = rampSteps(l, st);
+      for (int j = 0; j < k; ++j) addFieldStep(st[j], z, m, d);
       continue;
     }
     const double w = widthOf(l);
@@ -480,26 +589,60 @@ bool roundMap(const Lattice& lat, const MapSettings& set, const da::Space& sp, d
 
 namespace {
 
-// The first (or, with last, the last before zlimit) crossing of the
-// paraxial axial ray behind zobj; straight beyond zlimit when it has not
-// crossed. Sets zi, and beyond whether it lies past zlimit.
+// Radial position of the paraxial axial ray (slope term of x, y), in the
+// frame turned with the Larmor angle carried as the fifth state.
+double axialRadial(const std::vector<Poly>& st) {
+  const da::Exps et{0, 1, 0, 0, 0};
+  return rotated(st[0].coef(et), st[2].coef(et), st[4].constant()).real();
+}
+
+// The crossing inside the step from za (state ya) to zb, by the secant
+// (regula falsi, Illinois), each trial one step from za.
+double crossingIn(const Flow& flow, double za, double zb, const std::vector<Poly>& ya) {
+  auto at = [&](double z) {
+    std::vector<Poly> t = ya;
+    if (z > za) rk6Step(flow, za, z - za, t);
+    return axialRadial(t);
+  };
+  double lo = za, hi = zb, flo = at(lo), fhi = at(hi), zi = zb;
+  int side = 0;
+  for (int it = 0; it < 100 && hi - lo > 1e-15 * std::max(1.0, std::fabs(hi)); ++it) {
+    zi = (lo * fhi - hi * flo) / (fhi - flo);
+    const double fz = at(zi);
+    if (fz == 0.0) break;
+    if ((fz > 0.0) == (flo > 0.0)) {
+      lo = zi;
+      flo = fz;
+      if (side == -1) fhi *= 0.5;
+      side = -1;
+    } else {
+      hi = zi;
+      fhi = fz;
+      if (side == 1) flo *= 0.5;
+      side = 1;
+    }
+  }
+  return zi;
+}
+
+// The first (or, with last, the last) crossing of the paraxial axial ray
+// behind zobj. Beyond zlimit the ray is taken straight: a ray still
+// converging there crosses beyond it, and with last that crossing is the
+// final image (a column fitted to image on its end plane crosses there, a
+// rounding either side of it). Sets zi, and beyond whether it lies past
+// zlimit.
 bool imageOf(const Flow& flow, double zobj, double zlimit, bool last, double& zi, bool& beyond,
              std::string& why) {
-  // The paraxial axial ray and the Larmor angle, to the first crossing.
   const da::Space s1(4, 1);
   std::vector<Poly> y = flow.start(s1, zobj);
-  y.push_back(Poly(s1));
-  const da::Exps et{0, 1, 0, 0, 0};
-  auto radial = [&](const std::vector<Poly>& st) {
-    return rotated(st[0].coef(et), st[2].coef(et), st[4].constant()).real();
-  };
+  y.push_back(Poly(s1));   // the Larmor angle
   double za = 0.0, zb = 0.0;
   std::vector<Poly> ya;
   bool found = false;
   if (!march(flow, zobj, zlimit, y, why,
              [&](double z0, double z1, const std::vector<Poly>& before,
                  const std::vector<Poly>& after) {
-               const double r0 = radial(before), r1 = radial(after);
+               const double r0 = axialRadial(before), r1 = axialRadial(after);
                if (z0 > zobj && ((r1 <= 0.0 && r0 > 0.0) || (r1 >= 0.0 && r0 < 0.0))) {
                  za = z0;
                  zb = z1;
@@ -510,53 +653,26 @@ bool imageOf(const Flow& flow, double zobj, double zlimit, bool last, double& zi
                return true;
              }))
     return false;
-  if (!found && last) {
-    why = "The axial ray does not cross the axis before the system end.";
-    return false;
-  }
-  if (!found) {
+  if (!found || last) {
     // Beyond the fields the ray is straight.
-    flow.finish(zlimit, y);
-    const std::complex<double> r = rotated(y[0].coef(et), y[2].coef(et), y[4].constant());
-    const std::complex<double> rp = rotated(y[1].coef(et), y[3].coef(et), y[4].constant());
-    if (!(rp.real() < 0.0) || radial(y) <= 0.0) {
-      why = "The axial ray does not cross the axis: no real image.";
+    const da::Exps et{0, 1, 0, 0, 0};
+    std::vector<Poly> end = y;
+    flow.finish(zlimit, end);
+    const double r = rotated(end[0].coef(et), end[2].coef(et), end[4].constant()).real();
+    const double rp = rotated(end[1].coef(et), end[3].coef(et), end[4].constant()).real();
+    if (r != 0.0 && rp != 0.0 && (r > 0.0) != (rp > 0.0)) {
+      zi = zlimit - r / rp;
+      beyond = true;
+      return true;
+    }
+    if (!found) {
+      why = last ? "The axial ray does not cross the axis before the system end."
+                 : "The axial ray does not cross the axis: no real image.";
       return false;
     }
-    za = zlimit;
-    zb = zlimit - r.real() / rp.real();
-    // Continue with the straight line: the image lies in field-free space.
-    ya.clear();
   }
-  // The crossing by the secant (regula falsi, Illinois) on one step from za.
-  zi = zb;
-  if (!ya.empty()) {
-    auto at = [&](double z) {
-      std::vector<Poly> t = ya;
-      if (z > za) rk6Step(flow, za, z - za, t);
-      return radial(t);
-    };
-    double lo = za, hi = zb, flo = at(lo), fhi = at(hi);
-    int side = 0;
-    for (int it = 0; it < 100 && hi - lo > 1e-15 * std::max(1.0, std::fabs(hi)); ++it) {
-      zi = (lo * fhi - hi * flo) / (fhi - flo);
-      const double fz = at(zi);
-      if (fz == 0.0) break;
-      if ((fz > 0.0) == (flo > 0.0)) {
-        lo = zi;
-        flo = fz;
-        if (side == -1) fhi *= 0.5;
-        side = -1;
-      } else {
-        hi = zi;
-        fhi = fz;
-        if (side == 1) flo *= 0.5;
-        side = 1;
-      }
-    }
-  }
-
-  beyond = ya.empty();
+  zi = crossingIn(flow, za, zb, ya);
+  beyond = false;
   return true;
 }
 
