@@ -8,6 +8,7 @@
 
 #include "gxlib/console/converse.h"
 #include "gxlib/fortran/fortio.h"
+#include "gxlib/fortran/interrupt.h"
 #include "kestrim/kq.h"
 #include "kestrim/kqcmd.h"
 
@@ -91,12 +92,11 @@ void startup(Kestrim& k) {
   }
 }
 
-// One pass of the loop: prompt, read, clear, decode, run. False when no
-// command was read (the end of a macro).
-bool step(Kestrim& k) {
+// The command prompt and the read of one line. False when no command was
+// read (the end of a macro).
+bool readCommand(Kestrim& k, std::string& line) {
   gx::Io& io = k.gx.io;
   io.prompt("kestrim> ");
-  std::string line;
   // The whole line: the decoder sees its first 40 columns, file names are
   // taken from the text as typed.
   gx::RdStat st = io.readLine(k.io.in, line, gx::kCommandRecord);
@@ -106,9 +106,14 @@ bool step(Kestrim& k) {
     kqmacroend(k);
     return false;
   }
-  gx::gxcommandstart(k.gx, k.io.in);
+  return true;
+}
+
+// One command line: clear, decode, run.
+void runCommand(Kestrim& k, std::string line) {
+  gx::Io& io = k.gx.io;
   gx::gxcls(k.gx, k.io.out, ' ');
-  if (line.compare(0, 6, std::string(6, ' ')) == 0) return true;
+  if (line.compare(0, 6, std::string(6, ' ')) == 0) return;
   if (k.io.macro == 1) io.write(k.io.out, std::string("+").append(kqtrim(line)));
   gx::gxlead(k.gx, line);
   line = kqtrim(line);
@@ -120,14 +125,47 @@ bool step(Kestrim& k) {
   double value = 0.0;
   gx::gxdecode(k.gx, line, qual, value);
   kqdispatch(k, line, qual, value, typed, rawArg);
-  return true;
+}
+
+// After Ctrl-C: the records as they were before the command, and the ray
+// set they name on the read channel again.
+void restore(Kestrim& k, const KestrimRecords& before, const std::string& readName) {
+  static_cast<KestrimRecords&>(k) = before;
+  gx::Io& io = k.gx.io;
+  // The command may have closed the channel, or opened another set on it.
+  if (!readName.empty() && !io.isOpen(k.rays.unitR))
+    io.open(k.rays.unitR, readName, gx::OpenStatus::Old, gx::Access::Read, true);
+  // Where the channel stands in its file is not known: the next read
+  // starts again from the caption.
+  k.rays.pos = -1;
 }
 
 // One command with its failure bookkeeping: a failed command inside a
-// macro ends every macro level, under --strict it ends the run.
+// macro ends every macro level, under --strict it ends the run. Ctrl-C
+// during the command cancels it and puts the records back.
 void oneCommand(Kestrim& k) {
-  if (!step(k)) return;
-  const gx::After next = gx::gxcommanddone(k.gx, k.io.out, "KESTRIM");
+  std::string line;
+  try {
+    if (!readCommand(k, line)) return;
+  } catch (const gx::Interrupted&) {
+    // At the command prompt there is nothing to cancel.
+    if (gx::gxpromptinterrupt(k.gx, k.io.out, "KESTRIM")) kqshutdown(k);
+    return;
+  }
+  gx::gxcommandstart(k.gx, k.io.in);
+  const KestrimRecords before = k;
+  const long long mark = k.gx.io.opens();
+  const std::string readName =
+      k.gx.io.isOpen(k.rays.unitR) ? k.gx.io.nameOf(k.rays.unitR) : std::string();
+  gx::After next = gx::After::Go;
+  try {
+    gx::gxpoll(k.gx);  // pressed while a macro's line was read
+    runCommand(k, line);
+    next = gx::gxcommanddone(k.gx, k.io.out, "KESTRIM");
+  } catch (const gx::Interrupted&) {
+    next = gx::gxcancelled(k.gx, k.io.out, mark);
+    restore(k, before, readName);
+  }
   if (next == gx::After::Go) return;
   while (k.io.in != gx::Io::kIn) kqmacroend(k);
   if (next == gx::After::Stop && k.running) kqshutdown(k);
@@ -255,6 +293,10 @@ int kqsession(Kestrim& k, const std::string& macro) {
   } catch (const gx::EndOfInput&) {
     // The terminal has ended: finish as EXIT would.
     kqshutdown(k);
+  } catch (const gx::Interrupted&) {
+    // Ctrl-C outside any command: finish as at the end of the input.
+    k.gx.endedByCtrlc = true;
+    kqshutdown(k);
   }
   return 0;
 }
@@ -269,6 +311,8 @@ int run(std::istream& in, std::ostream& out, const gx::RunOptions& options) {
   Kestrim k(in, out, options.interactive);
   k.gx.io.setLineSource(options.lines);
   k.gx.strict = options.strict;
+  k.gx.userAtTerminal = options.interactive || options.lines != nullptr;
+  k.gx.onPoll = options.onPoll;
   kqsession(k, options.macro);
   k.gx.io.flush();
   return gx::exitStatus(options, k.gx);

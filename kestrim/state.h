@@ -71,13 +71,10 @@ struct cofbmat : gx::Mat<4, 28> {
   double t5(int p, int n) const { return a[96 + (n - 1) * 2 + (p - 1)]; }
 };
 
-struct Kestrim {
-  Kestrim(std::istream& in, std::ostream& out, bool interactive = false)
-      : gx(in, out, interactive) {}
-
-  gx::Lib gx;                        // the library: units, plot devices, clock
-
-  kqinout io;
+// The records a command may change: the ray set, the coefficient store,
+// registers and settings. Ctrl-C puts back the copy taken before the
+// command.
+struct KestrimRecords {
   int ntot = 0;                      // NTOT: rays in the current set, paraxial pair included
   std::string caption;               // caption of the current set (100 characters)
   std::string rayFile;               // file name of the current set (100 characters)
@@ -143,7 +140,15 @@ struct Kestrim {
     std::array<double, 20> c{};                       // its coefficients (mm/mm^k)
     double width = 0;                                 // total pattern width (m)
   } find;
+};
 
+struct Kestrim : KestrimRecords {
+  Kestrim(std::istream& in, std::ostream& out, bool interactive = false)
+      : gx(in, out, interactive) {}
+
+  gx::Lib gx;                        // the library: units, plot devices, clock
+
+  kqinout io;
   bool running = true;               // false once the session has ended (EXIT)
 };
 

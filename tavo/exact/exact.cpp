@@ -351,6 +351,7 @@ void fieldAt(const Lattice& lat, const MapSettings& set, double z, const Poly& x
 
 bool buildLattice(Tavo& s, Lattice& lat, std::string& why) {
   lat = Lattice{};
+  lat.lib = &s.gx;
   if (s.syspa < 3) {
     why = "No lens system loaded: type DATA first.";
     return false;
@@ -653,8 +654,10 @@ bool systemMap(const Lattice& lat, const MapSettings& set, const da::Space& sp,
       continue;
     }
     const double hs = len / static_cast<double>(steps[b]);
-    for (long long k = 0; k < steps[b]; ++k)
+    for (long long k = 0; k < steps[b]; ++k) {
+      if (lat.lib) gx::gxpoll(*lat.lib);
       da::rk4Step(rhs, z0 + static_cast<double>(k) * hs, hs, y);
+    }
   }
   thinEdges(lat.zend, true);
   // A map with coefficients that are not finite numbers did not converge:

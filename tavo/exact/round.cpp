@@ -370,6 +370,7 @@ bool march(const Flow& flow, double za, double zb, std::vector<Poly>& y, std::st
               std::to_string(kMaxSteps) + " steps).";
         return false;
       }
+      if (flow.lat.lib) gx::gxpoll(*flow.lat.lib);
       std::vector<Poly> before;
       before = y;
       rk6Step(flow, z, h, y);
