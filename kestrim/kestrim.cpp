@@ -2,6 +2,8 @@
 // that sends each word to its handler.
 #include "kestrim/kestrim.h"
 
+#include <cstdint>
+#include <filesystem>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -127,17 +129,48 @@ void runCommand(Kestrim& k, std::string line) {
   kqdispatch(k, line, qual, value, typed, rawArg);
 }
 
+// The ray set on the read channel before a command: its name and what
+// tells whether the file under that name is still the same.
+struct ReadSet {
+  std::string name;       // "" when no set was open
+  std::uintmax_t size = 0;
+  std::filesystem::file_time_type written{};
+
+  static ReadSet of(Kestrim& k) {
+    ReadSet r;
+    if (!k.gx.io.isOpen(k.rays.unitR)) return r;
+    r.name = k.gx.io.nameOf(k.rays.unitR);
+    std::error_code ec;
+    r.size = std::filesystem::file_size(r.name, ec);
+    r.written = std::filesystem::last_write_time(r.name, ec);
+    return r;
+  }
+  bool same(const ReadSet& o) const { return name == o.name && size == o.size && written == o.written; }
+};
+
 // After Ctrl-C: the records as they were before the command, and the ray
 // set they name on the read channel again.
-void restore(Kestrim& k, const KestrimRecords& before, const std::string& readName) {
+void restore(Kestrim& k, const KestrimRecords& before, const ReadSet& set) {
   static_cast<KestrimRecords&>(k) = before;
   gx::Io& io = k.gx.io;
-  // The command may have closed the channel, or opened another set on it.
-  if (!readName.empty() && !io.isOpen(k.rays.unitR))
-    io.open(k.rays.unitR, readName, gx::OpenStatus::Old, gx::Access::Read, true);
   // Where the channel stands in its file is not known: the next read
   // starts again from the caption.
   k.rays.pos = -1;
+  // The command may have closed the channel, or opened another set on it.
+  if (set.name.empty() || io.isOpen(k.rays.unitR)) return;
+  ReadSet now = set;
+  std::error_code ec;
+  now.size = std::filesystem::file_size(set.name, ec);
+  now.written = std::filesystem::last_write_time(set.name, ec);
+  if (now.same(set)) {
+    io.open(k.rays.unitR, set.name, gx::OpenStatus::Old, gx::Access::Read, true);
+    return;
+  }
+  // The command had finished a new file under the set's name before it was
+  // stopped: the set is what that file holds now.
+  std::string name = set.name;
+  int ierr = 1;
+  kqio(k, 'R', name, ierr);
 }
 
 // One command with its failure bookkeeping: a failed command inside a
@@ -155,8 +188,7 @@ void oneCommand(Kestrim& k) {
   gx::gxcommandstart(k.gx, k.io.in);
   const KestrimRecords before = k;
   const long long mark = k.gx.io.opens();
-  const std::string readName =
-      k.gx.io.isOpen(k.rays.unitR) ? k.gx.io.nameOf(k.rays.unitR) : std::string();
+  const ReadSet set = ReadSet::of(k);
   gx::After next = gx::After::Go;
   try {
     gx::gxpoll(k.gx);  // pressed while a macro's line was read
@@ -164,7 +196,7 @@ void oneCommand(Kestrim& k) {
     next = gx::gxcommanddone(k.gx, k.io.out, "KESTRIM");
   } catch (const gx::Interrupted&) {
     next = gx::gxcancelled(k.gx, k.io.out, mark);
-    restore(k, before, readName);
+    restore(k, before, set);
   }
   if (next == gx::After::Go) return;
   while (k.io.in != gx::Io::kIn) kqmacroend(k);

@@ -23,6 +23,10 @@ void onInterrupt(int) {
 }  // namespace
 
 void interruptInstall() {
+  // A run started with the key ignored (a background job of a script)
+  // keeps ignoring it: the key is meant for the foreground.
+  struct sigaction old {};
+  if (::sigaction(SIGINT, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) return;
   struct sigaction sa {};
   sa.sa_handler = onInterrupt;
   sigemptyset(&sa.sa_mask);

@@ -21,7 +21,8 @@ constexpr int kInterruptPatience = 3;
 
 // Installs the SIGINT handler (interactive runs; from main, never from the
 // in-process sessions of the tests). Installed without SA_RESTART, so that
-// a read waiting at the terminal returns when the key is pressed.
+// a read waiting at the terminal returns when the key is pressed. Where the
+// signal is ignored (a background job) it stays ignored.
 void interruptInstall();
 
 // Whether Ctrl-C has been pressed since the last interruptClear.

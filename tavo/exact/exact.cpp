@@ -349,9 +349,17 @@ void fieldAt(const Lattice& lat, const MapSettings& set, double z, const Poly& x
   }
 }
 
-bool buildLattice(Tavo& s, Lattice& lat, std::string& why) {
-  lat = Lattice{};
+namespace {
+// An empty lattice whose integrations poll the session for Ctrl-C.
+Lattice sessionLattice(Tavo& s) {
+  Lattice lat;
   lat.lib = &s.gx;
+  return lat;
+}
+}  // namespace
+
+bool buildLattice(Tavo& s, Lattice& lat, std::string& why) {
+  lat = sessionLattice(s);
   if (s.syspa < 3) {
     why = "No lens system loaded: type DATA first.";
     return false;
