@@ -80,19 +80,34 @@ class Interrupt : public kqtest::WorkDir {
 };
 
 TEST_F(Interrupt, SynthInterruptedKeepsTheSetItWasReplacing) {
+  fs::copy_file(fs::path(TK_SOURCE_DIR) / "examples" / "identity.cof", "identity.cof");
+  const std::string focal = "MAP/U\nF\n\n";
   int rc = -1;
-  std::string out = session(synth(2000) + "EXIT\n", rc);
+  std::string out = session(synth(2000) + focal + "EXIT\n", rc);
   ASSERT_EQ(rc, 0) << out;
   const std::string before = kqtest::slurp("triplet.bin");
   ASSERT_EQ(kqtest::readSet("triplet.bin").size(), 2002u);
   const int first = polls_;
-  // The second SYNTH is stopped after some thousands of its 20000 rays.
-  out = session("DATA triplet\n" + synth(20000) + "NTOT\nVALUES 3\nEXIT\n", rc, first + 4);
+  auto plane = [](const std::string& t, size_t from) {
+    const size_t a = t.find(" Image plotted at Z", from);
+    return a == std::string::npos ? std::string() : t.substr(a, t.find('\n', a) - a);
+  };
+  const std::string z = plane(out, 0);
+  ASSERT_FALSE(z.empty()) << out;
+  // The same set rewritten from the identity map is stopped after some
+  // thousands of its 20000 rays: its caption and focal positions were taken.
+  out = session(synth(2000) + focal +
+                    "SYNTH triplet\nidentity\nn\n1\n20000\n\n10\n\n0.2\n\n0.5\n0.5 0.5\nq\n" +
+                    focal + "NTOT\nEXIT\n",
+                rc, first + 6);
   EXPECT_EQ(rc, 0) << out;
-  EXPECT_NE(out.find("\n Interrupted\n"), std::string::npos) << out;
+  const size_t cut = out.find("\n Interrupted\n");
+  ASSERT_NE(cut, std::string::npos) << out;
+  EXPECT_NE(out.rfind("rays generated", cut), std::string::npos) << out;
   EXPECT_EQ(kqtest::slurp("triplet.bin"), before);
-  // The set in memory is the one read before: 2002 rays, readable.
-  EXPECT_NE(out.find("Total number of ray vectors =    2002"), std::string::npos) << out;
+  // The set in memory is the one before: its rays, its focal planes.
+  EXPECT_EQ(plane(out, cut), z) << out;
+  EXPECT_NE(out.find("Total number of ray vectors =    2002", cut), std::string::npos) << out;
   // No temporary of the discarded set is left beside it.
   for (const auto& e : fs::directory_iterator("."))
     EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
@@ -106,10 +121,10 @@ TEST_F(Interrupt, AMapInterruptedLeavesTheSetReadableFromItsStart) {
   const int synthPolls = polls_;
   const std::string whole = session(synth(5000) + map + "EXIT\n", rc);
   ASSERT_EQ(rc, 0) << whole;
-  // The map's plane, ray count and extents.
+  // The map's plane, ray count and extents (the plot's run number moves on).
   auto lastMap = [](const std::string& t) {
     const size_t a = t.rfind(" Image plotted at Z");
-    return a == std::string::npos ? std::string() : t.substr(a, t.find("Map done", a) - a);
+    return a == std::string::npos ? std::string() : t.substr(a, t.find("Run number", a) - a);
   };
   const std::string once = lastMap(whole);
   ASSERT_NE(once.find("5002 rays."), std::string::npos) << whole;
@@ -131,7 +146,8 @@ TEST_F(Interrupt, AMacroChainEndsWithOneMessage) {
   std::ofstream("inner.kcm") << synth(20000) << "NTOT\n";
   std::ofstream("outer.kcm") << "@inner\nREG/L\n";
   int rc = -1;
-  const std::string out = session("@outer\nNTOT\nEXIT\n", rc, 3);
+  // Polls: one before each of @outer, @inner and SYNTH, then SYNTH's own.
+  const std::string out = session("@outer\nNTOT\nEXIT\n", rc, 6);
   EXPECT_EQ(rc, 0) << out;
   size_t n = 0;
   for (size_t p = out.find("Interrupted"); p != std::string::npos; p = out.find("Interrupted", p + 1)) ++n;

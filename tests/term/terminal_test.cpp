@@ -20,10 +20,10 @@ class Pane {
   // (its shell only notes the interrupt key, so it outlives the program).
   Pane(const Scratch& s, const std::string& program, bool status = false)
       : socket_((s.dir() / ".tmux").string()) {
-    std::string run = quote(termtest::program(program));
-    if (status) run = "sh -c " + quote("trap : INT; " + run + "; echo $? > .status");
+    std::string prog = quote(termtest::program(program));
+    if (status) prog = "sh -c " + quote("trap : INT; " + prog + "; echo $? > .status");
     const std::string cmd = "cd " + quote(s.dir().string()) + " && env HOME=" +
-                            quote(s.home().string()) + " " + run;
+                            quote(s.home().string()) + " " + prog;
     ok_ = run("new-session -d -x 120 -y 40 " + quote(cmd)) == 0;
   }
   ~Pane() { run("kill-server"); }
