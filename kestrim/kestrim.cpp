@@ -173,6 +173,16 @@ void restore(Kestrim& k, const KestrimRecords& before, const ReadSet& set) {
   kqio(k, 'R', name, ierr);
 }
 
+// One pass of the loop without the bookkeeping (the Python module's step):
+// prompt, read, run. False when no command was read (the end of a macro).
+bool step(Kestrim& k) {
+  std::string line;
+  if (!readCommand(k, line)) return false;
+  gx::gxcommandstart(k.gx, k.io.in);
+  runCommand(k, line);
+  return true;
+}
+
 // One command with its failure bookkeeping: a failed command inside a
 // macro ends every macro level, under --strict it ends the run. Ctrl-C
 // during the command cancels it and puts the records back.
@@ -205,7 +215,7 @@ void oneCommand(Kestrim& k) {
 
 }  // namespace
 
-// The 42 command words in slot order, each with its handler.
+// The 44 command words in slot order, each with its handler.
 const KqCommand kCommands[60] = {
     {"MENU", kqmenu},         // kqconsole.cpp
     {"SHADOW", kqgrid},       // kqgrid.cpp
@@ -249,7 +259,9 @@ const KqCommand kCommands[60] = {
     {"PLOT", kqplot},         // kqplot.cpp
     {"DUMP", kqdump},         // kqio.cpp
     {"DIFF", kqdiff},         // kqdiff.cpp
-    {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr},
+    {"OPMD", kqopmd},         // kqopmd.cpp
+    {"GRAPH", kqgraphcmd},    // kqgraph.cpp
+    {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr},
     {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr},
     {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}};
 
@@ -307,6 +319,13 @@ void kqshutdown(Kestrim& k) {
   k.running = false;
 }
 
+void kqstart(Kestrim& k) {
+  startup(k);
+  k.running = true;
+}
+
+void kqstep(Kestrim& k) { step(k); }
+
 int kqsession(Kestrim& k, const std::string& macro) {
   bool pending = !macro.empty();
   try {
@@ -361,6 +380,7 @@ gx::ProgramInfo program() {
   for (const KqCommand& c : kCommands) p.words.push_back(c.word);
   p.extraWords = gx::gxparamwords();
   p.fileWords.assign(std::begin(kFileWords), std::end(kFileWords));
+  p.fileWords.push_back("OPMD");  // HDF5 names are not held in 30-character fields
   return p;
 }
 
