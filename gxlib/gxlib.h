@@ -34,6 +34,11 @@ struct Lib {
   long long errorMark = 0;    // error lines printed before the running command
   std::string cmdFile;        // where the running command was read: macro file
   long long cmdLine = 0;      // (empty: the terminal) and its line number
+  // Ctrl-C (gxlib/fortran/interrupt.h).
+  bool userAtTerminal = false;  // a user answers at the terminal: Ctrl-C returns to the prompt
+  bool ctrlcArmed = false;      // one more Ctrl-C at the command prompt ends the session
+  bool endedByCtrlc = false;    // the session ended by Ctrl-C (exit status 130)
+  std::function<void()> onPoll; // called at every poll of long work (tests press Ctrl-C there)
   // Time of day as "HH:MM:SS"; replaceable so that tests are repeatable.
   std::function<std::string()> clock;
   PlotState plot;        // plot layer, drivers, axis and text settings
@@ -45,6 +50,11 @@ struct Lib {
 // could not be read and is asked again (Error), or the input ended (End:
 // the prompt is abandoned and changes nothing).
 enum class Reply { Ok, Error, End };
+
+// Long work calls this at a coarse grain (every step of an integration, a
+// fit, a few thousand rays): throws Interrupted once Ctrl-C was pressed, so
+// the command is cancelled and the loop restores the records.
+void gxpoll(Lib& g);
 
 // Normalises a 40-character command line: word in columns 1-6, blank in 7,
 // argument text in 8-40; sets the qualifier letter and the argument's value.

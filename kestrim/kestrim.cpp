@@ -2,12 +2,15 @@
 // that sends each word to its handler.
 #include "kestrim/kestrim.h"
 
+#include <cstdint>
+#include <filesystem>
 #include <iterator>
 #include <string>
 #include <string_view>
 
 #include "gxlib/console/converse.h"
 #include "gxlib/fortran/fortio.h"
+#include "gxlib/fortran/interrupt.h"
 #include "kestrim/kq.h"
 #include "kestrim/kqcmd.h"
 
@@ -91,12 +94,11 @@ void startup(Kestrim& k) {
   }
 }
 
-// One pass of the loop: prompt, read, clear, decode, run. False when no
-// command was read (the end of a macro).
-bool step(Kestrim& k) {
+// The command prompt and the read of one line. False when no command was
+// read (the end of a macro).
+bool readCommand(Kestrim& k, std::string& line) {
   gx::Io& io = k.gx.io;
   io.prompt("kestrim> ");
-  std::string line;
   // The whole line: the decoder sees its first 40 columns, file names are
   // taken from the text as typed.
   gx::RdStat st = io.readLine(k.io.in, line, gx::kCommandRecord);
@@ -106,9 +108,14 @@ bool step(Kestrim& k) {
     kqmacroend(k);
     return false;
   }
-  gx::gxcommandstart(k.gx, k.io.in);
+  return true;
+}
+
+// One command line: clear, decode, run.
+void runCommand(Kestrim& k, std::string line) {
+  gx::Io& io = k.gx.io;
   gx::gxcls(k.gx, k.io.out, ' ');
-  if (line.compare(0, 6, std::string(6, ' ')) == 0) return true;
+  if (line.compare(0, 6, std::string(6, ' ')) == 0) return;
   if (k.io.macro == 1) io.write(k.io.out, std::string("+").append(kqtrim(line)));
   gx::gxlead(k.gx, line);
   line = kqtrim(line);
@@ -120,14 +127,87 @@ bool step(Kestrim& k) {
   double value = 0.0;
   gx::gxdecode(k.gx, line, qual, value);
   kqdispatch(k, line, qual, value, typed, rawArg);
+}
+
+// The ray set on the read channel before a command: its name and what
+// tells whether the file under that name is still the same.
+struct ReadSet {
+  std::string name;       // "" when no set was open
+  std::uintmax_t size = 0;
+  std::filesystem::file_time_type written{};
+
+  static ReadSet of(Kestrim& k) {
+    ReadSet r;
+    if (!k.gx.io.isOpen(k.rays.unitR)) return r;
+    r.name = k.gx.io.nameOf(k.rays.unitR);
+    std::error_code ec;
+    r.size = std::filesystem::file_size(r.name, ec);
+    r.written = std::filesystem::last_write_time(r.name, ec);
+    return r;
+  }
+  bool same(const ReadSet& o) const { return name == o.name && size == o.size && written == o.written; }
+};
+
+// After Ctrl-C: the records as they were before the command, and the ray
+// set they name on the read channel again.
+void restore(Kestrim& k, const KestrimRecords& before, const ReadSet& set) {
+  static_cast<KestrimRecords&>(k) = before;
+  gx::Io& io = k.gx.io;
+  // Where the channel stands in its file is not known: the next read
+  // starts again from the caption.
+  k.rays.pos = -1;
+  // The command may have closed the channel, or opened another set on it.
+  if (set.name.empty() || io.isOpen(k.rays.unitR)) return;
+  ReadSet now = set;
+  std::error_code ec;
+  now.size = std::filesystem::file_size(set.name, ec);
+  now.written = std::filesystem::last_write_time(set.name, ec);
+  if (now.same(set)) {
+    io.open(k.rays.unitR, set.name, gx::OpenStatus::Old, gx::Access::Read, true);
+    return;
+  }
+  // The command had finished a new file under the set's name before it was
+  // stopped: the set is what that file holds now.
+  std::string name = set.name;
+  int ierr = 1;
+  kqio(k, 'R', name, ierr);
+}
+
+// One pass of the loop without the bookkeeping (the Python module's step):
+// prompt, read, run. False when no command was read (the end of a macro).
+bool step(Kestrim& k) {
+  std::string line;
+  if (!readCommand(k, line)) return false;
+  gx::gxcommandstart(k.gx, k.io.in);
+  runCommand(k, line);
   return true;
 }
 
 // One command with its failure bookkeeping: a failed command inside a
-// macro ends every macro level, under --strict it ends the run.
+// macro ends every macro level, under --strict it ends the run. Ctrl-C
+// during the command cancels it and puts the records back.
 void oneCommand(Kestrim& k) {
-  if (!step(k)) return;
-  const gx::After next = gx::gxcommanddone(k.gx, k.io.out, "KESTRIM");
+  std::string line;
+  try {
+    if (!readCommand(k, line)) return;
+  } catch (const gx::Interrupted&) {
+    // At the command prompt there is nothing to cancel.
+    if (gx::gxpromptinterrupt(k.gx, k.io.out, "KESTRIM")) kqshutdown(k);
+    return;
+  }
+  gx::gxcommandstart(k.gx, k.io.in);
+  const KestrimRecords before = k;
+  const long long mark = k.gx.io.opens();
+  const ReadSet set = ReadSet::of(k);
+  gx::After next = gx::After::Go;
+  try {
+    gx::gxpoll(k.gx);  // pressed while a macro's line was read
+    runCommand(k, line);
+    next = gx::gxcommanddone(k.gx, k.io.out, "KESTRIM");
+  } catch (const gx::Interrupted&) {
+    next = gx::gxcancelled(k.gx, k.io.out, mark);
+    restore(k, before, set);
+  }
   if (next == gx::After::Go) return;
   while (k.io.in != gx::Io::kIn) kqmacroend(k);
   if (next == gx::After::Stop && k.running) kqshutdown(k);
@@ -265,6 +345,10 @@ int kqsession(Kestrim& k, const std::string& macro) {
   } catch (const gx::EndOfInput&) {
     // The terminal has ended: finish as EXIT would.
     kqshutdown(k);
+  } catch (const gx::Interrupted&) {
+    // Ctrl-C outside any command: finish as at the end of the input.
+    k.gx.endedByCtrlc = true;
+    kqshutdown(k);
   }
   return 0;
 }
@@ -279,6 +363,8 @@ int run(std::istream& in, std::ostream& out, const gx::RunOptions& options) {
   Kestrim k(in, out, options.interactive);
   k.gx.io.setLineSource(options.lines);
   k.gx.strict = options.strict;
+  k.gx.userAtTerminal = options.interactive || options.lines != nullptr;
+  k.gx.onPoll = options.onPoll;
   kqsession(k, options.macro);
   k.gx.io.flush();
   return gx::exitStatus(options, k.gx);

@@ -55,6 +55,7 @@ template <class F>
 void kqeach(Kestrim& k, long long from, F&& f) {
   double x, th, y, ph, de;
   for (long long n = from < 1 ? 1 : from; n <= k.ntot; ++n) {
+    if (n % 1024 == 0) gx::gxpoll(k.gx);  // Ctrl-C cancels the command
     if (!kqrays(k, 'R', n, x, th, y, ph, de)) break;
     f(n, x, th, y, ph, de);
   }

@@ -311,6 +311,7 @@ void kqvalues(Kestrim& k, KqLine& c) {
   k.gx.io.write(k.io.out,
                 " C   Object X      Object Th     Object Y      Object Ph   Object DE");
   for (long long i = 1; i <= n; ++i) {
+    if (i % 1024 == 0) gx::gxpoll(k.gx);
     double x, th, y, ph, de;
     if (!kqrays(k, 'R', i, x, th, y, ph, de)) break;
     k.gx.io.write(k.io.out, gx::fI(0, 2) + gx::fG(x, 13, 5, 1) + gx::fG(th, 13, 5, 1) +
@@ -409,6 +410,7 @@ DumpRead readDumpRays(Kestrim& k) {
       break;
     }
     ++k.ntot;
+    if (k.ntot % 1024 == 0) gx::gxpoll(k.gx);  // Ctrl-C: the set being written is discarded
     if (k.ntot % 100 == 0) {
       if (stars == 50) {
         io.prompt(std::string(15, ' ') + "*");

@@ -297,6 +297,7 @@ bool Synth::write(double x, double th, double y, double ph, double de) {
 }
 
 bool Synth::emit(double x, double th, double y, double ph) {
+  if (count_ % 1024 == 0) gx::gxpoll(k_.gx);  // Ctrl-C: the set being written is discarded
   x += offx_;
   y += offy_;
   th += aoffx_;

@@ -71,14 +71,11 @@ struct cofbmat : gx::Mat<4, 28> {
   double t5(int p, int n) const { return a[96 + (n - 1) * 2 + (p - 1)]; }
 };
 
-struct Kestrim {
-  Kestrim(std::istream& in, std::ostream& out, bool interactive = false)
-      : gx(in, out, interactive) {}
-
-  gx::Lib gx;                        // the library: units, plot devices, clock
-
-  kqinout io;
-  long long ntot = 0;                // NTOT: rays in the current set, paraxial pair included
+// The records a command may change: the ray set, the coefficient store,
+// registers and settings. Ctrl-C puts back the copy taken before the
+// command.
+struct KestrimRecords {
+  long long ntot = 0;                     // NTOT: rays in the current set, paraxial pair included
   std::string caption;               // caption of the current set (100 characters)
   std::string rayFile;               // file name of the current set (100 characters)
   std::array<double, 10> areg{};     // real registers A0..A9
@@ -156,7 +153,15 @@ struct Kestrim {
   // Device on which SORT, PROFIL and DIFF draw their results (GRAPH):
   // S, Q, V, H or P; blank when they only write their files.
   char graphDevice = ' ';
+};
 
+struct Kestrim : KestrimRecords {
+  Kestrim(std::istream& in, std::ostream& out, bool interactive = false)
+      : gx(in, out, interactive) {}
+
+  gx::Lib gx;                        // the library: units, plot devices, clock
+
+  kqinout io;
   bool running = true;               // false once the session has ended (EXIT)
 };
 

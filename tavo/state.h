@@ -143,14 +143,9 @@ struct TypeCode {
   int coupling = 0;   // signed coupling code
 };
 
-struct Tavo {
-  Tavo(std::istream& in, std::ostream& out, bool interactive = false)
-      : gx(in, out, interactive) {}
-
-  gx::Lib gx;
-
-  tavo_inout inout;
-  int imacr = 0;                 // 1 while a macro file is the command input
+// The records a command may change: the system, its results and the
+// settings. Ctrl-C puts back the copy taken before the command.
+struct TavoRecords {
   int idiag = -1;                // diagnostic level of the evaluation (DIAG)
   std::string file;              // name of the system file, as typed (DATA, SAVE)
   std::string title;             // title of the lens system (50 characters)
@@ -184,7 +179,16 @@ struct Tavo {
   stepit_mon mon;                // objective calls
 
   tavtrace trace;                // TRACE settings, window and table copy
+};
 
+struct Tavo : TavoRecords {
+  Tavo(std::istream& in, std::ostream& out, bool interactive = false)
+      : gx(in, out, interactive) {}
+
+  gx::Lib gx;                    // the library: units, plot devices, clock
+
+  tavo_inout inout;
+  int imacr = 0;                 // 1 while a macro file is the command input
   bool running = true;           // cleared by EXIT
 };
 

@@ -8,6 +8,7 @@
 
 #include "gxlib/console/converse.h"
 #include "gxlib/fortran/fortio.h"
+#include "gxlib/fortran/interrupt.h"
 #include "tavo/commands.h"
 #include "tavo/edit/edit.h"
 #include "tavo/design/design.h"
@@ -154,12 +155,31 @@ void runLine(Tavo& s, std::string line) {
   }
 }
 
+// One command with its failure bookkeeping. Ctrl-C during the command (at
+// a question, or in long work) cancels it: the records go back to the copy
+// taken before it, as if it had never been typed.
 void oneCommand(Tavo& s) {
   std::string line;
-  if (!readCommand(s, line)) return;
+  try {
+    if (!readCommand(s, line)) return;
+  } catch (const gx::Interrupted&) {
+    // At the command prompt there is nothing to cancel.
+    if (gx::gxpromptinterrupt(s.gx, s.inout.term, "TAVO")) s.running = false;
+    return;
+  }
   gx::gxcommandstart(s.gx, s.inout.cmd);
-  runLine(s, line);
-  switch (gx::gxcommanddone(s.gx, s.inout.term, "TAVO")) {
+  const TavoRecords before = s;
+  const long long mark = s.gx.io.opens();
+  gx::After next = gx::After::Go;
+  try {
+    gx::gxpoll(s.gx);  // pressed while a macro's line was read
+    runLine(s, line);
+    next = gx::gxcommanddone(s.gx, s.inout.term, "TAVO");
+  } catch (const gx::Interrupted&) {
+    static_cast<TavoRecords&>(s) = before;
+    next = gx::gxcancelled(s.gx, s.inout.term, mark);
+  }
+  switch (next) {
     case gx::After::Go:
       break;
     case gx::After::Stop:
@@ -232,6 +252,8 @@ int run(std::istream& in, std::ostream& out, const gx::RunOptions& options) {
   Tavo s(in, out, options.interactive);
   s.gx.io.setLineSource(options.lines);
   s.gx.strict = options.strict;
+  s.gx.userAtTerminal = options.interactive || options.lines != nullptr;
+  s.gx.onPoll = options.onPoll;
   s.helppath = gx::helpPath("tavo.hlp");
   bool pending = !options.macro.empty();
   try {
@@ -248,6 +270,9 @@ int run(std::istream& in, std::ostream& out, const gx::RunOptions& options) {
     }
   } catch (const gx::EndOfInput&) {
     // End of the terminal input ends the run cleanly, whatever was asked.
+  } catch (const gx::Interrupted&) {
+    // Ctrl-C outside any command: the run ends as at the end of its input.
+    s.gx.endedByCtrlc = true;
   }
   gx::gxquit(s.gx, '*');
   s.gx.io.flush();

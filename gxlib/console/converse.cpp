@@ -132,6 +132,7 @@ void gxcommandstart(Lib& g, int unit) {
   g.failed = false;
   g.errorMark = g.io.errorLines();
   g.cmdFile = unit == Io::kIn ? std::string() : g.io.nameOf(unit);
+  if (unit == Io::kIn) g.ctrlcArmed = false;  // a line was typed since the last Ctrl-C
   g.cmdLine = g.io.lineOf(unit);
 }
 

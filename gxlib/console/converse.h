@@ -102,6 +102,25 @@ enum class After {
 // "; the run stops (--strict)."). Returns what the loop must do.
 After gxcommanddone(Lib& g, int out, std::string_view program);
 
+// Ctrl-C. Before each command the loop takes a copy of the program's
+// records and a mark of the files open (g.io.opens()); when the command
+// throws Interrupted (a question at the terminal, or gxpoll in long work)
+// the loop puts the records back and calls gxcancelled. It completes the
+// plot files as far as they were drawn, closes every file the command
+// opened (what it was writing is discarded: the old file stays), counts a
+// failed command and says so on one line: "Interrupted" at the terminal,
+// "Interrupted at line n of name; the macro is left." in a macro. Where
+// nobody answers at the terminal (piped input), or under --strict, the run
+// stops ("...; the run stops."; exit status 130). Returns what the loop
+// must do.
+After gxcancelled(Lib& g, int out, long long mark);
+// Ctrl-C at the terminal's command prompt, with no command to cancel: the
+// line typed is dropped and "Ctrl-C again, Ctrl-D or EXIT ends PROGRAM."
+// is said; a second press in a row (or the first after a cancelled
+// command) says "Interrupted: PROGRAM ends." and returns true: the program
+// then ends as EXIT does (exit status 130).
+bool gxpromptinterrupt(Lib& g, int out, std::string_view program);
+
 // Command tables: an array of {word, handler} entries in slot order; blank
 // words are slots that are never matched.
 template <class State, class Cmd>

@@ -9,6 +9,7 @@
 
 #include "gxlib/gxlib.h"
 #include "gxlib/console/lineedit.h"
+#include "gxlib/fortran/interrupt.h"
 
 namespace gx {
 
@@ -116,8 +117,17 @@ int gxmain(int argc, const char* const* argv, const ProgramInfo& info, RunFuncti
     editor = std::make_unique<LineEditor>(info.name, std::move(t), historyPath(info.name));
     o.lines = editor.get();
   }
+  // Ctrl-C cancels the command running; it no longer ends the process.
+  interruptInstall();
   const int rc = run(std::cin, std::cout, o);
   std::cout.flush();
+  editor.reset();  // the history is saved
+  if (rc == 130) {
+    // Ended by Ctrl-C, everything closed: end as the signal does, so a
+    // shell running this in a script stops there too (status 130).
+    std::signal(SIGINT, SIG_DFL);
+    std::raise(SIGINT);
+  }
   return rc;
 }
 

@@ -18,6 +18,7 @@ struct RunOptions {
   std::string macro;           // macro file run after the login macro, "" none
   bool strict = false;         // stop at the first failed command, exit status 1
   LineSource* lines = nullptr; // the line editor, when the terminal is a real one
+  std::function<void()> onPoll; // called at every poll of long work (Lib::onPoll; tests)
 };
 
 // What a program tells about itself on its command line.
@@ -49,16 +50,18 @@ Args gxargs(int argc, const char* const* argv, const ProgramInfo& info, std::ost
 // part has an extension, else with the program's extension added.
 std::string macroFileName(const std::string& name, const std::string& ext);
 
-// The exit status of a finished session: 1 under --strict when a command
-// failed (also one the end of the input cut short).
+// The exit status of a finished session: 130 (128 + SIGINT, as a shell
+// reports a command the user interrupted) when Ctrl-C ended it; 1 under
+// --strict when a command failed (also one the end of the input cut short).
 inline int exitStatus(const RunOptions& o, const Lib& g) {
+  if (g.endedByCtrlc) return 130;
   const bool pending = g.failed || g.io.errorLines() > g.errorMark;
   return o.strict && (g.failures > 0 || pending) ? 1 : 0;
 }
 
 // The whole of a program's main: parses the command line, sets up the line
-// editor when standard input and output are terminals, and runs the session
-// on the standard streams.
+// editor when standard input and output are terminals, installs the Ctrl-C
+// handler and runs the session on the standard streams.
 using RunFunction = int (*)(std::istream&, std::ostream&, const RunOptions&);
 int gxmain(int argc, const char* const* argv, const ProgramInfo& info, RunFunction run);
 

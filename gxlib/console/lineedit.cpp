@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "gxlib/console/converse.h"
+#include "gxlib/fortran/interrupt.h"
 #include "gxlib/fortran/tmpfile.h"
 
 namespace gx {
@@ -406,6 +407,12 @@ bool LineEditor::readLine(std::string_view prompt, std::string& line) {
       if (ch == '\n') break;
       line.push_back(static_cast<char>(ch));
     }
+    if (interruptPending()) {
+      // Ctrl-C: the read returned early; what was typed is dropped.
+      std::clearerr(stdin);
+      line.clear();
+      return false;
+    }
     return any;
   }
   m.prompt.assign(prompt);
@@ -413,6 +420,12 @@ bool LineEditor::readLine(std::string_view prompt, std::string& line) {
   m.typing.clear();
   int count = 0;
   const char* got = el_gets(m.el, &count);
+  if (interruptPending()) {
+    // Ctrl-C (the read returns early, EINTR): the line being typed is
+    // dropped and the next prompt starts on an empty one.
+    el_reset(m.el);
+    return false;
+  }
   if (got == nullptr || count <= 0) return false;
   line.assign(got, static_cast<size_t>(count));
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();

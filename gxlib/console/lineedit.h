@@ -83,6 +83,8 @@ class LineEditor : public LineSource {
   LineEditor(const LineEditor&) = delete;
   LineEditor& operator=(const LineEditor&) = delete;
 
+  // False at the end of the input, and when Ctrl-C was pressed during the
+  // read (interruptPending(): the caller then cancels instead of ending).
   bool readLine(std::string_view prompt, std::string& line) override;
 
   struct Impl;

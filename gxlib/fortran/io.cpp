@@ -14,6 +14,7 @@
 #include <ostream>
 
 #include "gxlib/fortran/fortio.h"
+#include "gxlib/fortran/interrupt.h"
 #include "gxlib/fortran/tmpfile.h"
 
 namespace gx {
@@ -207,7 +208,11 @@ RdStat Io::readLine(int unit, std::string& line, size_t width) {
       if (promptPending_) shown.swap(pendingPrompt_);
       promptPending_ = false;
       out_.flush();
-      if (!source_->readLine(shown, s)) throw EndOfInput();
+      if (!source_->readLine(shown, s)) {
+        midLine_ = true;  // the prompt and what was typed stay on the line
+        if (interruptPending()) throw Interrupted{};
+        throw EndOfInput();
+      }
       if (s.size() > kMaxRecord) s.resize(kMaxRecord);
       midLine_ = false;  // the editor has echoed the RETURN
     } else {
@@ -326,6 +331,7 @@ bool Io::open(int unit, const std::string& name, OpenStatus st, Access acc, bool
                       : acc == Access::Read ? openReading(*u, name, st, ex, mode)
                                             : openWriting(*u, unit, name, st, ex, mode);
   if (!opened) return false;
+  u->serial = ++opens_;
   units_[unit] = std::move(u);
   return true;
 }
@@ -433,6 +439,13 @@ void Io::closeAll() {
     auto it = units_.begin();
     close(it->first, it->second->acc == Access::Read);
   }
+}
+
+void Io::discardSince(long long mark) {
+  std::vector<int> late;
+  for (const auto& [unit, u] : units_)
+    if (u->serial > mark) late.push_back(unit);
+  for (int unit : late) close(unit, false);
 }
 
 long long Io::lineOf(int unit) const {

@@ -45,6 +45,8 @@ class LineSource {
 
 // Thrown when the terminal input ends (or a file unit is read at end of
 // file over and over): the program's run() catches it and ends cleanly.
+// When the terminal read returned because Ctrl-C was pressed, Interrupted
+// (gxlib/fortran/interrupt.h) is thrown instead.
 struct EndOfInput : std::runtime_error {
   EndOfInput() : std::runtime_error("end of input") {}
 };
@@ -88,6 +90,11 @@ class Io {
   // keep = false discards what was written (the target stays as it was).
   bool close(int unit, bool keep = true);
   void closeAll();
+  // Files opened so far: a mark taken before a command...
+  long long opens() const { return opens_; }
+  // ...to close, when the command is cancelled, every file it opened since:
+  // what it was writing is discarded (the target stays as it was).
+  void discardSince(long long mark);
   bool rewind(int unit);
   bool isOpen(int unit) const;
   std::string nameOf(int unit) const;
@@ -129,6 +136,7 @@ class Io {
     bool direct = false;  // terminal, FIFO or device: opened in place
     int eofCount = 0;
     long long lines = 0;  // records read since the open or the last rewind
+    long long serial = 0;  // its place among the opens of the session
   };
   void flushPrompt();
   // The three ways of opening, by what the name is: a terminal, FIFO or
@@ -152,6 +160,7 @@ class Io {
   int termEof_ = 0;
   std::string error_;
   long long termLines_ = 0;
+  long long opens_ = 0;  // files opened so far
   std::map<int, std::unique_ptr<Unit>> units_;
 };
 

@@ -56,6 +56,7 @@ struct Run {
   // taken as worse than any other, so the search never follows it.
   double eval() {
     ++evals;
+    gx::gxpoll(s.gx);  // Ctrl-C cancels the fit: the loop restores the fields
     fn(s);
     double v = s.blk2.chisq;
     if (std::isnan(v)) v = std::numeric_limits<double>::infinity();

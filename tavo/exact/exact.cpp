@@ -407,8 +407,17 @@ void fieldAt(const Lattice& lat, const MapSettings& set, double z, const Poly& x
   }
 }
 
+namespace {
+// An empty lattice whose integrations poll the session for Ctrl-C.
+Lattice sessionLattice(Tavo& s) {
+  Lattice lat;
+  lat.lib = &s.gx;
+  return lat;
+}
+}  // namespace
+
 bool buildLattice(Tavo& s, Lattice& lat, std::string& why) {
-  lat = Lattice{};
+  lat = sessionLattice(s);
   if (s.syspa < 3) {
     why = "No lens system loaded: type DATA first.";
     return false;
@@ -710,8 +719,10 @@ bool systemMap(const Lattice& lat, const MapSettings& set, const da::Space& sp,
       continue;
     }
     const double hs = len / static_cast<double>(steps[b]);
-    for (long long k = 0; k < steps[b]; ++k)
+    for (long long k = 0; k < steps[b]; ++k) {
+      if (lat.lib) gx::gxpoll(*lat.lib);
       da::rk4Step(rhs, z0 + static_cast<double>(k) * hs, hs, y);
+    }
   }
   thinEdges(lat.zend, true);
   // A map with coefficients that are not finite numbers did not converge:

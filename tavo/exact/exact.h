@@ -65,6 +65,9 @@ struct Lattice {
   // Momentum change with energy: p(delta)^2 / p^2 = (A (1+e)^2 + B (1+e)) / (A + B),
   // e = delta / 100 (kinetic-energy deviation in percent).
   double pa = 1.0, pb = 0.0;
+  // The session's library, polled for Ctrl-C at every integration step
+  // (gx::gxpoll); none for a lattice built outside a session.
+  gx::Lib* lib = nullptr;
 };
 
 struct MapSettings {

@@ -474,6 +474,7 @@ bool march(const Flow& flow, double za, double zb, std::vector<Poly>& y, std::st
               " m: no map.";
         return false;
       }
+      if (flow.lat.lib) gx::gxpoll(*flow.lat.lib);
       std::vector<Poly> before = y;
       rk6Step(flow, z, h, y);
       const double zn = (z + h >= z1) ? z1 : z + h;

@@ -1,5 +1,5 @@
 // Both programs at a real terminal (a tmux pane): TAB completion, the up
-// arrow, and the history file they leave in the home folder.
+// arrow, Ctrl-C, and the history file they leave in the home folder.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,9 +16,14 @@ using termtest::Scratch;
 // A tmux server of our own (its own socket) running one program in a pane.
 class Pane {
  public:
-  Pane(const Scratch& s, const std::string& program) : socket_((s.dir() / ".tmux").string()) {
+  // status: the program's exit status is written to .status in the folder
+  // (its shell only notes the interrupt key, so it outlives the program).
+  Pane(const Scratch& s, const std::string& program, bool status = false)
+      : socket_((s.dir() / ".tmux").string()) {
+    std::string prog = quote(termtest::program(program));
+    if (status) prog = "sh -c " + quote("trap : INT; " + prog + "; echo $? > .status");
     const std::string cmd = "cd " + quote(s.dir().string()) + " && env HOME=" +
-                            quote(s.home().string()) + " " + quote(termtest::program(program));
+                            quote(s.home().string()) + " " + prog;
     ok_ = run("new-session -d -x 120 -y 40 " + quote(cmd)) == 0;
   }
   ~Pane() { run("kill-server"); }
@@ -31,7 +36,7 @@ class Pane {
   std::vector<std::string> screen() {
     const std::string file = socket_ + ".cap";
     std::vector<std::string> v;
-    if (run("capture-pane -p > " + quote(file)) != 0) return v;
+    if (run("capture-pane -p -S - > " + quote(file)) != 0) return v;
     std::stringstream ss(termtest::slurp(file));
     for (std::string l; std::getline(ss, l);) {
       while (!l.empty() && l.back() == ' ') l.pop_back();
@@ -167,6 +172,93 @@ TEST(RealTerminal, ALongLineRecalledAndRestoredIsTakenAsTyped) {
   EXPECT_EQ(h[0], "CAP earlier");
   EXPECT_EQ(h[1], typed);
   EXPECT_EQ(h[2], "EXIT");
+}
+
+}  // namespace
+
+namespace {
+
+// Lines typed ahead, each followed by Enter.
+void typeLines(Pane& p, const std::string& text) {
+  std::stringstream in(text);
+  for (std::string l; std::getline(in, l);) p.keys((l.empty() ? std::string() : quote(l) + " ") + "Enter");
+}
+
+// Ctrl-C at a question and during long work returns to the command prompt
+// with the system as it was; a second Ctrl-C at the prompt ends the program
+// like EXIT (the history written) with the status of an interrupt, 130.
+struct CtrlC {
+  std::string program, prompt;
+  std::string setup;     // lines that load a system
+  std::string question;  // a command that asks a question
+  std::string longWork;  // a command that works for a long time, with its answers
+  int workMs;            // how long it runs before the key is pressed
+  std::string check;     // a command whose answer shows the system...
+  std::string checked;   // ...in this text
+};
+
+void ctrlC(const CtrlC& c) {
+  if (!termtest::have("tmux")) GTEST_FAIL() << "tmux is not installed";
+  Scratch s;
+  const std::filesystem::path ex = std::filesystem::path(TK_SOURCE_DIR) / "examples";
+  std::filesystem::copy_file(ex / "triplet.tav", s.dir() / "triplet.tav");
+  std::filesystem::copy_file(ex / "triplet.cof", s.dir() / "triplet.cof");
+  std::filesystem::copy_file(ex / "triplet.cof", s.dir() / "big.cof");
+  Pane p(s, c.program, true);
+  ASSERT_TRUE(p.ok());
+  ASSERT_TRUE(p.waitLast(c.prompt)) << p.dump();
+  auto atPrompt = [&](const std::string& text, size_t n) {
+    return p.waitFor([&] {
+      const std::string d = p.dump();
+      return termtest::count(d, text) == n && p.lastLine() + " " == c.prompt;
+    }, 90.0);
+  };
+  typeLines(p, c.setup + "\n" + c.check);
+  ASSERT_TRUE(atPrompt(c.checked, 1)) << p.dump();
+  // A question waiting for its answer.
+  typeLines(p, c.question);
+  ASSERT_TRUE(p.waitFor([&] {
+    const std::string l = p.lastLine();
+    return l.find('>') != std::string::npos && l + " " != c.prompt;
+  })) << p.dump();
+  p.keys("C-c");
+  ASSERT_TRUE(atPrompt(" Interrupted", 1)) << p.dump();
+  // Long work under way.
+  typeLines(p, c.longWork);
+  std::this_thread::sleep_for(std::chrono::milliseconds(c.workMs));
+  p.keys("C-c");
+  ASSERT_TRUE(atPrompt(" Interrupted", 2)) << p.dump();
+  // The records as they were: the same answer as before.
+  typeLines(p, c.check);
+  ASSERT_TRUE(atPrompt(c.checked, 2)) << p.dump();
+  // A press at the prompt after a line was typed only says how to end...
+  p.keys("C-c");
+  ASSERT_TRUE(p.waitFor([&] { return p.dump().find("Ctrl-C again") != std::string::npos; })) << p.dump();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(std::filesystem::exists(s.dir() / ".status"));
+  // ...the second one ends the program.
+  p.keys("C-c");
+  ASSERT_TRUE(p.waitFor([&] { return std::filesystem::exists(s.dir() / ".status"); })) << p.dump();
+  ASSERT_TRUE(p.waitFor([&] { return termtest::slurp(s.dir() / ".status") == "130\n"; }))
+      << termtest::slurp(s.dir() / ".status");
+  const std::vector<std::string> h = lines((s.home() / ("." + c.program + "_history")).string());
+  ASSERT_FALSE(h.empty());
+  EXPECT_EQ(h.back(), c.check);
+}
+
+TEST(RealTerminal, TavoCtrlCCancelsTheCommandAndTwiceEndsTheSession) {
+  // EXACT with a fringe a hundredth of the bore integrates for a minute.
+  ctrlC({"tavo", "tav> ", "DATA triplet\nFRINGE 0.01", "ELEMEN 4", "EXACT", 1500, "SYSTEM",
+         "Focal length                   0.409660"});
+}
+
+TEST(RealTerminal, KestrimCtrlCCancelsTheCommandAndTwiceEndsTheSession) {
+  // 200000 rays (the most one pass makes) into big.bin; the set in memory
+  // stays the 300 rays of triplet.bin whenever the key comes.
+  const std::string answers = "\nC\n10 10\n0 0\n0.3 0.3\n0 0\n0\n0 0";
+  ctrlC({"kestrim", "kestrim> ", "SYNTH/N triplet\n1\n300" + answers + "\nQ", "DATA",
+         "SYNTH/N big\n1\n200000" + answers, 100, "NTOT",
+         "Total number of ray vectors =     302"});
 }
 
 }  // namespace
