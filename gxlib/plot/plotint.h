@@ -6,6 +6,7 @@
 #include <string>
 
 #include "gxlib/gxlib.h"
+#include "gxlib/plot/pagefile.h"
 
 namespace gx {
 
@@ -48,6 +49,11 @@ const Device& deviceFor(char device);
 // counter file (num.ps, svgnum.run); after 99 comes 1.
 int nextPlotRun(Lib& g, int run, const std::string& counter);
 
+// A name the user defined is never replaced: when that file exists the
+// plot is refused, as the other writers refuse an existing file, with
+// "<tag>- Unable to open plot file NAME (it exists); ..." on unit out.
+// True when refused. Numbered files are the program's own and go on.
+bool refuseDefined(Lib& g, int out, const PageFile& f, const std::string& tag, char device);
 // Data coordinates to page units of the landscape page the PostScript and
 // SVG files share: page = a * data + b, the drawing area leaving room for
 // labels on the left, then scaled and offset. Says so on unit out when the
