@@ -27,6 +27,7 @@ struct Device {
     kFile = 2,       // writes a plot file that stays open across plots
     kScales = 4,     // takes the scale and offsets of DEFINE
     kAutoClear = 8,  // follows the auto-clear flag of CFLAG
+    kStyles = 16,    // dashes its own lines (gx_line); others are dashed here
   };
   char letter;
   const char* description;
@@ -40,6 +41,10 @@ struct Device {
   void (*scale)(Lib& g, float s, float xoffmm, float yoffmm);
   void (*clear)(Lib& g, char flag);                        // auto-clear changed
   void (*name)(Lib& g, const std::string& file);           // DEFINE's file name
+  // A text's strokes follow between these two: the file keeps the text
+  // itself beside them, so it can be found (and read aloud) there.
+  void (*textBegin)(Lib& g, const std::string& text);
+  void (*textEnd)(Lib& g);
 };
 
 // The device of a letter; any letter not in the table is the terminal.

@@ -293,6 +293,14 @@ void psoutput(Lib& g, const std::string& name) {
   g.plot.ps.defined = n == "*" ? std::string() : n;
 }
 
+void pstext(Lib& g, const std::string& text) {
+  PsState& s = g.plot.ps;
+  if (!s.open) return;
+  flushLine(g);
+  // One "%" only: a comment, not a structure comment.
+  g.io.write(kPsUnit, "% text: " + text);
+}
+
 void pscolour(int n, float& r, float& gr, float& b) {
   r = gr = b = 0.0f;
   switch (n) {

@@ -217,6 +217,20 @@ void svgend(Lib& g) {
   if (closeFile(g)) g.io.write(g.plot.out, " Plot output file " + s.name + " closed.");
 }
 
+void svgtext(Lib& g, const std::string& text) {
+  SvgState& s = g.plot.svg;
+  if (!s.open) return;
+  closePath(g);
+  g.io.write(kSvgUnit, "<g><title>" + xmlText(text) + "</title>");
+}
+
+void svgtextend(Lib& g) {
+  SvgState& s = g.plot.svg;
+  if (!s.open) return;
+  closePath(g);
+  g.io.write(kSvgUnit, "</g>");
+}
+
 void svgscale(Lib& g, float s, float xoffmm, float yoffmm) { pageScale(g.plot.svg, s, xoffmm, yoffmm); }
 
 void svgwidset(Lib& g, float w) { g.plot.svg.width = w; }
