@@ -56,7 +56,9 @@ TEST_F(TracePlot, TheYRayIsDashedTheXRaySolidAndTheMarksNamed) {
   const std::string ps = slurp("plt01.ps");
   // The key and the names of the marks: x and y, the object- and
   // image-side principal planes of both planes of motion, the system end.
-  for (const char* t : {"x", "y", "Hx", "H'x", "Hy", "H'y", "system end"})
+  // The axes name their quantities and units.
+  for (const char* t : {"x", "y", "Hx", "H'x", "Hy", "H'y", "system end", "z-axis (m)",
+                        "x- and y-axes (mm)"})
     EXPECT_NE(ps.find(std::string("\n% text: ") + t + "\n"), std::string::npos) << t;
   const std::vector<Rec> r = records(ps);
   // The x trajectory: one move and 250 draws without a break.
