@@ -135,7 +135,7 @@ void oneCommand(Kestrim& k) {
 
 }  // namespace
 
-// The 42 command words in slot order, each with its handler.
+// The 44 command words in slot order, each with its handler.
 const KqCommand kCommands[60] = {
     {"MENU", kqmenu},         // kqconsole.cpp
     {"SHADOW", kqgrid},       // kqgrid.cpp
@@ -179,7 +179,9 @@ const KqCommand kCommands[60] = {
     {"PLOT", kqplot},         // kqplot.cpp
     {"DUMP", kqdump},         // kqio.cpp
     {"DIFF", kqdiff},         // kqdiff.cpp
-    {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr},
+    {"OPMD", kqopmd},         // kqopmd.cpp
+    {"GRAPH", kqgraphcmd},    // kqgraph.cpp
+    {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr},
     {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr},
     {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}, {"", nullptr}};
 
@@ -237,6 +239,13 @@ void kqshutdown(Kestrim& k) {
   k.running = false;
 }
 
+void kqstart(Kestrim& k) {
+  startup(k);
+  k.running = true;
+}
+
+void kqstep(Kestrim& k) { step(k); }
+
 int kqsession(Kestrim& k, const std::string& macro) {
   bool pending = !macro.empty();
   try {
@@ -285,6 +294,7 @@ gx::ProgramInfo program() {
   for (const KqCommand& c : kCommands) p.words.push_back(c.word);
   p.extraWords = gx::gxparamwords();
   p.fileWords.assign(std::begin(kFileWords), std::end(kFileWords));
+  p.fileWords.push_back("OPMD");  // HDF5 names are not held in 30-character fields
   return p;
 }
 

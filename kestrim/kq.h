@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "gxlib/mat.h"
 #include "kestrim/state.h"
@@ -100,6 +101,14 @@ void kqscaleat(Kestrim& k, char device, int n, double w, double x0, double y0);
 // The plane of analysis of MAP and PLOT (X, Y, F, G or Other); false when
 // the input ended.
 bool kqplane(Kestrim& k, double ximg, double yimg, double& z);
+
+// The analyses' pictures on the device that GRAPH chose: kqcurve and
+// kqgreymap draw nothing when none is chosen. The grey map takes an n x n
+// grid, cell (i, j) at (j - 1) n + i - 1, over the square lo..hi (m).
+void kqcurve(Kestrim& k, const std::string& title, const std::string& xl, const std::string& yl,
+             const std::vector<double>& x, const std::vector<double>& y);
+void kqgreymap(Kestrim& k, const std::string& title, int n, double lo, double hi,
+               const std::vector<long long>& cells);
 
 // The argument text of a decoded line: columns 8 to 40.
 std::string kqarg(const std::string& line);

@@ -24,7 +24,7 @@ struct KqLine {
 };
 using KqCommand = gx::Command<Kestrim, KqLine>;
 
-// kqcomlib: 60 slots, the first 42 hold the command words in table order.
+// kqcomlib: 60 slots, the first 44 hold the command words in table order.
 extern const KqCommand kCommands[60];
 
 // The command handlers, one per word and all of one shape; the table names
@@ -76,6 +76,8 @@ void kqtran(Kestrim& k, KqLine& c);      // TRANS
 void kqprofile(Kestrim& k, KqLine& c);   // PROFIL
 void kqplot(Kestrim& k, KqLine& c);      // PLOT
 void kqdiff(Kestrim& k, KqLine& c);      // DIFF
+void kqopmd(Kestrim& k, KqLine& c);      // OPMD: openPMD particle files (R reads, W writes)
+void kqgraphcmd(Kestrim& k, KqLine& c);  // GRAPH: the device for the analyses' pictures
 
 // Runs a decoded line: offers it to the library's settings, then to the
 // table, then tries its word as a macro name. typed is the word as typed
@@ -135,5 +137,9 @@ void kqmacroend(Kestrim& k);
 // the terminal input; macro (when given) runs after the login macro.
 // Returns the exit status.
 int kqsession(Kestrim& k, const std::string& macro = std::string());
+// The same in pieces, for a host that feeds the input a line at a time
+// (the Python module): the start-up, then one prompt, read and command.
+void kqstart(Kestrim& k);
+void kqstep(Kestrim& k);
 
 }  // namespace kestrim

@@ -117,7 +117,19 @@ void writeBrightness(Kestrim& k, const std::string& name, const std::vector<long
     const double c = static_cast<double>(hist[static_cast<size_t>(j)]);
     io.write(kUnit, " " + g12(rk) + "," + g12(c / area) + "," + g12(std::sqrt(c) / area));
   }
-  if (!io.close(kUnit)) kqsay(k, "?KQDIFF - Unable to write " + name);
+  if (!io.close(kUnit)) {
+    kqsay(k, "?KQDIFF - Unable to write " + name);
+    return;
+  }
+  if (k.graphDevice != ' ') {
+    std::vector<double> rx, by;
+    for (int j = 1; j <= n; ++j) {
+      const double rk = 1000.0 * (j - 0.5) * delta;
+      rx.push_back(rk);
+      by.push_back(static_cast<double>(hist[static_cast<size_t>(j)]) / (2000.0 * kPi * rk * delta));
+    }
+    kqcurve(k, "Differential brightness " + kqstrip(k.rayFile), "Radius (mm)", "Counts/mm2", rx, by);
+  }
 }
 
 }  // namespace

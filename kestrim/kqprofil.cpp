@@ -96,7 +96,8 @@ int askChannels(Kestrim& k, const std::string& letter) {
 
 // The data file: heading lines, then one line per channel from the lowest
 // to the highest occupied, with its count and the count's square root.
-void writeProfile(Kestrim& k, const std::string& name, char opt, const std::vector<long long>& hist,
+// The profile file; false (reported) when it could not be written.
+bool writeProfile(Kestrim& k, const std::string& name, char opt, const std::vector<long long>& hist,
                   int low, int high, double lo, double range) {
   gx::Io& io = k.gx.io;
   const int unit = k.io.file;
@@ -114,7 +115,27 @@ void writeProfile(Kestrim& k, const std::string& name, char opt, const std::vect
     io.write(unit, " " + g12(x) + "," + kqcount(cnt, 5) + "," +
                        g12(std::sqrt(static_cast<double>(cnt))));
   }
-  if (!io.close(unit)) kqsay(k, "?KQPROFILE - Unable to write " + name);
+  if (io.close(unit)) return true;
+  kqsay(k, "?KQPROFILE - Unable to write " + name);
+  return false;
+}
+
+// The same profile as a curve on the GRAPH device, when one is chosen.
+void drawProfile(Kestrim& k, char opt, const std::vector<long long>& hist, int low, int high,
+                 double lo, double range) {
+  if (k.graphDevice == ' ') return;
+  const int n = static_cast<int>(hist.size()) - 2;
+  const std::string letter(1, opt);
+  const double centre = lo + range / 2.0;
+  const bool pos = opt == 'X' || opt == 'Y';
+  std::vector<double> px, py;
+  for (int c = low; c <= high; ++c) {
+    px.push_back((static_cast<double>(c - 1) / n * range + lo - centre) * 1e6);
+    py.push_back(static_cast<double>(hist[static_cast<size_t>(c)]));
+  }
+  kqcurve(k, letter + "-profile for " + kqstrip(k.rayFile),
+          letter + " from the centre of the range" + (pos ? " (micron)" : " (x 1e6)"), "Counts", px,
+          py);
 }
 
 }  // namespace
@@ -176,7 +197,8 @@ void kqprofile(Kestrim& k, KqLine& cmd) {
     high = std::max(high, c);
   });
 
-  writeProfile(k, name, opt, hist, low, high, lo, range);
+  if (writeProfile(k, name, opt, hist, low, high, lo, range))
+    drawProfile(k, opt, hist, low, high, lo, range);
 }
 
 }  // namespace kestrim

@@ -131,6 +131,11 @@ void Sort::run(const std::string& line) {
     }
     if (qual_ == 'P') table(stem);
     if (qual_ == 'F') edge(stem);
+    if (k_.graphDevice != ' ') {
+      // Cell centres from lo to lo + r: the square's edges lie half a cell out.
+      const double half = n_ > 1 ? r_ / (n_ - 1) / 2.0 : 0.0;
+      kqgreymap(k_, "Intensity " + kqstrip(k_.rayFile), n_, lo_ - half, lo_ + r_ + half, cells_);
+    }
   } else {
     radial(stem);
   }

@@ -144,6 +144,19 @@ struct Kestrim {
     double width = 0;                                 // total pattern width (m)
   } find;
 
+  // The particle of the ray set, for openPMD files (OPMD): the last one
+  // given or read, offered as the default next time.
+  struct kqparticle {
+    std::string species;   // SpeciesType name, empty when none yet
+    int charge = 0;        // charge number
+    double massAmu = 0;    // rest mass (u)
+    double energy = 0;     // reference kinetic energy (MeV)
+  } particle;
+
+  // Device on which SORT, PROFIL and DIFF draw their results (GRAPH):
+  // S, Q, V, H or P; blank when they only write their files.
+  char graphDevice = ' ';
+
   bool running = true;               // false once the session has ended (EXIT)
 };
 

@@ -25,6 +25,16 @@ command -v tek2plot >/dev/null || need+=(plotutils)
 command -v chromium >/dev/null || need+=(chromium)
 command -v python3 >/dev/null || need+=(python3)
 [ -f /usr/include/png.h ] || need+=(libpng-dev)
+# openPMD particle files (HDF5), the Python module and its tests.
+[ -f /usr/include/hdf5/serial/hdf5.h ] || [ -f /usr/include/hdf5.h ] || need+=(libhdf5-dev)
+[ -f /usr/include/pybind11/pybind11.h ] || need+=(pybind11-dev)
+# The build takes Debian's python3 for the module (CMakeLists.txt).
+py=python3; [ -x /usr/bin/python3 ] && py=/usr/bin/python3
+$py -c 'import sysconfig, os, sys; sys.exit(not os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")))' 2>/dev/null || need+=(python3-dev)
+$py -c 'import pytest' 2>/dev/null || need+=(python3-pytest)
+$py -c 'import numpy' 2>/dev/null || need+=(python3-numpy)
+$py -c 'import h5py' 2>/dev/null || need+=(python3-h5py)
+$py -c 'import matplotlib' 2>/dev/null || need+=(python3-matplotlib)
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"
   if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi

@@ -50,6 +50,10 @@ int run(std::istream& in, std::ostream& out, bool interactive = false);
 int run(std::istream& in, std::ostream& out, const gx::RunOptions& options);
 // The program's name, version, files and completion words for its command line.
 gx::ProgramInfo program();
+// A session in pieces, for a host that feeds the input a line at a time
+// (the Python module): the start-up, then one prompt, read and command.
+void startSession(Tavo& s);
+void oneLine(Tavo& s);
 
 // Shared by the handlers.
 // True when a lens system is loaded; otherwise says "type DATA first".

@@ -211,6 +211,13 @@ bool haveSystem(Tavo& s) {
   return false;
 }
 
+void startSession(Tavo& s) {
+  s.helppath = gx::helpPath("tavo.hlp");
+  startup(s);
+}
+
+void oneLine(Tavo& s) { oneCommand(s); }
+
 int commandSlot(const std::string& word) {
   return gx::gxlookup(gx::pad(word.substr(0, std::min<size_t>(word.size(), 6)), 7), kCommands);
 }

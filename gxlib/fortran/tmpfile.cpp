@@ -107,6 +107,12 @@ bool tempCreate(const std::string& target, const std::string& tag, TempFile& t) 
     t.fd = -1;
   }
 #endif
+  return tempCreateNamed(target, tag, t);
+}
+
+bool tempCreateNamed(const std::string& target, const std::string& tag, TempFile& t) {
+  t = TempFile{};
+  const std::string dir = folderOf(target);
   t.named = namedFor(target, tag);
   if (enroll(t.named) < 0) {
     t.error = "too many files being written at once";

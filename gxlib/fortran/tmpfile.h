@@ -22,6 +22,10 @@ struct TempFile {
 // when none can be made there.
 bool tempCreate(const std::string& target, const std::string& tag, TempFile& t);
 
+// The same, always as a named temporary: for writers that open the file by
+// its name themselves and must see a real path (the HDF5 library).
+bool tempCreateNamed(const std::string& target, const std::string& tag, TempFile& t);
+
 // Gives the finished temporary the target's name. exclusive: the target must
 // not exist at this moment (it is created, never replaced); otherwise it is
 // replaced atomically. perms >= 0 are the permissions to give it. False,
