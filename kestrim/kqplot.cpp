@@ -137,13 +137,21 @@ bool askWindow(Kestrim& k, const Ranges& r, Kestrim::kqlastplot& p, float& dh, f
   return true;
 }
 
-// The caption, the axis letters and the ray-set name around the box.
+// An axis's title: the quantity's letter and the unit of its ticks (the
+// limits are asked and drawn in metres and radians, the energy deviation
+// in per cent).
+std::string axisTitle(char q) {
+  const char* unit = (q == 'X' || q == 'Y') ? "m" : (q == 'T' || q == 'P') ? "rad" : "%";
+  return std::string(1, q) + " (" + unit + ")";
+}
+
+// The caption, the axis titles and the ray-set name around the box.
 // xsym: the left end of the vertical tick labels.
 void drawLabels(Kestrim& k, char dev, const Kestrim::kqlastplot& p, float mv, float xsym) {
   gx::Lib& g = k.gx;
   float ux = 0, uy = 0;
   gx::gxunit(g, ux, uy);
-  const std::string hs(1, p.h), vs(1, p.v);
+  const std::string hs = axisTitle(p.h), vs = axisTitle(p.v);
   if (k.mapopts.captions) {
     const std::string cap = kqstrip(k.caption);
     const float cl = gx::gxsymlen(g, kTextHeight, cap, -1);

@@ -230,7 +230,27 @@ float layout(Lib& g, char device, bool draw, float x, float y, float height, flo
 
 void gxsymbol(Lib& g, char device, float x, float y, float height, float angle,
               const std::string& text, int length) {
+  const Device& dev = deviceFor(device);
+  const bool noted = dev.textBegin && height != 0 && std::isfinite(height);
+  if (noted) dev.textBegin(g, gxplaintext(text, length));
   layout(g, device, true, x, y, height, angle, text, length);
+  if (noted && dev.textEnd) dev.textEnd(g);
+}
+
+std::string gxplaintext(const std::string& text, int length) {
+  const size_t n = (length < 0 || static_cast<size_t>(length) > text.size())
+                       ? text.size()
+                       : static_cast<size_t>(length);
+  std::string r;
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == 27 || c == '^') {
+      if (++i < n && text[i] == '^') r += '^';
+      continue;
+    }
+    r += (c < 0x20 || c >= 0x7f) ? '?' : static_cast<char>(c);
+  }
+  return r;
 }
 
 float gxsymlen(Lib& g, float height, const std::string& text, int length) {

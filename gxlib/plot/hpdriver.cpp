@@ -63,6 +63,14 @@ bool hpopen(Lib& g) {
     h.run = nextRun(g, h.run);
     name = std::string(1, h.device) + std::to_string(h.run) + ".hgl";
   }
+  if (!h.defined.empty() && Io::exists(name)) {
+    // A name the user gave is never replaced, as with the other writers.
+    const std::string d(1, h.device);
+    g.io.write(g.plot.out, " ?HPSTART- Unable to open plot file " + name + " (it exists); DEFINE/" +
+                               d + " another name, or DEFINE/" + d + " * for numbered files.");
+    h.open = false;
+    return false;
+  }
   g.io.write(g.plot.out, " Opening HP-GL plot file: " + name);
   h.name = name;
   h.count = 0;

@@ -17,6 +17,14 @@ std::string pageFileName(const PageFile& f, const char* ext) {
   return "plt" + n + ext;
 }
 
+bool refuseDefined(Lib& g, int out, const PageFile& f, const std::string& tag, char device) {
+  if (f.defined.empty() || !Io::exists(f.name)) return false;
+  const std::string d(1, device);
+  g.io.write(out, " " + tag + "- Unable to open plot file " + f.name + " (it exists); DEFINE/" + d +
+                      " another name, or DEFINE/" + d + " * for numbered files.");
+  return true;
+}
+
 int pageWidthUnits(const PageFile& f) {
   int w = gxnint(f.width * 5.0f * f.scale);
   return w < 1 ? 1 : (w > 99 ? 99 : w);

@@ -55,19 +55,105 @@ constexpr unsigned kPageFile =
 // The devices, in the order in which settings for all devices reach them.
 // H and P share one driver and its state.
 const Device kDevices[] = {
-    {'S', "Tektronix-compatible graphics terminal", Device::kDraws | Device::kScales, tekStart,
-     tekPoint, crreset, nullptr, tekScale, nullptr, nullptr},
+    {'S', "Tektronix-compatible graphics terminal",
+     Device::kDraws | Device::kScales | Device::kStyles, tekStart, tekPoint, crreset, nullptr,
+     tekScale, nullptr, nullptr, nullptr, nullptr},
     {'Q', "PostScript plot file", kPageFile, psStart, psplot, psclear, psend, psscale, psClear,
-     psoutput},
+     psoutput, pstext, nullptr},
     {'V', "SVG plot file for a web browser", kPageFile, svgStart, svgplot, svgclear, svgend,
-     svgscale, svgClear, svgoutput},
+     svgscale, svgClear, svgoutput, svgtext, svgtextend},
     {'H', "HP-GL/2 file for a page printer", kPageFile, hpStart, hpplot, nullptr, hpquit,
-     hpscale, hpclear, hpfile},
+     hpscale, hpclear, hpfile, nullptr, nullptr},
     {'P', "HP-GL file for a pen plotter", kPageFile, hpStart, hpplot, nullptr, hpquit, hpscale,
-     hpclear, hpfile},
-    {'U', "no output", 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
-    {'O', "not available", 0, missingStart, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+     hpclear, hpfile, nullptr, nullptr},
+    {'U', "no output", 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+     nullptr},
+    {'O', "not available", 0, missingStart, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+     nullptr, nullptr},
 };
+
+// Dash patterns of the line styles, in text units on the page: drawn and
+// left out by turns, starting with a dash. The same shapes as the
+// terminal's own styles.
+struct DashPattern {
+  int n;
+  double len[4];
+  double period() const {
+    double p = 0;
+    for (int i = 0; i < n; ++i) p += len[i];
+    return p;
+  }
+};
+
+const DashPattern& dashPattern(int style) {
+  static constexpr DashPattern kShort{2, {0.6, 0.4, 0, 0}}, kDotDash{4, {0.1, 0.4, 1.0, 0.4}},
+      kDotted{2, {0.1, 0.4, 0, 0}}, kLong{2, {1.5, 0.5, 0, 0}};
+  switch (style) {
+    case 2: case 6: return kDotDash;
+    case 3: return kDotted;
+    case 4: return kLong;
+    default: return kShort;
+  }
+}
+
+// More dashes than this in one draw: the draw lies far off the page, where
+// the device clips it; it is drawn whole, so the work stays bounded.
+constexpr double kMaxDashes = 20000;
+
+// Draws from the last point to (x, y) in the pattern of the line style,
+// carrying the pattern's position on to the next draw. Returns the pen
+// the layer remembers: 2 when the device's pen stands at (x, y).
+int dashTo(Lib& g, char device, float x, float y) {
+  PlotState& p = g.plot;
+  const DashPattern& d = dashPattern(p.line);
+  const double period = d.period();
+  const float x0 = p.lastX, y0 = p.lastY;
+  float ux, uy;
+  gxunit(g, ux, uy);
+  const double len = std::hypot((static_cast<double>(x) - x0) / ux, (static_cast<double>(y) - y0) / uy);
+  if (!std::isfinite(len) || len / period > kMaxDashes) {
+    if (!p.dashInk) gxvect(g, device, x0, y0, 3);
+    gxfat(g, device, x0, y0, x, y);
+    p.dashAt = 0;
+    p.dashInk = true;
+    return 2;
+  }
+  // The piece of the pattern the line stands in, and how far into it.
+  int k = 0;
+  double into = std::fmod(p.dashAt, period);
+  if (!(into >= 0.0)) into = 0.0;
+  for (int guard = 0; guard < d.n && into >= d.len[k]; ++guard) {
+    into -= d.len[k];
+    k = (k + 1) % d.n;
+  }
+  into = std::min(into, d.len[k]);
+  // Each piece ends at a fixed distance along the draw, so every turn of
+  // the loop moves on by at least the shortest piece.
+  double s = 0.0;
+  for (;;) {
+    const double e = std::min(len, s + (d.len[k] - into));
+    if (k % 2 == 0 && e > s) {
+      const double ta = s / len, tb = e / len;
+      const float ax = static_cast<float>(x0 + ta * (x - x0)), ay = static_cast<float>(y0 + ta * (y - y0));
+      const float bx = static_cast<float>(x0 + tb * (x - x0)), by = static_cast<float>(y0 + tb * (y - y0));
+      if (!(s == 0.0 && p.dashInk)) gxvect(g, device, ax, ay, 3);
+      gxfat(g, device, ax, ay, bx, by);
+    }
+    if (e >= len) {
+      into += len - s;
+      break;
+    }
+    s = e;
+    into = 0.0;
+    k = (k + 1) % d.n;
+  }
+  // A draw of no length leaves the pen where it was.
+  if (len > 0.0) p.dashInk = k % 2 == 0;
+  double at = into;
+  for (int i = 0; i < k; ++i) at += d.len[i];
+  p.dashAt = at >= period ? 0.0 : at;
+  return p.dashInk ? 2 : 3;
+}
 
 // Calls op on every device that has it, once for a driver shared by
 // several letters.
@@ -150,15 +236,24 @@ void gxplot(Lib& g, char device, float x, float y, int ipen) {
     return;
   }
   if (ipen == 2) {
+    const Device& dev = deviceFor(device);
     if (p.lastPen == 0) {
       // No valid point to draw from: this one becomes the start.
       ipen = 3;
+      p.dashAt = 0;
+      p.dashInk = false;
+    } else if (p.line != 0 && dev.point && !(dev.can & Device::kStyles)) {
+      ipen = dashTo(g, device, x, y);
     } else {
       if (p.lastPen == 3) gxvect(g, device, p.lastX, p.lastY, 3);
       gxfat(g, device, p.lastX, p.lastY, x, y);
+      p.dashInk = true;
     }
   } else {
+    // A move starts a new line, and the dash pattern from its beginning.
     ipen = 3;
+    p.dashAt = 0;
+    p.dashInk = false;
   }
   p.lastPen = ipen;
   p.lastX = x;

@@ -50,7 +50,10 @@ void gxfont(Lib& g, int n);
 void gxquit(Lib& g, char device);
 
 // Settings of the shared state that callers change directly.
-void gxline(Lib& g, int style);             // gx_line: 0 solid, 1..6 dashed styles
+// gx_line: 0 solid; 1 or 5 short dashes, 2 or 6 dot-dash, 3 dotted, 4 long
+// dashes. The terminal dashes in hardware; on the files the layer breaks
+// each draw into dashes, the pattern running on from draw to draw.
+void gxline(Lib& g, int style);
 void gxfatset(Lib& g, float width, int n);  // gx_fat: half-width factor, strokes
 void gxunit_set(Lib& g, int flag, float ux, float uy);  // gx_unit_1, gx_unit_2
 
@@ -70,6 +73,9 @@ std::string gxmark_label(Lib& g, double value, int decimals, bool decade);
 // degrees; length characters of text (the whole text when length < 0).
 void gxsymbol(Lib& g, char device, float x, float y, float height, float angle,
               const std::string& text, int length);
+// The text as read: escapes left out, "^^" a caret, anything outside
+// printable ASCII shown as "?".
+std::string gxplaintext(const std::string& text, int length);
 // Width of the text in data units, as gxsymbol would draw it.
 float gxsymlen(Lib& g, float height, const std::string& text, int length);
 
@@ -107,6 +113,8 @@ void psscale(Lib& g, float s, float xoffmm, float yoffmm);
 void pswidset(Lib& g, float w);
 void pscolset(Lib& g, float c);
 void psoutput(Lib& g, const std::string& name);
+// The plain text of the strokes that follow, as a comment line.
+void pstext(Lib& g, const std::string& text);
 // Red, green and blue of a colour number.
 void pscolour(int n, float& r, float& gr, float& b);
 
@@ -123,6 +131,9 @@ void svgwidset(Lib& g, float w);
 void svgcolset(Lib& g, float c);
 // '*' goes back to numbered files; other non-blank text becomes the name.
 void svgoutput(Lib& g, const std::string& name);
+// A group round a text's strokes, titled with the plain text.
+void svgtext(Lib& g, const std::string& text);
+void svgtextend(Lib& g);
 
 // ---- HP-GL file driver --------------------------------------------------
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "gxlib/gxlib.h"
+#include "gxlib/plot/pagefile.h"
 
 namespace gx {
 
@@ -26,6 +27,7 @@ struct Device {
     kFile = 2,       // writes a plot file that stays open across plots
     kScales = 4,     // takes the scale and offsets of DEFINE
     kAutoClear = 8,  // follows the auto-clear flag of CFLAG
+    kStyles = 16,    // dashes its own lines (gx_line); others are dashed here
   };
   char letter;
   const char* description;
@@ -39,6 +41,10 @@ struct Device {
   void (*scale)(Lib& g, float s, float xoffmm, float yoffmm);
   void (*clear)(Lib& g, char flag);                        // auto-clear changed
   void (*name)(Lib& g, const std::string& file);           // DEFINE's file name
+  // A text's strokes follow between these two: the file keeps the text
+  // itself beside them, so it can be found (and read aloud) there.
+  void (*textBegin)(Lib& g, const std::string& text);
+  void (*textEnd)(Lib& g);
 };
 
 // The device of a letter; any letter not in the table is the terminal.
@@ -48,6 +54,11 @@ const Device& deviceFor(char device);
 // counter file (num.ps, svgnum.run); after 99 comes 1.
 int nextPlotRun(Lib& g, int run, const std::string& counter);
 
+// A name the user defined is never replaced: when that file exists the
+// plot is refused, as the other writers refuse an existing file, with
+// "<tag>- Unable to open plot file NAME (it exists); ..." on unit out.
+// True when refused. Numbered files are the program's own and go on.
+bool refuseDefined(Lib& g, int out, const PageFile& f, const std::string& tag, char device);
 // Data coordinates to page units of the landscape page the PostScript and
 // SVG files share: page = a * data + b, the drawing area leaving room for
 // labels on the left, then scaled and offset. Says so on unit out when the

@@ -51,6 +51,11 @@ struct PlotState {
   int lastPen = 3;
   float lastX = 0, lastY = 0;
   int line = 0;       // gx_line: line style, 0 solid
+  // Dashing in the layer: how far into the style's pattern (text units)
+  // the line has come, and whether the device's pen stands at the last
+  // point with ink (the line ended inside a dash).
+  double dashAt = 0;
+  bool dashInk = false;
   float fatWidth = 0; // gx_fat: half-width factor
   int fatCount = 0;   //         extra strokes on each side
   int unitFlag = 0;   // gx_unit_1: gxunit returns the stored pair

@@ -141,6 +141,10 @@ void putPoint(Lib& g, float X, float Y, bool draw) {
 bool openFile(Lib& g, int out) {
   PsState& s = g.plot.ps;
   s.name = pageFileName(s, ".ps");
+  if (refuseDefined(g, out, s, "?PSSTART", 'Q')) {
+    s.open = false;
+    return false;
+  }
   if (!g.io.open(kPsUnit, s.name, OpenStatus::Unknown, Access::Write)) {
     g.io.write(out, " ?PSSTART- Unable to open plot file " + s.name);
     s.open = false;
@@ -201,14 +205,14 @@ void psstart(Lib& g, int inunit, int outunit) {
     resetExtent(s);
     if (s.autoClear == 1) {
       if (closeFile(g)) g.io.write(out, " Plot written to: " + s.name);
-      s.run = nextPlotRun(g, s.run, "num.ps");
+      if (s.defined.empty()) s.run = nextPlotRun(g, s.run, "num.ps");
       if (openFile(g, out)) {
         g.io.write(out, " ");
         g.io.write(out, " New plot file " + s.name + " opened.");
       }
     }
   } else {
-    s.run = nextPlotRun(g, s.run, "num.ps");
+    if (s.defined.empty()) s.run = nextPlotRun(g, s.run, "num.ps");
     openFile(g, out);
     resetExtent(s);
   }
@@ -287,6 +291,14 @@ void psoutput(Lib& g, const std::string& name) {
   std::string n = trimmedName(name);
   if (n.empty()) return;
   g.plot.ps.defined = n == "*" ? std::string() : n;
+}
+
+void pstext(Lib& g, const std::string& text) {
+  PsState& s = g.plot.ps;
+  if (!s.open) return;
+  flushLine(g);
+  // One "%" only: a comment, not a structure comment.
+  g.io.write(kPsUnit, "% text: " + text);
 }
 
 void pscolour(int n, float& r, float& gr, float& b) {

@@ -108,6 +108,10 @@ std::string counterFile() {
 bool openFile(Lib& g, int out) {
   SvgState& s = g.plot.svg;
   s.name = pageFileName(s, ".svg");
+  if (refuseDefined(g, out, s, "?SVGSTART", 'V')) {
+    s.open = false;
+    return false;
+  }
   if (!g.io.open(kSvgUnit, s.name, OpenStatus::Unknown, Access::Write)) {
     g.io.write(out, " ?SVGSTART- Unable to open plot file " + s.name + g.io.reason());
     s.open = false;
@@ -154,11 +158,11 @@ void svgstart(Lib& g, int inunit, int outunit) {
     closePath(g);
     if (s.autoClear == 1) {
       if (closeFile(g)) g.io.write(out, " Plot written to: " + s.name);
-      s.run = nextPlotRun(g, s.run, counterFile());
+      if (s.defined.empty()) s.run = nextPlotRun(g, s.run, counterFile());
       openFile(g, out);
     }
   } else {
-    s.run = nextPlotRun(g, s.run, counterFile());
+    if (s.defined.empty()) s.run = nextPlotRun(g, s.run, counterFile());
     openFile(g, out);
   }
   if (!s.open) return;
@@ -211,6 +215,20 @@ void svgend(Lib& g) {
   SvgState& s = g.plot.svg;
   if (!s.open) return;
   if (closeFile(g)) g.io.write(g.plot.out, " Plot output file " + s.name + " closed.");
+}
+
+void svgtext(Lib& g, const std::string& text) {
+  SvgState& s = g.plot.svg;
+  if (!s.open) return;
+  closePath(g);
+  g.io.write(kSvgUnit, "<g><title>" + xmlText(text) + "</title>");
+}
+
+void svgtextend(Lib& g) {
+  SvgState& s = g.plot.svg;
+  if (!s.open) return;
+  closePath(g);
+  g.io.write(kSvgUnit, "</g>");
 }
 
 void svgscale(Lib& g, float s, float xoffmm, float yoffmm) { pageScale(g.plot.svg, s, xoffmm, yoffmm); }

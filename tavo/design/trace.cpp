@@ -173,6 +173,58 @@ void drawElements(Tavo& s, char dev, float uy) {
   }
 }
 
+// The line style of the y trajectory: x is drawn solid, y dashed.
+constexpr int kYStyle = 1;
+
+// The key to the two trajectories, above the frame's left end: a stretch
+// of each line and its name.
+void drawKey(gx::Lib& g, char dev, float z, float y, float ux, float uy) {
+  constexpr float h = 0.75f;
+  const float mid = y + 0.35f * h * uy;
+  for (int k = 0; k < 2; ++k) {
+    const float z0 = z + 6.0f * static_cast<float>(k) * ux;
+    gx::gxline(g, k == 0 ? 0 : kYStyle);
+    gx::gxplot(g, dev, z0, mid, 3);
+    gx::gxplot(g, dev, z0 + 3.0f * ux, mid, 2);
+    gx::gxline(g, 0);
+    gx::gxsymbol(g, dev, z0 + 3.5f * ux, y, h, 0.0f, k == 0 ? "x" : "y", -1);
+  }
+}
+
+// One named mark on the axis: where it stands and on which side.
+struct Mark {
+  double z;
+  std::string text;
+  bool above;
+};
+
+// The names of the marks, small, beside the axis beyond the longest tick
+// (3 units); a name that would overlap one already placed on its side
+// moves a row further out. Names are kept inside the frame.
+void nameMarks(gx::Lib& g, char dev, std::vector<Mark> marks, double zs, double ze, float uy) {
+  constexpr float h = 0.6f, row = 2.2f * h;
+  std::sort(marks.begin(), marks.end(), [](const Mark& a, const Mark& b) { return a.z < b.z; });
+  std::vector<std::vector<std::pair<double, double>>> rows[2];
+  const double gap = 0.01 * (ze - zs);
+  for (const Mark& m : marks) {
+    if (m.z < zs || m.z > ze) continue;
+    const double w = gx::gxsymlen(g, h, m.text, -1);
+    const double a = std::clamp(m.z - w / 2.0, zs, std::max(zs, ze - w)), b = a + w;
+    auto& side = rows[m.above ? 0 : 1];
+    size_t r = 0;
+    for (; r < side.size() && r < 4; ++r) {
+      bool free = true;
+      for (const auto& [ra, rb] : side[r]) free = free && (b + gap < ra || a > rb + gap);
+      if (free) break;
+    }
+    if (r == side.size()) side.emplace_back();
+    side[r].push_back({a, b});
+    const float off = (3.3f + row * static_cast<float>(r)) * uy;
+    const float y = m.above ? off : -off - h * uy;
+    gx::gxsymbol(g, dev, fl(a), y, h, 0.0f, m.text, -1);
+  }
+}
+
 // The system end, the principal planes and the dashed axis.
 void drawMarks(Tavo& s, char dev, double zlen, float ux, float uy) {
   gx::Lib& g = s.gx;
@@ -183,14 +235,26 @@ void drawMarks(Tavo& s, char dev, double zlen, float ux, float uy) {
     gx::gxplot(g, dev, fl(z), fl(y0), 3);
     gx::gxplot(g, dev, fl(z), fl(y1), 2);
   };
-  if (zs < zlen && zlen < ze) tick(zlen, -3.0 * uy, 3.0 * uy);
+  std::vector<Mark> marks;
+  if (zs < zlen && zlen < ze) {
+    tick(zlen, -3.0 * uy, 3.0 * uy);
+    marks.push_back({zlen, "system end", true});
+  }
   Mat4 a;
   stigmat(s, 1, a);
   const LensParams lp = light(s, s.syspa, a);
+  // H and H' the object- and image-side principal planes of each plane of
+  // motion: x above the axis, y below.
   tick(lp.px, 0.0, 2.0 * uy);
   tick(zlen - lp.qx, 0.0, 2.5 * uy);
   tick(lp.py, 0.0, -2.0 * uy);
   tick(zlen - lp.qy, 0.0, -2.5 * uy);
+  marks.push_back({lp.px, "H^Dx", true});
+  marks.push_back({zlen - lp.qx, "H'^Dx", true});
+  marks.push_back({lp.py, "H^Dy", false});
+  marks.push_back({zlen - lp.qy, "H'^Dy", false});
+  nameMarks(g, dev, marks, zs, ze, uy);
+  drawKey(g, dev, fl(zs), fl(hi) + 3.0f * uy, ux, uy);
   if (ux > 0.0f && lo <= 0.0 && hi >= 0.0) {
     const double dash = ux / 2.0;
     const long long ndash = static_cast<long long>((ze - zs) / ux) + 1;
@@ -420,13 +484,15 @@ void traceRays(Tavo& s, char dev, int n, bool saving) {
     if (m <= std::min(sx, sy))
       gx::gxplot(s.gx, dev, fl(z), clampf(q.x * 1000.0, lo, hi), m == 1 ? 3 : 2);
   }
-  // The y trajectory over the same points.
+  // The y trajectory over the same points, dashed.
+  gx::gxline(s.gx, kYStyle);
   for (size_t k = 0; k < pts.size(); ++k) {
     const int m = static_cast<int>(k) + 1;
     if (saving) savePoint(s, pts[k]);
     if (m <= std::min(sx, sy))
       gx::gxplot(s.gx, dev, fl(pts[k].z), clampf(pts[k].y * 1000.0, lo, hi), m == 1 ? 3 : 2);
   }
+  gx::gxline(s.gx, 0);
   gx::gxend(s.gx, dev);
   say(s, "nstep:" + gx::fI(n, 12) + " icollx:" + gx::fI(sx, 12) + " icolly:" + gx::fI(sy, 12));
 }

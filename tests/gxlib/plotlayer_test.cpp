@@ -2,6 +2,7 @@
 // PostScript records they produce and through the text measure.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <sstream>
 #include <vector>
@@ -30,7 +31,7 @@ std::vector<Rec> records(const std::string& file) {
       body = true;
       continue;
     }
-    if (!body) continue;
+    if (!body || line.rfind('%', 0) == 0) continue;  // comments carry the texts
     for (size_t i = 0; i + 14 <= line.size(); i += 14) {
       std::string slot = line.substr(i, 14);
       if (slot.find("il") == std::string::npos && slot.find("vl") == std::string::npos) continue;
@@ -271,4 +272,110 @@ TEST(Text, DrawnTextIsWellFormed) {
   std::string f = p.d.read("plt01.ps");
   EXPECT_NE(f.find(" showpage \n%%Trailer\n"), std::string::npos);
   EXPECT_EQ(f.substr(f.size() - 9), "\n%%EOF\n\x04\n");
+}
+
+// Line styles on the plot files: the layer breaks each draw into dashes of
+// the style's pattern, measured in text units on the page. In the PsPlot
+// window one text unit is 0.225 data units in x (223.6 page units) and
+// 0.3182 in y (223.6 page units too). Style 1 is 0.6 drawn, 0.4 left out.
+namespace {
+
+constexpr double kUnitPage = 0.0225 * 10 * 993.75;  // 223.6
+
+// The dashes of a PostScript file: each move and the draws after it.
+struct Dash {
+  double x0, x1;
+};
+std::vector<Dash> dashes(const std::vector<Rec>& r) {
+  std::vector<Dash> d;
+  for (const Rec& x : r) {
+    if (x.op == "il") d.push_back({x.x, x.x});
+    else if (!d.empty()) d.back().x1 = x.x;
+  }
+  return d;
+}
+
+}  // namespace
+
+TEST(LineStyles, DashesRunOnAcrossDrawsAndRestartAfterAMove) {
+  // Ten text units drawn at once, then the same ten units as a polyline of
+  // 1000 draws: the same ten dashes, starting every text unit.
+  for (int pieces : {1, 1000}) {
+    PsPlot p;
+    gx::gxline(p.s.g, 1);
+    gx::gxplot(p.s.g, 'Q', 1, 5, 3);
+    for (int i = 1; i <= pieces; ++i) gx::gxplot(p.s.g, 'Q', 1 + 2.25f * i / pieces, 5, 2);
+    // A move starts the pattern again: a dash begins where the pen lands.
+    gx::gxplot(p.s.g, 'Q', 5, 5, 3);
+    gx::gxplot(p.s.g, 'Q', 5.1f, 5, 2);
+    gx::gxline(p.s.g, 0);
+    const std::vector<Dash> d = dashes(p.finish());
+    ASSERT_EQ(d.size(), 11u) << pieces;
+    const double start = 312.5 + 993.75;
+    for (int k = 0; k < 10; ++k) {
+      EXPECT_NEAR(d[k].x0, start + k * kUnitPage, 2) << pieces << " dash " << k;
+      EXPECT_NEAR(d[k].x1 - d[k].x0, 0.6 * kUnitPage, 2) << pieces << " dash " << k;
+    }
+    EXPECT_NEAR(d[10].x0, 312.5 + 5 * 993.75, 1);
+    EXPECT_NEAR(d[10].x1, 312.5 + 5.1 * 993.75, 1);  // 0.44 units, inside one dash
+  }
+}
+
+TEST(LineStyles, DegenerateDrawsEndAndHugeOnesAreDrawnWhole) {
+  PsPlot p;
+  gx::gxline(p.s.g, 4);
+  gx::gxplot(p.s.g, 'Q', 1, 1, 3);
+  for (int i = 0; i < 100000; ++i) gx::gxplot(p.s.g, 'Q', 1, 1, 2);  // no length
+  gx::gxplot(p.s.g, 'Q', 1e30f, 1, 2);   // far beyond the page: one line, clipped
+  gx::gxplot(p.s.g, 'Q', 1e-30f, 1, 2);
+  gx::gxplot(p.s.g, 'Q', FLT_MAX, FLT_MAX, 2);
+  gx::gxline(p.s.g, 0);
+  const auto r = p.finish();
+  EXPECT_LT(r.size(), 20u);
+  for (const Rec& x : r) EXPECT_LE(x.x, 10700);
+}
+
+// The terminal dashes its lines itself: the layer sends it the line whole,
+// with the style's escape (ESC and 96 + 3, short dashes), not in pieces.
+TEST(LineStyles, TheTerminalDashesInHardware) {
+  auto stream = [](int style) {
+    Session s("1\n");
+    std::ostringstream tek;
+    gx::crdest_stream(s.g, &tek);
+    gx::crtype(s.g, 5, 6, 0, 1);
+    int ierr;
+    gx::gxstart(s.g, 5, 6, 0, 1.4142135f, 'S', 0, 10, 0, 10, ierr);
+    gx::gxline(s.g, style);
+    gx::gxplot(s.g, 'S', 1, 5, 3);
+    gx::gxplot(s.g, 'S', 9, 5, 2);
+    gx::gxend(s.g, 'S');
+    gx::crsend(s.g, -1);
+    gx::crdest_stream(s.g, nullptr);
+    return tek.str();
+  };
+  const std::string solid = stream(0), dashed = stream(1);
+  EXPECT_NE(dashed.find("\x1b" "c"), std::string::npos);
+  EXPECT_LT(dashed.size(), solid.size() + 12);
+}
+
+// Every text keeps its plain words beside its strokes: a comment in the
+// PostScript file, a titled group in the SVG file.
+TEST(Text, TheFilesKeepTheTextsTheyDraw) {
+  EXPECT_EQ(gx::gxplaintext("H'^Dx^^2 ^GabC\x01", -1), "H'x^2 abC?");
+  EXPECT_EQ(gx::gxplaintext("^3Box", 2), "");
+  PsPlot p;
+  gx::gxsymbol(p.s.g, 'Q', 1, 1, 1, 0, "^1E (^Gl^Cm)", -1);
+  gx::gxsymbol(p.s.g, 'Q', 1, 1, 0, 0, "nothing", -1);  // height 0: nothing
+  p.finish();
+  const std::string f = p.d.read("plt01.ps");
+  EXPECT_NE(f.find("\n% text: E (lm)\n"), std::string::npos);
+  EXPECT_EQ(f.find("nothing"), std::string::npos);
+  int ierr;
+  gx::gxstart(p.s.g, 5, 6, 0, 1.4142135f, 'V', 0, 10, 0, 10, ierr);
+  gx::gxsymbol(p.s.g, 'V', 1, 1, 1, 0, "a<b", -1);
+  gx::gxquit(p.s.g, '*');
+  const std::string v = p.d.read("plt01.svg");
+  const size_t at = v.find("<g><title>a&lt;b</title>\n<path");
+  ASSERT_NE(at, std::string::npos) << v;
+  EXPECT_NE(v.find("\"/>\n</g>\n", at), std::string::npos);
 }
