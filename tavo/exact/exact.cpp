@@ -725,14 +725,7 @@ bool systemMap(const Lattice& lat, const MapSettings& set, const da::Space& sp,
     }
   }
   thinEdges(lat.zend, true);
-  // A map with coefficients that are not finite numbers did not converge:
-  // nothing may be built on it.
-  for (const Poly& p : y)
-    for (int m = 0; m < sp.size(); ++m)
-      if (!std::isfinite(p[m])) {
-        why = "The integration did not converge (coefficients that are not finite numbers).";
-        return false;
-      }
+  if (!convergedMap(y, why)) return false;
   map = std::move(y);
   return true;
 }

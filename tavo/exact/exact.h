@@ -111,4 +111,8 @@ void exactCram(Tavo& s);
 // A number for a message: G12.5 without its padding.
 std::string exactNum(double v);
 
+// Whether an integrated map converged: a coefficient that is not a finite
+// number means it did not, and nothing may be built on it (why says so).
+bool convergedMap(const std::vector<da::Poly>& map, std::string& why);
+
 }  // namespace tavo

@@ -340,27 +340,9 @@ struct Flow {
     return f;
   }
 
-  // State at zobj for the object coordinates (x, slope, y, slope).
-  std::vector<Poly> start(const da::Space& sp, double zobj) const {
-    std::vector<Poly> y;
-    for (int v = 0; v < 4; ++v) y.push_back(Poly::var(sp, v));
-    Poly dv(sp);
-    const Poly* delta = nullptr;
-    if (sp.vars() >= 5) {
-      dv = Poly::var(sp, 4);
-      delta = &dv;
-    }
-    Poly p2(sp), g(sp);
-    momentum(zobj, y[0], y[2], delta, p2, g);
-    const Poly s = da::sqrt(y[1] * y[1] + y[3] * y[3] + 1.0);
-    const Poly f = da::sqrt(p2) * da::recip(s);
-    y[1] = f * y[1];
-    y[3] = f * y[3];
-    return y;
-  }
-
-  // Slopes back from the momenta.
-  void finish(double z, std::vector<Poly>& y) const {
+  // p^2 at z for the state's position; the energy deviation is the fifth
+  // variable when the space has one.
+  Poly momentumSquared(double z, const std::vector<Poly>& y) const {
     const da::Space& sp = y[0].space();
     Poly dv(sp);
     const Poly* delta = nullptr;
@@ -370,6 +352,24 @@ struct Flow {
     }
     Poly p2(sp), g(sp);
     momentum(z, y[0], y[2], delta, p2, g);
+    return p2;
+  }
+
+  // State at zobj for the object coordinates (x, slope, y, slope).
+  std::vector<Poly> start(const da::Space& sp, double zobj) const {
+    std::vector<Poly> y;
+    for (int v = 0; v < 4; ++v) y.push_back(Poly::var(sp, v));
+    const Poly p2 = momentumSquared(zobj, y);
+    const Poly s = da::sqrt(y[1] * y[1] + y[3] * y[3] + 1.0);
+    const Poly f = da::sqrt(p2) * da::recip(s);
+    y[1] = f * y[1];
+    y[3] = f * y[3];
+    return y;
+  }
+
+  // Slopes back from the momenta.
+  void finish(double z, std::vector<Poly>& y) const {
+    const Poly p2 = momentumSquared(z, y);
     const Poly ip = rsqrt(p2 - y[1] * y[1] - y[3] * y[3]);
     y[1] = y[1] * ip;
     y[3] = y[3] * ip;
@@ -576,14 +576,7 @@ bool roundMap(const Lattice& lat, const MapSettings& set, const da::Space& sp, d
              }))
     return false;
   flow.finish(zto, y);
-  // A map with coefficients that are not finite numbers did not converge:
-  // nothing may be built on it.
-  for (const Poly& p : y)
-    for (int m = 0; m < sp.size(); ++m)
-      if (!std::isfinite(p[m])) {
-        why = "The integration did not converge (coefficients that are not finite numbers).";
-        return false;
-      }
+  if (!convergedMap(y, why)) return false;
   map = std::move(y);
   return true;
 }

@@ -1,6 +1,7 @@
 // The soft-edged map of the system as it stands, which the fits and the
 // correction of the fringe fields start from, and the numbers of their
 // messages.
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,16 @@ bool softSystemMap(Tavo& s, const da::Space& sp, std::vector<da::Poly>& map, std
   set.model = EdgeModel::Soft;
   set.fringe = s.fringe;
   return systemMap(lat, set, sp, map, why);
+}
+
+bool convergedMap(const std::vector<da::Poly>& map, std::string& why) {
+  for (const da::Poly& p : map)
+    for (int m = 0; m < p.space().size(); ++m)
+      if (!std::isfinite(p[m])) {
+        why = "The integration did not converge (coefficients that are not finite numbers).";
+        return false;
+      }
+  return true;
 }
 
 std::string exactNum(double v) {

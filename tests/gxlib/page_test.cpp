@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gxlib/plot/plot.h"
+#include "render_support.h"
 #include "test_support.h"
 
 using gxtest::Session;
@@ -24,9 +25,7 @@ struct InDir {
   TempDir d;
 };
 
-bool have(const char* tool) {
-  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
+using gxrender::have;
 
 struct Grey {
   int w = 0, h = 0;
