@@ -21,6 +21,16 @@ void kqioappend(Kestrim& k, std::string& name, int& ierr);
 // Returns false when a read met the end of the file (NTOT corrected).
 bool kqrays(Kestrim& k, char option, long long n, double& x, double& th, double& y,
             double& ph, double& de);
+// W and A: n rays packed by kqpackrays written with one write. False,
+// with the channel's message, when they could not be.
+bool kqraysblock(Kestrim& k, char option, const char* records, size_t n);
+// The records of rays [0, n) packed as a ray set holds them, 48 bytes each.
+void kqpackrays(char* dst, const double* x, const double* th, const double* y, const double* ph,
+                const double* de, size_t n);
+// Reads rays n, n+1, ... up to max of them into v, five values each, and
+// gives how many it read: as many as kqrays would one by one, though it may
+// stop early at a record it leaves to kqrays (0 only where kqrays fails).
+size_t kqraysread(Kestrim& k, long long n, size_t max, double* v);
 void kqioend(Kestrim& k, char option);
 
 // Coefficient store.
@@ -53,11 +63,17 @@ bool kqimage(Kestrim& k, double& ximg, double& yimg, bool strict);
 // to f(n, x, th, y, ph, de); stops at the end of the file.
 template <class F>
 void kqeach(Kestrim& k, long long from, F&& f) {
-  double x, th, y, ph, de;
-  for (long long n = from < 1 ? 1 : from; n <= k.ntot; ++n) {
-    if (n % 1024 == 0) gx::gxpoll(k.gx);  // Ctrl-C cancels the command
-    if (!kqrays(k, 'R', n, x, th, y, ph, de)) break;
-    f(n, x, th, y, ph, de);
+  constexpr size_t kBlock = 4096;
+  std::vector<double> v(5 * kBlock);
+  for (long long n = from < 1 ? 1 : from; n <= k.ntot;) {
+    const size_t want = static_cast<size_t>(std::min<long long>(kBlock, k.ntot - n + 1));
+    const size_t got = kqraysread(k, n, want, v.data());
+    for (size_t i = 0; i < got; ++i, ++n) {
+      if (n % 1024 == 0) gx::gxpoll(k.gx);  // Ctrl-C cancels the command
+      const double* r = &v[5 * i];
+      f(n, r[0], r[1], r[2], r[3], r[4]);
+    }
+    if (got == 0) break;
   }
 }
 

@@ -4,10 +4,13 @@
 // A ray set is a Fortran unformatted sequential file: a 100-byte caption
 // record, then one 40-byte record of five doubles (X, Th, Y, Ph, DE) per ray.
 // The file holds no count; it is found by reading to the end.
+#include <bit>
 #include <cctype>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "gxlib/console/converse.h"
 #include "gxlib/fortran/fortio.h"
@@ -21,6 +24,13 @@ namespace {
 
 constexpr std::uint32_t kCaptionLen = 100;
 constexpr std::uint32_t kRayLen = 40;
+
+// A record's length marker, little-endian.
+std::uint32_t le32(const char* p) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(p[i]);
+  return v;
+}
 
 int unitOf(const Kestrim& k, char op) {
   switch (op) {
@@ -46,6 +56,33 @@ bool readCaption(Kestrim& k, std::istream& is) {
   return true;
 }
 
+// Counts the ray records from here to the first that is not one, and says
+// why the count stopped. Whole ray records are counted a megabyte at a
+// time; any other record is read as one record of at least a ray's length.
+gx::RecStat countRays(std::fstream& fs, long long& count) {
+  constexpr size_t kRec = kRayLen + 8;
+  std::vector<char> buf(kRec * 21845);   // about a megabyte
+  for (;;) {
+    fs.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+    const size_t bytes = static_cast<size_t>(fs.gcount());
+    size_t used = 0;
+    while (used + kRec <= bytes && le32(&buf[used]) == kRayLen && le32(&buf[used + 4 + kRayLen]) == kRayLen) {
+      used += kRec;
+      ++count;
+    }
+    fs.clear();
+    if (bytes > used && fs.rdbuf()->pubseekoff(-static_cast<std::streamoff>(bytes - used), std::ios::cur,
+                                                std::ios::in) == std::streampos(-1))
+      return gx::RecStat::Bad;
+    if (used == buf.size()) continue;
+    // Short of a whole block: the end, or a record the slow way.
+    char one[kRayLen];
+    const gx::RecStat st = gx::readRecord(fs, one, kRayLen);
+    if (st != gx::RecStat::Ok) return st;
+    ++count;
+  }
+}
+
 // Opens a ray set on the read channel, counts its rays into NTOT and
 // leaves it at its first ray; false when it is no ray set.
 bool openForReading(Kestrim& k, int unit, const std::string& file) {
@@ -64,12 +101,8 @@ bool openForReading(Kestrim& k, int unit, const std::string& file) {
   kqsay(k, "Caption: " + kqtrim(k.caption));
   io.prompt(" Finding number of rays....");
   long long count = 0;
-  gx::RecStat st;
-  char buf[kRayLen];
-  while ((st = gx::readRecord(*fs, buf, kRayLen)) == gx::RecStat::Ok) {
-    ++k.rays.reads;
-    ++count;
-  }
+  const gx::RecStat st = countRays(*fs, count);
+  k.rays.reads += count;
   k.ntot = count;
   io.write(k.io.out, std::string("+").append(kqcount(count, 6)).append(" rays in file."));
   if (st == gx::RecStat::Bad)
@@ -264,6 +297,71 @@ bool kqrays(Kestrim& k, char option, long long n, double& x, double& th, double&
   k.ntot = got;
   kqsay(k, "End at " + kqcount(k.ntot, 5) + " rays.");
   return false;
+}
+
+size_t kqraysread(Kestrim& k, long long n, size_t max, double* v) {
+  if (max == 0 || !kqrays(k, 'R', n, v[0], v[1], v[2], v[3], v[4])) return 0;
+  kqraysblk& r = k.rays;
+  std::fstream* fs = k.gx.io.stream(r.unitR);
+  if (max == 1 || !fs || r.pos != n) return 1;
+  // The records that follow, read together while they are whole ray
+  // records; any other is left to kqrays, which knows what it means.
+  constexpr size_t kRec = kRayLen + 8;
+  std::vector<char> buf(kRec * (max - 1));
+  fs->read(buf.data(), static_cast<std::streamsize>(buf.size()));
+  const size_t bytes = static_cast<size_t>(fs->gcount());
+  size_t got = 1;
+  for (const char* p = buf.data(); got < max && got * kRec <= bytes; p += kRec, ++got) {
+    if (le32(p) != kRayLen || le32(p + 4 + kRayLen) != kRayLen) break;
+    if constexpr (std::endian::native == std::endian::little)
+      std::memcpy(v + 5 * got, p + 4, kRayLen);
+    else
+      gx::getDoublesLE(p + 4, v + 5 * got, 5);
+  }
+  // Back to the first record not taken.
+  fs->clear();
+  const auto unread = static_cast<std::streamoff>(bytes - (got - 1) * kRec);
+  if (unread > 0 && fs->rdbuf()->pubseekoff(-unread, std::ios::cur, std::ios::in) == std::streampos(-1)) {
+    r.pos = -1;   // position unknown: the next read rewinds
+    return 1;
+  }
+  r.reads += static_cast<long long>(got - 1);
+  r.pos = n + static_cast<long long>(got) - 1;
+  const double* last = v + 5 * (got - 1);
+  k.cur = {last[0], last[1], last[2], last[3], last[4]};
+  return got;
+}
+
+void kqpackrays(char* dst, const double* x, const double* th, const double* y, const double* ph,
+                const double* de, size_t n) {
+  // Both length markers, little-endian as every record of the set.
+  const char len[4] = {static_cast<char>(kRayLen), 0, 0, 0};
+  for (size_t i = 0; i < n; ++i, dst += kRayLen + 8) {
+    std::memcpy(dst, len, 4);
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(dst + 4, &x[i], 8);
+      std::memcpy(dst + 12, &th[i], 8);
+      std::memcpy(dst + 20, &y[i], 8);
+      std::memcpy(dst + 28, &ph[i], 8);
+      std::memcpy(dst + 36, &de[i], 8);
+    } else {
+      const double v[5] = {x[i], th[i], y[i], ph[i], de[i]};
+      gx::putDoublesLE(dst + 4, v, 5);
+    }
+    std::memcpy(dst + 4 + kRayLen, len, 4);
+  }
+}
+
+bool kqraysblock(Kestrim& k, char option, const char* records, size_t n) {
+  const char op = static_cast<char>(std::toupper(static_cast<unsigned char>(option)));
+  std::fstream* fs = (op == 'W' || op == 'A') ? k.gx.io.stream(unitOf(k, op)) : nullptr;
+  const auto bytes = static_cast<std::streamsize>((kRayLen + 8) * n);
+  if (!fs || !*fs || !fs->rdbuf() || fs->rdbuf()->sputn(records, bytes) != bytes) {
+    if (fs) fs->setstate(std::ios::badbit);
+    kqsay(k, "Unable to write rays.");
+    return false;
+  }
+  return true;
 }
 
 void kqioend(Kestrim& k, char option) {

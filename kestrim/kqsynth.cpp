@@ -12,6 +12,7 @@
 #include "gxlib/fortran/fortio.h"
 #include "kestrim/kq.h"
 #include "kestrim/kqcmd.h"
+#include "kestrim/raypoly.h"
 
 namespace kestrim {
 
@@ -28,6 +29,7 @@ constexpr double kMinDivergence = static_cast<double>(1e-5f);
 // by the room on the disk, checked before the pass begins (NTOT's 64 bits
 // count more rays than any disk holds).
 constexpr double kRecordBytes = 48.0;  // one ray record: 40 bytes and two length markers
+constexpr size_t kRecordLen = 48;
 constexpr int kPromptColumn = 70;      // the SYNTH prompts all end here
 // Grid points in one plane: the axis tables hold the square root of this
 // (about a million positions per axis), which keeps them small.
@@ -209,12 +211,13 @@ class Synth {
     s_ = gxrandom(s_);
     return s_;
   }
-  // Offsets, energy, map and write one ray; false when the pass must stop.
+  // Offsets and energy of one ray, held for mapping; false when the pass
+  // must stop.
   bool emit(double x, double th, double y, double ph);
+  // The held rays mapped on every core and written in one write, with the
+  // progress lines they pass; false when the write failed.
+  bool flush();
   bool write(double x, double th, double y, double ph, double de);
-  void progress(int every) {
-    if (count_ % every == 0) say(kqcount(count_, 8) + " rays generated");
-  }
   // Whether the pass's rays fit on the disk of the ray set; false, with a
   // message, when they cannot.
   bool roomFor(double rays);
@@ -240,7 +243,17 @@ class Synth {
   double offx_ = 0.0, offy_ = 0.0, aoffx_ = 0.0, aoffy_ = 0.0;
   double demax_ = 0.0;
   bool spread_ = false;
-  long long count_ = 0;   // rays of this pass written, its paraxial pair included
+  long long count_ = 0;   // rays of this pass made, its paraxial pair included
+  int every_ = 1000;      // a progress line at every this many rays
+
+  // Rays made and not yet mapped, in the order they were made. Mapping
+  // them together gives the same bits as one by one, on any core count.
+  static constexpr size_t kHold = size_t{1} << 15;
+  RayPoly poly_;               // the coefficient file's polynomial
+  RayArrays held_;             // object rays, offsets and energy applied
+  std::vector<double> mapped_; // their images: x, th, y, ph, kHold apart
+  std::vector<char> records_;  // their records as the ray set holds them
+  size_t nheld_ = 0;
 };
 
 Ask Synth::readChar(const std::string& prompt, char& c) {
@@ -309,13 +322,45 @@ bool Synth::emit(double x, double th, double y, double ph) {
     const double at = 50.0 * de / demax_ + 51.5;
     if (at >= 1.0 && at < 102.0) ++hist_[static_cast<size_t>(at)];
   }
-  double xo, tho, yo, pho;
-  if (solenoid_)
-    cofsole(k_, x, th, y, ph, de, xo, tho, yo, pho);
-  else
-    coftran(k_, x, th, y, ph, de, xo, tho, yo, pho);
-  if (!write(xo, tho, yo, pho, de)) return false;
+  if (held_.size() != kHold) held_.resize(kHold);
+  held_.x[nheld_] = x;
+  held_.th[nheld_] = th;
+  held_.y[nheld_] = y;
+  held_.ph[nheld_] = ph;
+  held_.de[nheld_] = de;
+  ++nheld_;
   ++count_;
+  return nheld_ < kHold || flush();
+}
+
+bool Synth::flush() {
+  const size_t n = nheld_;
+  if (n == 0) return !writeFailed_;
+  nheld_ = 0;
+  mapped_.resize(4 * kHold);
+  records_.resize(kRecordLen * kHold);
+  double *xo = mapped_.data(), *tho = xo + kHold, *yo = tho + kHold, *pho = yo + kHold;
+  const RayArrays& r = held_;
+  if (solenoid_) {
+    for (size_t i = 0; i < n; ++i)
+      cofsole(k_, r.x[i], r.th[i], r.y[i], r.ph[i], r.de[i], xo[i], tho[i], yo[i], pho[i]);
+  } else {
+    constexpr size_t kChunk = 2048;
+    parallelFor((n + kChunk - 1) / kChunk, mappingThreads(), [&](size_t c) {
+      const size_t from = c * kChunk, m = std::min(kChunk, n - from);
+      mapRays(poly_, &r.x[from], &r.th[from], &r.y[from], &r.ph[from], &r.de[from], m, xo + from,
+              tho + from, yo + from, pho + from);
+      kqpackrays(&records_[kRecordLen * from], xo + from, tho + from, yo + from, pho + from, &r.de[from], m);
+    });
+  }
+  if (solenoid_) kqpackrays(records_.data(), xo, tho, yo, pho, r.de.data(), n);
+  if (!kqraysblock(k_, channel_, records_.data(), n)) {
+    writeFailed_ = true;
+    return false;
+  }
+  const long long first = count_ - static_cast<long long>(n) + 1;
+  for (long long c = (first + every_ - 1) / every_ * every_; c <= count_; c += every_)
+    say(kqcount(c, 8) + " rays generated");
   return true;
 }
 
@@ -334,6 +379,7 @@ Synth::Pass Synth::pass(bool first) {
       regularRays(beam);
     else
       divergenceRays(beam);
+    flush();
   }
   if (writeFailed_) {
     // A disk that filled: the set is not kept, and the dialogue still ends
@@ -565,6 +611,7 @@ void Synth::settleCounts(Beam& beam) {
 }
 
 void Synth::randomRays(const Beam& beam) {
+  every_ = 1000;
   const long long nrand = beam.nrand;
   const double hx = beam.hx, hy = beam.hy, hax = beam.hax, hay = beam.hay;
   const double po = beam.po, pa = beam.pa;
@@ -589,6 +636,7 @@ void Synth::randomRays(const Beam& beam) {
     for (;;) {
       if (point(po, hx, hy, ro, x, y) && point(pa, hax, hay, ra, u, v)) break;
       if (++rejectedTotal_ > kMaxTotalRejections) {
+        if (!flush()) return;
         say("?KQSYNTH- More than " + std::to_string(kMaxTotalRejections) +
             " random rays fell outside the object or aperture; stopped at " +
             std::to_string(count_) + " rays.");
@@ -599,11 +647,11 @@ void Synth::randomRays(const Beam& beam) {
     }
     if (stopped) break;
     if (!emit(x, u / d_, y, v / d_)) break;
-    progress(1000);
   }
 }
 
 void Synth::regularRays(const Beam& beam) {
+  every_ = 500;
   const double nobj = beam.nobj, naper = beam.naper;
   const double hx = beam.hx, hy = beam.hy, hax = beam.hax, hay = beam.hay;
   const double sx = 2.0 * hx / std::sqrt(nobj), sy = 2.0 * hy / std::sqrt(nobj);
@@ -645,7 +693,6 @@ void Synth::regularRays(const Beam& beam) {
             stopped = true;
             break;
           }
-          progress(500);
         }
         if (stopped) break;
       }
@@ -654,6 +701,7 @@ void Synth::regularRays(const Beam& beam) {
 }
 
 void Synth::divergenceRays(const Beam& beam) {
+  every_ = 1000;
   const double nobj = beam.nobj, naper = beam.naper;
   const double hx = beam.hx, hy = beam.hy, hax = beam.hax, hay = beam.hay;
   bool stopped = false;
@@ -709,7 +757,6 @@ void Synth::divergenceRays(const Beam& beam) {
             stopped = true;
             break;
           }
-          progress(1000);
         }
         if (stopped) break;
       }
@@ -805,6 +852,7 @@ void Synth::run(const std::string& line, char qual) {
     return;
   }
   cofRead_ = cofName;
+  poly_ = rayPoly(k_);
 
   bool first = true;
   for (;;) {
