@@ -21,9 +21,6 @@ void kqioappend(Kestrim& k, std::string& name, int& ierr);
 // Returns false when a read met the end of the file (NTOT corrected).
 bool kqrays(Kestrim& k, char option, long long n, double& x, double& th, double& y,
             double& ph, double& de);
-// W and A: n rays packed by kqpackrays written with one write. False,
-// with the channel's message, when they could not be.
-bool kqraysblock(Kestrim& k, char option, const char* records, size_t n);
 // The records of rays [0, n) packed as a ray set holds them, 48 bytes each.
 void kqpackrays(char* dst, const double* x, const double* th, const double* y, const double* ph,
                 const double* de, size_t n);
@@ -31,7 +28,11 @@ void kqpackrays(char* dst, const double* x, const double* th, const double* y, c
 // gives how many it read: as many as kqrays would one by one, though it may
 // stop early at a record it leaves to kqrays (0 only where kqrays fails).
 size_t kqraysread(Kestrim& k, long long n, size_t max, double* v);
-void kqioend(Kestrim& k, char option);
+// Closes a channel; false when a set being written could not be kept.
+bool kqioend(Kestrim& k, char option);
+// Opens on the read channel a set just written whole and closed, whose
+// rays need no counting: rays of them.
+void kqioreadwritten(Kestrim& k, std::string& name, int& ierr, long long rays);
 
 // Coefficient store.
 int cofin(Kestrim& k, std::string& name);   // 0 ok, 1 failed

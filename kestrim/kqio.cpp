@@ -84,8 +84,9 @@ gx::RecStat countRays(std::fstream& fs, long long& count) {
 }
 
 // Opens a ray set on the read channel, counts its rays into NTOT and
-// leaves it at its first ray; false when it is no ray set.
-bool openForReading(Kestrim& k, int unit, const std::string& file) {
+// leaves it at its first ray; false when it is no ray set. A set this
+// session has just written whole gives its count as known (>= 0).
+bool openForReading(Kestrim& k, int unit, const std::string& file, long long known) {
   gx::Io& io = k.gx.io;
   if (!io.open(unit, file, gx::OpenStatus::Old, gx::Access::Read, true)) {
     kqsay(k, "Unable to open " + file);
@@ -100,9 +101,13 @@ bool openForReading(Kestrim& k, int unit, const std::string& file) {
   }
   kqsay(k, "Caption: " + kqtrim(k.caption));
   io.prompt(" Finding number of rays....");
-  long long count = 0;
-  const gx::RecStat st = countRays(*fs, count);
-  k.rays.reads += count;
+  long long count = known;
+  gx::RecStat st = gx::RecStat::End;
+  if (known < 0) {
+    count = 0;
+    st = countRays(*fs, count);
+    k.rays.reads += count;
+  }
   k.ntot = count;
   io.write(k.io.out, std::string("+").append(kqcount(count, 6)).append(" rays in file."));
   if (st == gx::RecStat::Bad)
@@ -165,16 +170,20 @@ bool openForWriting(Kestrim& k, char op, int unit, const std::string& file, bool
 }  // namespace
 
 namespace {
-void openSet(Kestrim& k, char option, std::string& name, int& ierr, bool keep);
+void openSet(Kestrim& k, char option, std::string& name, int& ierr, bool keep, long long known = -1);
 }  // namespace
 
 void kqio(Kestrim& k, char option, std::string& name, int& ierr) { openSet(k, option, name, ierr, false); }
+
+void kqioreadwritten(Kestrim& k, std::string& name, int& ierr, long long rays) {
+  openSet(k, 'R', name, ierr, false, rays);
+}
 
 void kqioappend(Kestrim& k, std::string& name, int& ierr) { openSet(k, 'A', name, ierr, true); }
 
 namespace {
 
-void openSet(Kestrim& k, char option, std::string& name, int& ierr, bool keep) {
+void openSet(Kestrim& k, char option, std::string& name, int& ierr, bool keep, long long known) {
   ierr = 1;
   char op = static_cast<char>(std::toupper(static_cast<unsigned char>(option)));
   if (op == 'E') {
@@ -231,7 +240,7 @@ void openSet(Kestrim& k, char option, std::string& name, int& ierr, bool keep) {
     kqioend(k, op);
     k.ntot = 0;
     k.rays.pos = 0;
-    if (openForReading(k, unit, file)) ierr = 0;
+    if (openForReading(k, unit, file, known)) ierr = 0;
     return;
   }
   kqioend(k, op);
@@ -352,33 +361,23 @@ void kqpackrays(char* dst, const double* x, const double* th, const double* y, c
   }
 }
 
-bool kqraysblock(Kestrim& k, char option, const char* records, size_t n) {
-  const char op = static_cast<char>(std::toupper(static_cast<unsigned char>(option)));
-  std::fstream* fs = (op == 'W' || op == 'A') ? k.gx.io.stream(unitOf(k, op)) : nullptr;
-  const auto bytes = static_cast<std::streamsize>((kRayLen + 8) * n);
-  if (!fs || !*fs || !fs->rdbuf() || fs->rdbuf()->sputn(records, bytes) != bytes) {
-    if (fs) fs->setstate(std::ios::badbit);
-    kqsay(k, "Unable to write rays.");
-    return false;
-  }
-  return true;
-}
-
-void kqioend(Kestrim& k, char option) {
+bool kqioend(Kestrim& k, char option) {
   char op = static_cast<char>(std::toupper(static_cast<unsigned char>(option)));
-  if (op != 'R' && op != 'W' && op != 'A') return;
+  if (op != 'R' && op != 'W' && op != 'A') return true;
   int unit = unitOf(k, op);
   gx::Io& io = k.gx.io;
-  if (!io.isOpen(unit)) return;
+  if (!io.isOpen(unit)) return true;
   if (op == 'R') {
     io.close(unit);
     k.rays.pos = 0;
-    return;
+    return true;
   }
   std::string file = io.nameOf(unit);
   // The records go to a file beside the target that replaces it only now,
   // so a set that could not be written in full never takes the user's name.
-  if (!io.close(unit, true)) kqsay(k, "Unable to write rays. " + file + " is left as it was.");
+  if (io.close(unit, true)) return true;
+  kqsay(k, "Unable to write rays. " + file + " is left as it was.");
+  return false;
 }
 
 void kqdata(Kestrim& k, KqLine& c) {

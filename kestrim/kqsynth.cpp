@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -250,10 +251,12 @@ class Synth {
   // them together gives the same bits as one by one, on any core count.
   static constexpr size_t kHold = size_t{1} << 15;
   RayPoly poly_;               // the coefficient file's polynomial
+  int threads_ = mappingThreads();  // threads that map a block
   RayArrays held_;             // object rays, offsets and energy applied
   std::vector<double> mapped_; // their images: x, th, y, ph, kHold apart
   std::vector<char> records_;  // their records as the ray set holds them
   size_t nheld_ = 0;
+  long long written_ = 0;   // rays of every pass, the paraxial pairs included
 };
 
 Ask Synth::readChar(const std::string& prompt, char& c) {
@@ -346,7 +349,7 @@ bool Synth::flush() {
       cofsole(k_, r.x[i], r.th[i], r.y[i], r.ph[i], r.de[i], xo[i], tho[i], yo[i], pho[i]);
   } else {
     constexpr size_t kChunk = 2048;
-    parallelFor((n + kChunk - 1) / kChunk, mappingThreads(), [&](size_t c) {
+    parallelFor((n + kChunk - 1) / kChunk, threads_, [&](size_t c) {
       const size_t from = c * kChunk, m = std::min(kChunk, n - from);
       mapRays(poly_, &r.x[from], &r.th[from], &r.y[from], &r.ph[from], &r.de[from], m, xo + from,
               tho + from, yo + from, pho + from);
@@ -354,7 +357,10 @@ bool Synth::flush() {
     });
   }
   if (solenoid_) kqpackrays(records_.data(), xo, tho, yo, pho, r.de.data(), n);
-  if (!kqraysblock(k_, channel_, records_.data(), n)) {
+  std::fstream* fs = io_.stream(channel_ == 'A' ? k_.rays.unitA : k_.rays.unitW);
+  const auto bytes = static_cast<std::streamsize>(kRecordLen * n);
+  if (!fs || !*fs || fs->rdbuf()->sputn(records_.data(), bytes) != bytes) {
+    say("Unable to write rays.");
     writeFailed_ = true;
     return false;
   }
@@ -380,6 +386,7 @@ Synth::Pass Synth::pass(bool first) {
     else
       divergenceRays(beam);
     flush();
+    written_ += count_;
   }
   if (writeFailed_) {
     // A disk that filled: the set is not kept, and the dialogue still ends
@@ -797,9 +804,13 @@ void Synth::finish() {
     io_.close(unit, false);
     return;
   }
-  kqioend(k_, channel_);
+  const bool kept = kqioend(k_, channel_);
   int ierr = 1;
-  kqio(k_, 'R', name, ierr);
+  // A new set is as long as what was written; an appended one is counted.
+  if (kept && channel_ == 'W')
+    kqioreadwritten(k_, name, ierr, written_);
+  else
+    kqio(k_, 'R', name, ierr);
   if (ierr == 0) k_.rayFile = gx::pad(name, 100);
 
   if (!spreadUsed_) return;

@@ -221,3 +221,21 @@ TEST_F(SynthBlocks, CountingStopsAtTheDamageWhereverItFalls) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SynthBlocks, NtotCountsEveryPassAndWhatAnAppendKept) {
+  // Random passes of 1000 and 500 rays, each with its paraxial pair, then
+  // an appended pass of 300: 1002 + 502, then 300 + 2 more.
+  std::ofstream("full.cof") << kHead << kFullBody;
+  const std::string pass = "C\n10 10\n\n0.2 0.2\n\n\n\n";
+  const std::string out = session("SYNTH/N full\n1\n1000\n" + pass + "R\n1\n500\n" + pass +
+                                  "Q\nNTOT\nSYNTH/A full\nfull\nN\n1\n300\n" + pass + "Q\nNTOT\nEXIT\n");
+  EXPECT_NE(out.find("Finding number of rays....  1504 rays in file."), std::string::npos) << out;
+  EXPECT_NE(out.find("Total number of ray vectors =    1504"), std::string::npos);
+  EXPECT_NE(out.find("Appending after the 1504 rays the file holds."), std::string::npos);
+  EXPECT_NE(out.find("Total number of ray vectors =    1806"), std::string::npos);
+  EXPECT_EQ(fs::file_size("full.bin"), 108u + 1806u * 48u);
+}
+
+}  // namespace
