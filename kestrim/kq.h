@@ -21,7 +21,9 @@ void kqioappend(Kestrim& k, std::string& name, int& ierr);
 // Returns false when a read met the end of the file (NTOT corrected).
 bool kqrays(Kestrim& k, char option, long long n, double& x, double& th, double& y,
             double& ph, double& de);
-// The records of rays [0, n) packed as a ray set holds them, 48 bytes each.
+// One ray record as a ray set holds it: 40 bytes and two length markers.
+constexpr size_t kRayRecordBytes = 48;
+// The records of rays [0, n) packed as a ray set holds them.
 void kqpackrays(char* dst, const double* x, const double* th, const double* y, const double* ph,
                 const double* de, size_t n);
 // Reads rays n, n+1, ... up to max of them into v, five values each, and

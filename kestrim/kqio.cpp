@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <vector>
 
 #include "gxlib/console/converse.h"
@@ -24,13 +25,6 @@ namespace {
 
 constexpr std::uint32_t kCaptionLen = 100;
 constexpr std::uint32_t kRayLen = 40;
-
-// A record's length marker, little-endian.
-std::uint32_t le32(const char* p) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(p[i]);
-  return v;
-}
 
 int unitOf(const Kestrim& k, char op) {
   switch (op) {
@@ -60,13 +54,14 @@ bool readCaption(Kestrim& k, std::istream& is) {
 // why the count stopped. Whole ray records are counted a megabyte at a
 // time; any other record is read as one record of at least a ray's length.
 gx::RecStat countRays(std::fstream& fs, long long& count) {
-  constexpr size_t kRec = kRayLen + 8;
+  constexpr size_t kRec = kRayRecordBytes;
   std::vector<char> buf(kRec * 21845);   // about a megabyte
   for (;;) {
     fs.read(buf.data(), static_cast<std::streamsize>(buf.size()));
     const size_t bytes = static_cast<size_t>(fs.gcount());
     size_t used = 0;
-    while (used + kRec <= bytes && le32(&buf[used]) == kRayLen && le32(&buf[used + 4 + kRayLen]) == kRayLen) {
+    while (used + kRec <= bytes && gx::getU32(&buf[used]) == kRayLen &&
+           gx::getU32(&buf[used + 4 + kRayLen]) == kRayLen) {
       used += kRec;
       ++count;
     }
@@ -315,13 +310,14 @@ size_t kqraysread(Kestrim& k, long long n, size_t max, double* v) {
   if (max == 1 || !fs || r.pos != n) return 1;
   // The records that follow, read together while they are whole ray
   // records; any other is left to kqrays, which knows what it means.
-  constexpr size_t kRec = kRayLen + 8;
-  std::vector<char> buf(kRec * (max - 1));
-  fs->read(buf.data(), static_cast<std::streamsize>(buf.size()));
+  constexpr size_t kRec = kRayRecordBytes;
+  // Not zeroed first: read over at once.
+  const auto buf = std::make_unique_for_overwrite<char[]>(kRec * (max - 1));
+  fs->read(buf.get(), static_cast<std::streamsize>(kRec * (max - 1)));
   const size_t bytes = static_cast<size_t>(fs->gcount());
   size_t got = 1;
-  for (const char* p = buf.data(); got < max && got * kRec <= bytes; p += kRec, ++got) {
-    if (le32(p) != kRayLen || le32(p + 4 + kRayLen) != kRayLen) break;
+  for (const char* p = buf.get(); got < max && got * kRec <= bytes; p += kRec, ++got) {
+    if (gx::getU32(p) != kRayLen || gx::getU32(p + 4 + kRayLen) != kRayLen) break;
     if constexpr (std::endian::native == std::endian::little)
       std::memcpy(v + 5 * got, p + 4, kRayLen);
     else
@@ -343,9 +339,9 @@ size_t kqraysread(Kestrim& k, long long n, size_t max, double* v) {
 
 void kqpackrays(char* dst, const double* x, const double* th, const double* y, const double* ph,
                 const double* de, size_t n) {
-  // Both length markers, little-endian as every record of the set.
-  const char len[4] = {static_cast<char>(kRayLen), 0, 0, 0};
-  for (size_t i = 0; i < n; ++i, dst += kRayLen + 8) {
+  char len[4];   // both length markers
+  gx::putU32(len, kRayLen);
+  for (size_t i = 0; i < n; ++i, dst += kRayRecordBytes) {
     std::memcpy(dst, len, 4);
     if constexpr (std::endian::native == std::endian::little) {
       std::memcpy(dst + 4, &x[i], 8);

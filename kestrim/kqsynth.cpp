@@ -26,11 +26,6 @@ constexpr double kMicron = static_cast<double>(1.0E-6f);
 constexpr double kPeakMin = static_cast<double>(0.01f);      // smallest flux-peaking index
 constexpr double kMinDivergence = static_cast<double>(1e-5f);
 
-// Rays are streamed to the file as they are made, so a pass is bounded only
-// by the room on the disk, checked before the pass begins (NTOT's 64 bits
-// count more rays than any disk holds).
-constexpr double kRecordBytes = 48.0;  // one ray record: 40 bytes and two length markers
-constexpr size_t kRecordLen = 48;
 constexpr int kPromptColumn = 70;      // the SYNTH prompts all end here
 // Grid points in one plane: the axis tables hold the square root of this
 // (about a million positions per axis), which keeps them small.
@@ -220,7 +215,8 @@ class Synth {
   bool flush();
   bool write(double x, double th, double y, double ph, double de);
   // Whether the pass's rays fit on the disk of the ray set; false, with a
-  // message, when they cannot.
+  // message, when they cannot. Rays go to the file in blocks as they are
+  // made, so the disk is the only bound (NTOT's 64 bits count more).
   bool roomFor(double rays);
   void finish();
 
@@ -325,7 +321,6 @@ bool Synth::emit(double x, double th, double y, double ph) {
     const double at = 50.0 * de / demax_ + 51.5;
     if (at >= 1.0 && at < 102.0) ++hist_[static_cast<size_t>(at)];
   }
-  if (held_.size() != kHold) held_.resize(kHold);
   held_.x[nheld_] = x;
   held_.th[nheld_] = th;
   held_.y[nheld_] = y;
@@ -341,7 +336,7 @@ bool Synth::flush() {
   if (n == 0) return !writeFailed_;
   nheld_ = 0;
   mapped_.resize(4 * kHold);
-  records_.resize(kRecordLen * kHold);
+  records_.resize(kRayRecordBytes * kHold);
   double *xo = mapped_.data(), *tho = xo + kHold, *yo = tho + kHold, *pho = yo + kHold;
   const RayArrays& r = held_;
   if (solenoid_) {
@@ -353,12 +348,12 @@ bool Synth::flush() {
       const size_t from = c * kChunk, m = std::min(kChunk, n - from);
       mapRays(poly_, &r.x[from], &r.th[from], &r.y[from], &r.ph[from], &r.de[from], m, xo + from,
               tho + from, yo + from, pho + from);
-      kqpackrays(&records_[kRecordLen * from], xo + from, tho + from, yo + from, pho + from, &r.de[from], m);
+      kqpackrays(&records_[kRayRecordBytes * from], xo + from, tho + from, yo + from, pho + from, &r.de[from], m);
     });
   }
   if (solenoid_) kqpackrays(records_.data(), xo, tho, yo, pho, r.de.data(), n);
   std::fstream* fs = io_.stream(channel_ == 'A' ? k_.rays.unitA : k_.rays.unitW);
-  const auto bytes = static_cast<std::streamsize>(kRecordLen * n);
+  const auto bytes = static_cast<std::streamsize>(kRayRecordBytes * n);
   if (!fs || !*fs || fs->rdbuf()->sputn(records_.data(), bytes) != bytes) {
     say("Unable to write rays.");
     writeFailed_ = true;
@@ -590,6 +585,7 @@ bool Synth::openOutput() {
 // The paraxial pair: the axial ray and a ray of small angle.
 bool Synth::writeParaxialPair(double thmax) {
   count_ = 0;
+  held_.resize(kHold);   // room for the pass's rays to gather in
   const double zero = 0.0, small = thmax / 1000.0;
   double xo, tho, yo, pho;
   coftran(k_, zero, zero, zero, zero, zero, xo, tho, yo, pho);
@@ -781,7 +777,7 @@ bool Synth::roomFor(double rays) {
   // Where the room cannot be told, a disk that fills is still caught when
   // a write fails.
   if (ec || s.available == static_cast<std::uintmax_t>(-1)) return true;
-  const double need = rays * kRecordBytes, free = static_cast<double>(s.available);
+  const double need = rays * static_cast<double>(kRayRecordBytes), free = static_cast<double>(s.available);
   if (need <= free) return true;
   say("?KQSYNTH- This pass asks for " + gx::fG(rays, 10, 3, 1) + " rays (" + gx::fG(need, 10, 3, 1) +
       " bytes); the disk of " + name + " has " + gx::fG(free, 10, 3, 1) + " bytes free.");

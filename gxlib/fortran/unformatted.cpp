@@ -7,12 +7,6 @@
 
 namespace gx {
 
-namespace {
-
-// A count with the top bit set would be a continued subrecord (records over
-// 2 GB); no ray set holds one, so it is treated as damage.
-constexpr std::uint32_t kMaxMarker = 0x7fffffffu;
-
 void putU32(char* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((v >> (8 * i)) & 0xffu);
 }
@@ -23,6 +17,12 @@ std::uint32_t getU32(const char* p) {
     v |= static_cast<std::uint32_t>(static_cast<unsigned char>(p[i])) << (8 * i);
   return v;
 }
+
+namespace {
+
+// A count with the top bit set would be a continued subrecord (records over
+// 2 GB); no ray set holds one, so it is treated as damage.
+constexpr std::uint32_t kMaxMarker = 0x7fffffffu;
 
 // Raw reads through the buffer: the stream's own sentries cost more than
 // the 40-byte records they would guard.

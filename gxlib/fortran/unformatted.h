@@ -34,6 +34,11 @@ RecStat readRecord(std::istream& is, std::string& payload,
 // receives the payload length.
 RecStat skipRecord(std::istream& is, std::uint32_t* len = nullptr);
 
+// A record's length marker to and from its 4 little-endian bytes, for
+// readers and writers that handle many records at once.
+void putU32(char* p, std::uint32_t v);
+std::uint32_t getU32(const char* p);
+
 // Doubles to and from little-endian IEEE 754 bytes (8 per value).
 void putDoublesLE(char* dst, const double* v, int n);
 void getDoublesLE(const char* src, double* v, int n);
