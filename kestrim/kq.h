@@ -80,27 +80,23 @@ void kqeach(Kestrim& k, long long from, F&& f) {
   }
 }
 
-// The least and greatest of the values added; 0 and 0 before any. A NaN
-// (from a ray file, or a map that overflowed) takes no part: first in a
-// set, it would make the whole range NaN.
-struct Range {
-  double lo = 0, hi = 0;
-  bool any = false;
-  void add(double v) {
-    if (std::isnan(v)) return;   // a NaN ray has no place in a range
-    if (!any) lo = hi = v;
-    any = true;
-    lo = std::min(lo, v);
-    hi = std::max(hi, v);
-  }
-};
-
 // The extent of the rays at distance z, over rays from..NTOT; with
 // skipSecond the second ray (the paraxial pair's angled one) is left out.
 struct Extent {
   double xmin = 0, xmax = 0, ymin = 0, ymax = 0;
 };
 inline Extent kqextent(Kestrim& k, double z, int from, bool skipSecond) {
+  // At the system's end the extent was found when the set was counted.
+  const kqraysblk& r = k.rays;
+  if (z == 0.0 && !std::signbit(z) && r.endNtot >= 0 && r.endNtot == k.ntot && from <= 3) {
+    Range x, y;
+    for (int i = std::max(from, 1); i <= 3; ++i) {
+      if (i == 2 && skipSecond) continue;
+      x.add(r.endX[static_cast<size_t>(i - 1)]);
+      y.add(r.endY[static_cast<size_t>(i - 1)]);
+    }
+    return Extent{x.lo, x.hi, y.lo, y.hi};
+  }
   // A NaN ray (an overflowed map, a damaged file) has no place in the spot.
   Range x, y;
   kqeach(k, from, [&](long long n, double xx, double th, double yy, double ph, double) {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -50,11 +51,55 @@ bool readCaption(Kestrim& k, std::istream& is) {
   return true;
 }
 
+// Where ray n (1 or 2, the paraxial pair) lies at the system's end, x + 0 th
+// and y + 0 ph as a sort there reckons them (an infinite angle gives no place).
+void addEnd(kqraysblk& r, long long n, const char* payload) {
+  double v[4];
+  if constexpr (std::endian::native == std::endian::little)
+    std::memcpy(v, payload, sizeof v);
+  else
+    gx::getDoublesLE(payload, v, 4);
+  const size_t i = static_cast<size_t>(n - 1);
+  r.endX[i].add(v[0] + 0.0 * v[1]);
+  r.endY[i].add(v[2] + 0.0 * v[3]);
+}
+
 // Counts the ray records from here to the first that is not one, and says
-// why the count stopped. Whole ray records are counted a megabyte at a
-// time; any other record is read as one record of at least a ray's length.
-gx::RecStat countRays(std::fstream& fs, long long& count) {
+// why the count stopped; where the rays lie at the system's end is noted on
+// the way. Whole ray records are counted a megabyte at a time; any other
+// record is read as one record of at least a ray's length.
+gx::RecStat countRays(std::fstream& fs, long long& count, kqraysblk& r) {
   constexpr size_t kRec = kRayRecordBytes;
+  r.endX = {};
+  r.endY = {};
+  // Rays 3 on: strict comparisons keep the first of equal values and pass
+  // over a NaN, as Range does.
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  double xlo = kInf, xhi = -kInf, ylo = kInf, yhi = -kInf;
+  bool xany = false, yany = false;
+  auto note = [&](const char* payload) {
+    if (count <= 2) {
+      addEnd(r, count, payload);
+      return;
+    }
+    double v[4];
+    if constexpr (std::endian::native == std::endian::little)
+      std::memcpy(v, payload, sizeof v);
+    else
+      gx::getDoublesLE(payload, v, 4);
+    const double x = v[0] + 0.0 * v[1], y = v[2] + 0.0 * v[3];
+    xany |= x == x;
+    yany |= y == y;
+    xlo = x < xlo ? x : xlo;
+    xhi = x > xhi ? x : xhi;
+    ylo = y < ylo ? y : ylo;
+    yhi = y > yhi ? y : yhi;
+  };
+  auto done = [&](gx::RecStat st) {
+    if (xany) r.endX[2].add(Range{xlo, xhi, true});
+    if (yany) r.endY[2].add(Range{ylo, yhi, true});
+    return st;
+  };
   std::vector<char> buf(kRec * 21845);   // about a megabyte
   for (;;) {
     fs.read(buf.data(), static_cast<std::streamsize>(buf.size()));
@@ -62,19 +107,21 @@ gx::RecStat countRays(std::fstream& fs, long long& count) {
     size_t used = 0;
     while (used + kRec <= bytes && gx::getU32(&buf[used]) == kRayLen &&
            gx::getU32(&buf[used + 4 + kRayLen]) == kRayLen) {
-      used += kRec;
       ++count;
+      note(&buf[used + 4]);
+      used += kRec;
     }
     fs.clear();
     if (bytes > used && fs.rdbuf()->pubseekoff(-static_cast<std::streamoff>(bytes - used), std::ios::cur,
                                                 std::ios::in) == std::streampos(-1))
-      return gx::RecStat::Bad;
+      return done(gx::RecStat::Bad);
     if (used == buf.size()) continue;
     // Short of a whole block: the end, or a record the slow way.
     char one[kRayLen];
     const gx::RecStat st = gx::readRecord(fs, one, kRayLen);
-    if (st != gx::RecStat::Ok) return st;
+    if (st != gx::RecStat::Ok) return done(st);
     ++count;
+    note(one);
   }
 }
 
@@ -98,10 +145,12 @@ bool openForReading(Kestrim& k, int unit, const std::string& file, long long kno
   io.prompt(" Finding number of rays....");
   long long count = known;
   gx::RecStat st = gx::RecStat::End;
+  k.rays.endNtot = -1;
   if (known < 0) {
     count = 0;
-    st = countRays(*fs, count);
+    st = countRays(*fs, count, k.rays);
     k.rays.reads += count;
+    k.rays.endNtot = count;
   }
   k.ntot = count;
   io.write(k.io.out, std::string("+").append(kqcount(count, 6)).append(" rays in file."));
@@ -298,6 +347,7 @@ bool kqrays(Kestrim& k, char option, long long n, double& x, double& th, double&
   // The file ends before ray n: NTOT becomes the number of rays that are
   // really there, and the position is unknown until the next rewind.
   r.pos = -1;
+  r.endNtot = -1;   // the set is not what was counted
   k.ntot = got;
   kqsay(k, "End at " + kqcount(k.ntot, 5) + " rays.");
   return false;

@@ -6,7 +6,9 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "gxlib/console/converse.h"
@@ -210,9 +212,18 @@ class Synth {
   // Offsets and energy of one ray, held for mapping; false when the pass
   // must stop.
   bool emit(double x, double th, double y, double ph);
-  // The held rays mapped on every core and written in one write, with the
-  // progress lines they pass; false when the write failed.
+  // Every ray made so far mapped and written, with the progress lines they
+  // pass; false when a write failed.
   bool flush();
+  // A full block handed to a second thread to map while the next is made;
+  // the block before it is written first. False when a write failed.
+  bool handOff();
+  // The block handed off, when there is one, waited for and written.
+  bool settle();
+  // n rays of r mapped into mapped_ and packed into records_ on threads.
+  void mapBlock(const RayArrays& r, size_t n, int threads);
+  // n packed records written with the progress lines up to ray `end`.
+  bool writeBlock(size_t n, long long end);
   bool write(double x, double th, double y, double ph, double de);
   // Whether the pass's rays fit on the disk of the ray set; false, with a
   // message, when they cannot. Rays go to the file in blocks as they are
@@ -253,6 +264,12 @@ class Synth {
   std::vector<char> records_;  // their records as the ray set holds them
   size_t nheld_ = 0;
   long long written_ = 0;   // rays of every pass, the paraxial pairs included
+  // The block a second thread maps while the next is made: making rays in
+  // the dialogue's order is serial, and the write is the kernel's copy.
+  RayArrays busy_;
+  size_t nbusy_ = 0;
+  long long busyEnd_ = 0;      // count_ at its last ray
+  std::future<void> mapping_;  // last: joined before the buffers it uses go
 };
 
 Ask Synth::readChar(const std::string& prompt, char& c) {
@@ -328,30 +345,64 @@ bool Synth::emit(double x, double th, double y, double ph) {
   held_.de[nheld_] = de;
   ++nheld_;
   ++count_;
-  return nheld_ < kHold || flush();
+  return nheld_ < kHold || handOff();
 }
 
 bool Synth::flush() {
+  if (!settle()) return false;
   const size_t n = nheld_;
   if (n == 0) return !writeFailed_;
   nheld_ = 0;
+  mapBlock(held_, n, threads_);
+  return writeBlock(n, count_);
+}
+
+bool Synth::handOff() {
+  if (!settle()) return false;
+  std::swap(held_, busy_);
+  nbusy_ = nheld_;
+  busyEnd_ = count_;
+  nheld_ = 0;
+  if (threads_ > 1 && !solenoid_) {
+    try {
+      mapping_ = std::async(std::launch::async, [this] { mapBlock(busy_, nbusy_, 1); });
+      return true;
+    } catch (const std::system_error&) {
+      // No second thread to be had: mapped here, on what there is.
+    }
+  }
+  mapBlock(busy_, nbusy_, threads_);
+  return true;
+}
+
+bool Synth::settle() {
+  if (nbusy_ == 0) return !writeFailed_;
+  if (mapping_.valid()) mapping_.get();
+  const size_t n = nbusy_;
+  nbusy_ = 0;
+  return writeBlock(n, busyEnd_);
+}
+
+void Synth::mapBlock(const RayArrays& r, size_t n, int threads) {
   mapped_.resize(4 * kHold);
   records_.resize(kRayRecordBytes * kHold);
   double *xo = mapped_.data(), *tho = xo + kHold, *yo = tho + kHold, *pho = yo + kHold;
-  const RayArrays& r = held_;
   if (solenoid_) {
     for (size_t i = 0; i < n; ++i)
       cofsole(k_, r.x[i], r.th[i], r.y[i], r.ph[i], r.de[i], xo[i], tho[i], yo[i], pho[i]);
-  } else {
-    constexpr size_t kChunk = 2048;
-    parallelFor((n + kChunk - 1) / kChunk, threads_, [&](size_t c) {
-      const size_t from = c * kChunk, m = std::min(kChunk, n - from);
-      mapRays(poly_, &r.x[from], &r.th[from], &r.y[from], &r.ph[from], &r.de[from], m, xo + from,
-              tho + from, yo + from, pho + from);
-      kqpackrays(&records_[kRayRecordBytes * from], xo + from, tho + from, yo + from, pho + from, &r.de[from], m);
-    });
+    kqpackrays(records_.data(), xo, tho, yo, pho, r.de.data(), n);
+    return;
   }
-  if (solenoid_) kqpackrays(records_.data(), xo, tho, yo, pho, r.de.data(), n);
+  constexpr size_t kChunk = 2048;
+  parallelFor((n + kChunk - 1) / kChunk, threads, [&](size_t c) {
+    const size_t from = c * kChunk, m = std::min(kChunk, n - from);
+    mapRays(poly_, &r.x[from], &r.th[from], &r.y[from], &r.ph[from], &r.de[from], m, xo + from,
+            tho + from, yo + from, pho + from);
+    kqpackrays(&records_[kRayRecordBytes * from], xo + from, tho + from, yo + from, pho + from, &r.de[from], m);
+  });
+}
+
+bool Synth::writeBlock(size_t n, long long end) {
   std::fstream* fs = io_.stream(channel_ == 'A' ? k_.rays.unitA : k_.rays.unitW);
   const auto bytes = static_cast<std::streamsize>(kRayRecordBytes * n);
   if (!fs || !*fs || fs->rdbuf()->sputn(records_.data(), bytes) != bytes) {
@@ -359,8 +410,9 @@ bool Synth::flush() {
     writeFailed_ = true;
     return false;
   }
-  const long long first = count_ - static_cast<long long>(n) + 1;
-  for (long long c = (first + every_ - 1) / every_ * every_; c <= count_; c += every_)
+  io_.startWriteback(channel_ == 'A' ? k_.rays.unitA : k_.rays.unitW);
+  const long long first = end - static_cast<long long>(n) + 1;
+  for (long long c = (first + every_ - 1) / every_ * every_; c <= end; c += every_)
     say(kqcount(c, 8) + " rays generated");
   return true;
 }
@@ -586,6 +638,7 @@ bool Synth::openOutput() {
 bool Synth::writeParaxialPair(double thmax) {
   count_ = 0;
   held_.resize(kHold);   // room for the pass's rays to gather in
+  busy_.resize(kHold);
   const double zero = 0.0, small = thmax / 1000.0;
   double xo, tho, yo, pho;
   coftran(k_, zero, zero, zero, zero, zero, xo, tho, yo, pho);

@@ -2,7 +2,9 @@
 // command receives: two sessions never share a record.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <string>
 
 #include "gxlib/gxlib.h"
@@ -24,6 +26,27 @@ struct kqflags {
   int scaleDraw = 0;    // 1: maps carry a scale bar (MAP/E S)
 };
 
+// The least and greatest of the values added; 0 and 0 before any. A NaN
+// (from a ray file, or a map that overflowed) takes no part: first in a
+// set, it would make the whole range NaN. Ties keep the first value, so a
+// range added in order gives the same zero's sign as its parts added in order.
+struct Range {
+  double lo = 0, hi = 0;
+  bool any = false;
+  void add(double v) {
+    if (std::isnan(v)) return;   // a NaN ray has no place in a range
+    if (!any) lo = hi = v;
+    any = true;
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  }
+  void add(const Range& o) {
+    if (!o.any) return;
+    add(o.lo);
+    add(o.hi);
+  }
+};
+
 // Ray-set channels: read, write and append units and the position counter.
 struct kqraysblk {
   int unitR = 7, unitW = 8, unitA = 9;   // read, write and append units
@@ -32,6 +55,12 @@ struct kqraysblk {
   // read channel (caption records included) and rewinds of it.
   long long reads = 0;
   long long rewinds = 0;
+  // Where the read set's rays lie at the system's end, x + 0 th and
+  // y + 0 ph as a sort there reckons them, found while the set was counted:
+  // ray 1, ray 2 and rays 3 to NTOT. A sort or map at that plane then needs
+  // no pass of its own. Good while endNtot equals NTOT; -1: not known.
+  long long endNtot = -1;
+  std::array<Range, 3> endX{}, endY{};
 };
 
 // The ray last read: position (m), angle (rad) in each plane and the energy

@@ -56,15 +56,6 @@ Reply gxaskupdate(Lib& g, int in, int out, int echo, std::string_view text, doub
   return gxaskupdate(g, in, out, echo, text, a, b);
 }
 
-int gxnint(double v) {
-  if (std::isnan(v)) return 0;
-  const double r = std::round(v);
-  if (r >= static_cast<double>(std::numeric_limits<int>::max()))
-    return std::numeric_limits<int>::max();
-  if (r <= static_cast<double>(std::numeric_limits<int>::min()))
-    return std::numeric_limits<int>::min();
-  return static_cast<int>(r);
-}
 
 bool gxmacro(Lib& g, int& unit, int out, const std::string& name, std::string_view program) {
   if (gxmacrodepth(unit) >= kMacroDepth) {

@@ -404,6 +404,19 @@ bool Io::openWriting(Unit& u, int unit, const std::string& name, OpenStatus st, 
   return true;
 }
 
+void Io::startWriteback(int unit) {
+  auto it = units_.find(unit);
+  if (it == units_.end()) return;
+  Unit& u = *it->second;
+  if (u.acc != Access::Write || u.tmp.fd < 0) return;
+  u.fs.flush();
+#ifdef SYNC_FILE_RANGE_WRITE
+  // The pages reach the disk while the writer goes on; fsync at the close
+  // then finds little left.
+  ::sync_file_range(u.tmp.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 bool Io::close(int unit, bool keep) {
   auto it = units_.find(unit);
   if (it == units_.end()) return true;

@@ -109,6 +109,10 @@ class Io {
   std::string reason() const { return error_.empty() ? std::string() : " (" + error_ + ")"; }
   // Direct access to a file unit's stream (binary records).
   std::fstream* stream(int unit);
+  // Starts the disk write of what a unit being written holds so far and
+  // returns at once: a long file then leaves less to wait for when it is
+  // closed and made safe. Nothing where the system cannot.
+  void startWriteback(int unit);
 
   std::ostream& terminal() {
     flushPrompt();

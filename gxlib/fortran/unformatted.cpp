@@ -7,17 +7,6 @@
 
 namespace gx {
 
-void putU32(char* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((v >> (8 * i)) & 0xffu);
-}
-
-std::uint32_t getU32(const char* p) {
-  std::uint32_t v = 0;
-  for (int i = 0; i < 4; ++i)
-    v |= static_cast<std::uint32_t>(static_cast<unsigned char>(p[i])) << (8 * i);
-  return v;
-}
-
 namespace {
 
 // A count with the top bit set would be a continued subrecord (records over

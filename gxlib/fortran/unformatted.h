@@ -35,9 +35,17 @@ RecStat readRecord(std::istream& is, std::string& payload,
 RecStat skipRecord(std::istream& is, std::uint32_t* len = nullptr);
 
 // A record's length marker to and from its 4 little-endian bytes, for
-// readers and writers that handle many records at once.
-void putU32(char* p, std::uint32_t v);
-std::uint32_t getU32(const char* p);
+// readers and writers that handle many records at once. Inline: a reader
+// checks two markers per 40-byte ray.
+inline void putU32(char* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((v >> (8 * i)) & 0xffu);
+}
+inline std::uint32_t getU32(const char* p) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < 4; ++i)
+    v |= static_cast<std::uint32_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+  return v;
+}
 
 // Doubles to and from little-endian IEEE 754 bytes (8 per value).
 void putDoublesLE(char* dst, const double* v, int n);

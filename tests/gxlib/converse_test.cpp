@@ -107,6 +107,19 @@ TEST(NearestInteger, HalvesAwayFromZeroAndSaturates) {
   EXPECT_EQ(gx::gxnint(-1e10), INT_MIN);
   EXPECT_EQ(gx::gxnint(INFINITY), INT_MAX);
   EXPECT_EQ(gx::gxnint(NAN), 0);
+  // The edges of the int range: a half rounds out of it and saturates.
+  EXPECT_EQ(gx::gxnint(2147483646.4999998), 2147483646);
+  EXPECT_EQ(gx::gxnint(2147483646.5), INT_MAX);
+  EXPECT_EQ(gx::gxnint(-2147483647.5), INT_MIN);
+  EXPECT_EQ(gx::gxnint(-2147483647.4999998), -2147483647);
+  EXPECT_EQ(gx::gxnint(-INFINITY), INT_MIN);
+  EXPECT_EQ(gx::gxnint(-1e300), INT_MIN);
+  // Where doubles are whole numbers already, and just short of a half.
+  EXPECT_EQ(gx::gxnint(4503599627370497.0), INT_MAX);
+  EXPECT_EQ(gx::gxnint(-0.49999999999999994), 0);
+  EXPECT_EQ(gx::gxnint(1234567.5), 1234568);
+  EXPECT_EQ(gx::gxnint(-1234567.5), -1234568);
+  EXPECT_EQ(gx::gxnint(-0.0), 0);
 }
 
 TEST(MacroLevels, OpenNestAndEnd) {
