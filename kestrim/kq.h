@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,10 +27,25 @@ constexpr size_t kRayRecordBytes = 48;
 // The records of rays [0, n) packed as a ray set holds them.
 void kqpackrays(char* dst, const double* x, const double* th, const double* y, const double* ph,
                 const double* de, size_t n);
-// Reads rays n, n+1, ... up to max of them into v, five values each, and
-// gives how many it read: as many as kqrays would one by one, though it may
-// stop early at a record it leaves to kqrays (0 only where kqrays fails).
-size_t kqraysread(Kestrim& k, long long n, size_t max, double* v);
+struct RayWindow;
+// Reads the read channel's rays in order, the bytes of the next megabyte
+// copied in on a second thread (where there is one) while the rays before
+// them are used. The channel is left just after the last ray read. Nothing
+// else may read the read channel while one is alive.
+class RayAhead {
+ public:
+  explicit RayAhead(Kestrim& k);
+  ~RayAhead();
+  RayAhead(const RayAhead&) = delete;
+  RayAhead& operator=(const RayAhead&) = delete;
+  // Rays n, n+1, ... up to max of them into v, five values each: as many as
+  // kqrays would read one by one, though it may stop early at a record it
+  // leaves to kqrays (0 only where kqrays fails).
+  size_t read(long long n, size_t max, double* v);
+
+ private:
+  std::unique_ptr<RayWindow> w_;
+};
 // Closes a channel; false when a set being written could not be kept.
 bool kqioend(Kestrim& k, char option);
 // Opens on the read channel a set just written whole and closed, whose
@@ -68,9 +84,10 @@ template <class F>
 void kqeach(Kestrim& k, long long from, F&& f) {
   constexpr size_t kBlock = 4096;
   std::vector<double> v(5 * kBlock);
+  RayAhead ahead(k);
   for (long long n = from < 1 ? 1 : from; n <= k.ntot;) {
     const size_t want = static_cast<size_t>(std::min<long long>(kBlock, k.ntot - n + 1));
-    const size_t got = kqraysread(k, n, want, v.data());
+    const size_t got = ahead.read(n, want, v.data());
     for (size_t i = 0; i < got; ++i, ++n) {
       if (n % 1024 == 0) gx::gxpoll(k.gx);  // Ctrl-C cancels the command
       const double* r = &v[5 * i];

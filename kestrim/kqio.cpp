@@ -10,8 +10,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <limits>
 #include <memory>
+#include <system_error>
 #include <vector>
 
 #include "gxlib/console/converse.h"
@@ -19,6 +21,7 @@
 #include "gxlib/fortran/unformatted.h"
 #include "kestrim/kq.h"
 #include "kestrim/kqcmd.h"
+#include "kestrim/raypoly.h"
 
 namespace kestrim {
 
@@ -51,6 +54,95 @@ bool readCaption(Kestrim& k, std::istream& is) {
   return true;
 }
 
+}  // namespace
+
+// The window of bytes a ray set is read through: [begin, end) of cur not
+// yet used, the next megabyte coming into nxt on a second thread. A record
+// cut by the window's end is carried to the front of the next window.
+struct RayWindow {
+  static constexpr size_t kRec = kRayRecordBytes;
+  static constexpr size_t kChunk = kRec * 21845;   // about a megabyte
+  Kestrim& k;
+  std::fstream* fs = nullptr;
+  bool threaded = false;
+  bool open = false;           // a window stands after ray k.rays.pos
+  bool more = true;            // the stream may hold more bytes
+  std::vector<char> a, b;      // both windows: room for one record, then a chunk
+  char *cur = nullptr, *nxt = nullptr;
+  size_t begin = 0, end = 0;
+  std::future<size_t> coming;  // bytes being read into nxt + kRec
+
+  explicit RayWindow(Kestrim& kk) : k(kk), threaded(mappingThreads() > 1) {}
+
+  void startNext() {
+    std::fstream* f = fs;
+    char* to = nxt + kRec;
+    auto job = [f, to] {
+      f->read(to, static_cast<std::streamsize>(kChunk));
+      return static_cast<size_t>(f->gcount());
+    };
+    if (threaded) {
+      try {
+        coming = std::async(std::launch::async, job);
+        return;
+      } catch (const std::system_error&) {
+        threaded = false;   // no second thread to be had: read here
+      }
+    }
+    std::promise<size_t> done;
+    done.set_value(job());
+    coming = done.get_future();
+  }
+
+  // A window from the stream's position, a record's start.
+  void start(std::fstream* f) {
+    fs = f;
+    if (!fs || !*fs) return;
+    if (a.empty()) {
+      a.resize(kRec + kChunk);
+      b.resize(kRec + kChunk);
+    }
+    cur = a.data();
+    nxt = b.data();
+    begin = end = kRec;
+    more = true;
+    open = true;
+    startNext();
+  }
+
+  // The next chunk behind what is left of this one; false when none came.
+  bool advance() {
+    if (!more || !coming.valid()) return false;
+    const size_t got = coming.get();
+    const size_t left = end - begin;
+    std::memcpy(nxt + kRec - left, cur + begin, left);
+    std::swap(cur, nxt);
+    begin = kRec - left;
+    end = kRec + got;
+    if (got < kChunk) {
+      more = false;
+      fs->clear();
+    } else {
+      startNext();
+    }
+    return got > 0;
+  }
+
+  // Waits for the chunk coming, and puts the stream back at the first byte
+  // not used; false when it cannot be (the position is then unknown).
+  bool close() {
+    if (!open) return true;
+    open = false;
+    auto back = static_cast<std::streamoff>(end - begin);
+    if (coming.valid()) back += static_cast<std::streamoff>(coming.get());   // the chunk read ahead
+    coming = {};
+    fs->clear();
+    return back <= 0 || fs->rdbuf()->pubseekoff(-back, std::ios::cur, std::ios::in) != std::streampos(-1);
+  }
+};
+
+namespace {
+
 // Where ray n (1 or 2, the paraxial pair) lies at the system's end, x + 0 th
 // and y + 0 ph as a sort there reckons them (an infinite angle gives no place).
 void addEnd(kqraysblk& r, long long n, const char* payload) {
@@ -66,10 +158,12 @@ void addEnd(kqraysblk& r, long long n, const char* payload) {
 
 // Counts the ray records from here to the first that is not one, and says
 // why the count stopped; where the rays lie at the system's end is noted on
-// the way. Whole ray records are counted a megabyte at a time; any other
-// record is read as one record of at least a ray's length.
-gx::RecStat countRays(std::fstream& fs, long long& count, kqraysblk& r) {
+// the way. Whole ray records are counted through a window, the next
+// megabyte read in while this one is counted; any other record is read as
+// one record of at least a ray's length.
+gx::RecStat countRays(Kestrim& k, std::fstream& fs, long long& count) {
   constexpr size_t kRec = kRayRecordBytes;
+  kqraysblk& r = k.rays;
   r.endX = {};
   r.endY = {};
   // Rays 3 on: strict comparisons keep the first of equal values and pass
@@ -100,23 +194,21 @@ gx::RecStat countRays(std::fstream& fs, long long& count, kqraysblk& r) {
     if (yany) r.endY[2].add(Range{ylo, yhi, true});
     return st;
   };
-  std::vector<char> buf(kRec * 21845);   // about a megabyte
+  RayWindow w(k);
   for (;;) {
-    fs.read(buf.data(), static_cast<std::streamsize>(buf.size()));
-    const size_t bytes = static_cast<size_t>(fs.gcount());
-    size_t used = 0;
-    while (used + kRec <= bytes && gx::getU32(&buf[used]) == kRayLen &&
-           gx::getU32(&buf[used + 4 + kRayLen]) == kRayLen) {
-      ++count;
-      note(&buf[used + 4]);
-      used += kRec;
+    w.start(&fs);
+    while (w.open) {
+      while (w.end - w.begin >= kRec) {
+        const char* p = w.cur + w.begin;
+        if (gx::getU32(p) != kRayLen || gx::getU32(p + 4 + kRayLen) != kRayLen) break;
+        ++count;
+        note(p + 4);
+        w.begin += kRec;
+      }
+      // A record of another kind, or the end.
+      if (w.end - w.begin >= kRec || !w.advance()) break;
     }
-    fs.clear();
-    if (bytes > used && fs.rdbuf()->pubseekoff(-static_cast<std::streamoff>(bytes - used), std::ios::cur,
-                                                std::ios::in) == std::streampos(-1))
-      return done(gx::RecStat::Bad);
-    if (used == buf.size()) continue;
-    // Short of a whole block: the end, or a record the slow way.
+    if (!w.close()) return done(gx::RecStat::Bad);
     char one[kRayLen];
     const gx::RecStat st = gx::readRecord(fs, one, kRayLen);
     if (st != gx::RecStat::Ok) return done(st);
@@ -148,7 +240,7 @@ bool openForReading(Kestrim& k, int unit, const std::string& file, long long kno
   k.rays.endNtot = -1;
   if (known < 0) {
     count = 0;
-    st = countRays(*fs, count, k.rays);
+    st = countRays(k, *fs, count);
     k.rays.reads += count;
     k.rays.endNtot = count;
   }
@@ -353,37 +445,60 @@ bool kqrays(Kestrim& k, char option, long long n, double& x, double& th, double&
   return false;
 }
 
-size_t kqraysread(Kestrim& k, long long n, size_t max, double* v) {
-  if (max == 0 || !kqrays(k, 'R', n, v[0], v[1], v[2], v[3], v[4])) return 0;
-  kqraysblk& r = k.rays;
-  std::fstream* fs = k.gx.io.stream(r.unitR);
-  if (max == 1 || !fs || r.pos != n) return 1;
-  // The records that follow, read together while they are whole ray
-  // records; any other is left to kqrays, which knows what it means.
-  constexpr size_t kRec = kRayRecordBytes;
-  // Not zeroed first: read over at once.
-  const auto buf = std::make_unique_for_overwrite<char[]>(kRec * (max - 1));
-  fs->read(buf.get(), static_cast<std::streamsize>(kRec * (max - 1)));
-  const size_t bytes = static_cast<size_t>(fs->gcount());
-  size_t got = 1;
-  for (const char* p = buf.get(); got < max && got * kRec <= bytes; p += kRec, ++got) {
+namespace {
+
+// The window closed on the read channel; a position lost makes the next
+// read rewind.
+void closeOnChannel(RayWindow& w) {
+  if (!w.close()) w.k.rays.pos = -1;
+}
+
+}  // namespace
+
+RayAhead::RayAhead(Kestrim& k) : w_(std::make_unique<RayWindow>(k)) {}
+
+RayAhead::~RayAhead() { closeOnChannel(*w_); }
+
+size_t RayAhead::read(long long n, size_t max, double* v) {
+  RayWindow& w = *w_;
+  kqraysblk& r = w.k.rays;
+  if (max == 0) return 0;
+  size_t got = 0, slow = 0;   // rays read, and of them by kqrays
+  if (!w.open || n != r.pos + 1) {
+    // Ray n the record-by-record way, which finds it wherever it is; the
+    // window opens after it.
+    closeOnChannel(w);
+    if (!kqrays(w.k, 'R', n, v[0], v[1], v[2], v[3], v[4])) return 0;
+    if (max == 1 || r.pos != n) return 1;
+    w.start(w.k.gx.io.stream(r.unitR));
+    if (!w.open) return 1;
+    got = slow = 1;
+  }
+  constexpr size_t kRec = RayWindow::kRec;
+  while (got < max) {
+    if (w.end - w.begin < kRec) {
+      if (!w.advance()) break;
+      continue;
+    }
+    const char* p = w.cur + w.begin;
     if (gx::getU32(p) != kRayLen || gx::getU32(p + 4 + kRayLen) != kRayLen) break;
     if constexpr (std::endian::native == std::endian::little)
       std::memcpy(v + 5 * got, p + 4, kRayLen);
     else
       gx::getDoublesLE(p + 4, v + 5 * got, 5);
+    w.begin += kRec;
+    ++got;
   }
-  // Back to the first record not taken.
-  fs->clear();
-  const auto unread = static_cast<std::streamoff>(bytes - (got - 1) * kRec);
-  if (unread > 0 && fs->rdbuf()->pubseekoff(-unread, std::ios::cur, std::ios::in) == std::streampos(-1)) {
-    r.pos = -1;   // position unknown: the next read rewinds
-    return 1;
+  if (got == 0) {
+    // A record that is not a whole ray record, or the end: kqrays knows
+    // what it means.
+    closeOnChannel(w);
+    return kqrays(w.k, 'R', n, v[0], v[1], v[2], v[3], v[4]) ? 1 : 0;
   }
-  r.reads += static_cast<long long>(got - 1);
+  r.reads += static_cast<long long>(got - slow);
   r.pos = n + static_cast<long long>(got) - 1;
   const double* last = v + 5 * (got - 1);
-  k.cur = {last[0], last[1], last[2], last[3], last[4]};
+  w.k.cur = {last[0], last[1], last[2], last[3], last[4]};
   return got;
 }
 

@@ -2,6 +2,7 @@
 // the lens system through the aberration polynomial.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <filesystem>
@@ -222,6 +223,12 @@ class Synth {
   bool settle();
   // n rays of r mapped into mapped_ and packed into records_ on threads.
   void mapBlock(const RayArrays& r, size_t n, int threads);
+  // Chunk c of those: rays c kChunk on.
+  void mapChunk(const RayArrays& r, size_t n, size_t c);
+  // Chunks of the block handed off, taken one at a time until none is left;
+  // the thread that made the next block helps when it is done.
+  void mapBusyChunks();
+  static constexpr size_t kChunk = 2048;
   // n packed records written with the progress lines up to ray `end`.
   bool writeBlock(size_t n, long long end);
   bool write(double x, double th, double y, double ph, double de);
@@ -269,6 +276,7 @@ class Synth {
   RayArrays busy_;
   size_t nbusy_ = 0;
   long long busyEnd_ = 0;      // count_ at its last ray
+  std::atomic<size_t> nextChunk_{0};   // the next of its chunks to be mapped
   std::future<void> mapping_;  // last: joined before the buffers it uses go
 };
 
@@ -364,8 +372,9 @@ bool Synth::handOff() {
   busyEnd_ = count_;
   nheld_ = 0;
   if (threads_ > 1 && !solenoid_) {
+    nextChunk_ = 0;
     try {
-      mapping_ = std::async(std::launch::async, [this] { mapBlock(busy_, nbusy_, 1); });
+      mapping_ = std::async(std::launch::async, [this] { mapBusyChunks(); });
       return true;
     } catch (const std::system_error&) {
       // No second thread to be had: mapped here, on what there is.
@@ -375,31 +384,39 @@ bool Synth::handOff() {
   return true;
 }
 
+void Synth::mapBusyChunks() {
+  const size_t chunks = (nbusy_ + kChunk - 1) / kChunk;
+  for (size_t c; (c = nextChunk_.fetch_add(1)) < chunks;) mapChunk(busy_, nbusy_, c);
+}
+
 bool Synth::settle() {
   if (nbusy_ == 0) return !writeFailed_;
-  if (mapping_.valid()) mapping_.get();
+  if (mapping_.valid()) {
+    mapBusyChunks();
+    mapping_.get();
+  }
   const size_t n = nbusy_;
   nbusy_ = 0;
   return writeBlock(n, busyEnd_);
 }
 
 void Synth::mapBlock(const RayArrays& r, size_t n, int threads) {
-  mapped_.resize(4 * kHold);
-  records_.resize(kRayRecordBytes * kHold);
-  double *xo = mapped_.data(), *tho = xo + kHold, *yo = tho + kHold, *pho = yo + kHold;
   if (solenoid_) {
+    double *xo = mapped_.data(), *tho = xo + kHold, *yo = tho + kHold, *pho = yo + kHold;
     for (size_t i = 0; i < n; ++i)
       cofsole(k_, r.x[i], r.th[i], r.y[i], r.ph[i], r.de[i], xo[i], tho[i], yo[i], pho[i]);
     kqpackrays(records_.data(), xo, tho, yo, pho, r.de.data(), n);
     return;
   }
-  constexpr size_t kChunk = 2048;
-  parallelFor((n + kChunk - 1) / kChunk, threads, [&](size_t c) {
-    const size_t from = c * kChunk, m = std::min(kChunk, n - from);
-    mapRays(poly_, &r.x[from], &r.th[from], &r.y[from], &r.ph[from], &r.de[from], m, xo + from,
-            tho + from, yo + from, pho + from);
-    kqpackrays(&records_[kRayRecordBytes * from], xo + from, tho + from, yo + from, pho + from, &r.de[from], m);
-  });
+  parallelFor((n + kChunk - 1) / kChunk, threads, [&](size_t c) { mapChunk(r, n, c); });
+}
+
+void Synth::mapChunk(const RayArrays& r, size_t n, size_t c) {
+  double *xo = mapped_.data(), *tho = xo + kHold, *yo = tho + kHold, *pho = yo + kHold;
+  const size_t from = c * kChunk, m = std::min(kChunk, n - from);
+  mapRays(poly_, &r.x[from], &r.th[from], &r.y[from], &r.ph[from], &r.de[from], m, xo + from, tho + from,
+          yo + from, pho + from);
+  kqpackrays(&records_[kRayRecordBytes * from], xo + from, tho + from, yo + from, pho + from, &r.de[from], m);
 }
 
 bool Synth::writeBlock(size_t n, long long end) {
@@ -639,6 +656,8 @@ bool Synth::writeParaxialPair(double thmax) {
   count_ = 0;
   held_.resize(kHold);   // room for the pass's rays to gather in
   busy_.resize(kHold);
+  mapped_.resize(4 * kHold);
+  records_.resize(kRayRecordBytes * kHold);
   const double zero = 0.0, small = thmax / 1000.0;
   double xo, tho, yo, pho;
   coftran(k_, zero, zero, zero, zero, zero, xo, tho, yo, pho);

@@ -6,7 +6,9 @@
 // as a damaged record, never read past.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <iosfwd>
 #include <string>
 
@@ -38,12 +40,20 @@ RecStat skipRecord(std::istream& is, std::uint32_t* len = nullptr);
 // readers and writers that handle many records at once. Inline: a reader
 // checks two markers per 40-byte ray.
 inline void putU32(char* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((v >> (8 * i)) & 0xffu);
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(p, &v, 4);
+  } else {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((v >> (8 * i)) & 0xffu);
+  }
 }
 inline std::uint32_t getU32(const char* p) {
   std::uint32_t v = 0;
-  for (int i = 0; i < 4; ++i)
-    v |= static_cast<std::uint32_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&v, p, 4);   // one load
+  } else {
+    for (int i = 0; i < 4; ++i)
+      v |= static_cast<std::uint32_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+  }
   return v;
 }
 

@@ -171,27 +171,30 @@ void oddSet(const std::string& name, int n, int odd) {
 }
 
 TEST_F(SynthBlocks, SetsWithALongerRecordReadAsRecordByRecord) {
-  // A longer record is a ray whose first five values count; it falls inside
-  // a read block (4096 rays), at its start and at its end.
+  // A longer record is a ray whose first five values count. The sets are
+  // read through windows of 21 845 records, the next read in on a second
+  // thread: the record falls inside the first window, at its last ray
+  // (21 846: ray 1 is read before the window opens), at the next window's
+  // first, and deep in the second; on two threads and on one.
   std::ofstream("id.cof") << kHead << kIdentityBody;
-  for (int odd : {5000, 4097, 8193}) {
-    SCOPED_TRACE(odd);
-    fs::remove("Aid.bin");
-    oddSet("odd.bin", 10000, odd);
-    const std::string out = session("DATA odd\nTRANS id\nN\nEXIT\n");
-    EXPECT_NE(out.find("10000 rays in file."), std::string::npos) << out.substr(0, 2000);
-    const std::string r = records("Aid.bin");
-    ASSERT_EQ(r.size(), 10000u * 48u);
-    for (int i = 1; i <= 10000; ++i) {
-      double v[5];
-      std::uint32_t lead, trail;
-      std::memcpy(&lead, &r[48 * (i - 1)], 4);
-      std::memcpy(v, &r[48 * (i - 1) + 4], 40);
-      std::memcpy(&trail, &r[48 * (i - 1) + 44], 4);
-      ASSERT_EQ(lead, 40u);
-      ASSERT_EQ(trail, 40u);
-      for (int c = 0; c < 4; ++c) ASSERT_EQ(v[c], rayValue(i, c)) << "ray " << i;
+  constexpr int n = 50000;
+  for (const char* threads : {"2", "1"}) {
+    ASSERT_EQ(::setenv("KESTRIM_THREADS", threads, 1), 0);
+    for (int odd : {5000, 21846, 21847, 43691}) {
+      SCOPED_TRACE(std::string(threads) + " threads, longer record at " + std::to_string(odd));
+      fs::remove("Aid.bin");
+      oddSet("odd.bin", n, odd);
+      const std::string out = session("DATA odd\nTRANS id\nN\nEXIT\n");
+      EXPECT_NE(out.find(std::to_string(n) + " rays in file."), std::string::npos) << out.substr(0, 2000);
+      const std::string r = records("Aid.bin");
+      ASSERT_EQ(r.size(), size_t{n} * 48u);
+      for (int i = 1; i <= n; ++i) {
+        double v[5];
+        std::memcpy(v, &r[48 * (i - 1) + 4], 40);
+        for (int c = 0; c < 4; ++c) ASSERT_EQ(v[c], rayValue(i, c)) << "ray " << i;
+      }
     }
+    ::unsetenv("KESTRIM_THREADS");
   }
 }
 
