@@ -225,6 +225,10 @@ class Synth {
   void mapBlock(const RayArrays& r, size_t n, int threads);
   // Chunk c of those: rays c kChunk on.
   void mapChunk(const RayArrays& r, size_t n, size_t c);
+  // Where chunk c's mapped rays lie at the system's end.
+  void noteChunk(size_t n, size_t c);
+  // Where file ray f lies there.
+  void noteEnd(long long f, double x, double th, double y, double ph);
   // Chunks of the block handed off, taken one at a time until none is left;
   // the thread that made the next block helps when it is done.
   void mapBusyChunks();
@@ -277,6 +281,12 @@ class Synth {
   size_t nbusy_ = 0;
   long long busyEnd_ = 0;      // count_ at its last ray
   std::atomic<size_t> nextChunk_{0};   // the next of its chunks to be mapped
+  // Where the rays written lie at the system's end, as counting a set notes
+  // it (x + 0 th, y + 0 ph): file rays 1, 2 and the rest, in file order, so
+  // that a SORT there after SYNTH reads the set once. Per chunk of the
+  // block being mapped, merged in order as the block is written.
+  std::array<Range, 3> endX_{}, endY_{};
+  std::vector<Range> chunkX_, chunkY_;
   std::future<void> mapping_;  // last: joined before the buffers it uses go
 };
 
@@ -406,9 +416,27 @@ void Synth::mapBlock(const RayArrays& r, size_t n, int threads) {
     for (size_t i = 0; i < n; ++i)
       cofsole(k_, r.x[i], r.th[i], r.y[i], r.ph[i], r.de[i], xo[i], tho[i], yo[i], pho[i]);
     kqpackrays(records_.data(), xo, tho, yo, pho, r.de.data(), n);
+    for (size_t c = 0; c * kChunk < n; ++c) noteChunk(n, c);
     return;
   }
   parallelFor((n + kChunk - 1) / kChunk, threads, [&](size_t c) { mapChunk(r, n, c); });
+}
+
+void Synth::noteChunk(size_t n, size_t c) {
+  const double *xo = mapped_.data(), *tho = xo + kHold, *yo = tho + kHold, *pho = yo + kHold;
+  Range x, y;
+  for (size_t i = c * kChunk, e = std::min(n, i + kChunk); i < e; ++i) {
+    x.add(xo[i] + 0.0 * tho[i]);
+    y.add(yo[i] + 0.0 * pho[i]);
+  }
+  chunkX_[c] = x;
+  chunkY_[c] = y;
+}
+
+void Synth::noteEnd(long long f, double x, double th, double y, double ph) {
+  const size_t i = static_cast<size_t>(std::min<long long>(f, 3) - 1);
+  endX_[i].add(x + 0.0 * th);
+  endY_[i].add(y + 0.0 * ph);
 }
 
 void Synth::mapChunk(const RayArrays& r, size_t n, size_t c) {
@@ -417,6 +445,7 @@ void Synth::mapChunk(const RayArrays& r, size_t n, size_t c) {
   mapRays(poly_, &r.x[from], &r.th[from], &r.y[from], &r.ph[from], &r.de[from], m, xo + from, tho + from,
           yo + from, pho + from);
   kqpackrays(&records_[kRayRecordBytes * from], xo + from, tho + from, yo + from, pho + from, &r.de[from], m);
+  noteChunk(n, c);
 }
 
 bool Synth::writeBlock(size_t n, long long end) {
@@ -428,6 +457,10 @@ bool Synth::writeBlock(size_t n, long long end) {
     return false;
   }
   io_.startWriteback(channel_ == 'A' ? k_.rays.unitA : k_.rays.unitW);
+  for (size_t c = 0; c * kChunk < n; ++c) {
+    endX_[2].add(chunkX_[c]);
+    endY_[2].add(chunkY_[c]);
+  }
   const long long first = end - static_cast<long long>(n) + 1;
   for (long long c = (first + every_ - 1) / every_ * every_; c <= end; c += every_)
     say(kqcount(c, 8) + " rays generated");
@@ -658,12 +691,16 @@ bool Synth::writeParaxialPair(double thmax) {
   busy_.resize(kHold);
   mapped_.resize(4 * kHold);
   records_.resize(kRayRecordBytes * kHold);
+  chunkX_.resize(kHold / kChunk);
+  chunkY_.resize(kHold / kChunk);
   const double zero = 0.0, small = thmax / 1000.0;
   double xo, tho, yo, pho;
   coftran(k_, zero, zero, zero, zero, zero, xo, tho, yo, pho);
   if (!write(xo, tho, yo, pho, 0.0)) return false;
+  noteEnd(written_ + 1, xo, tho, yo, pho);
   coftran(k_, zero, small, zero, small, zero, xo, tho, yo, pho);
   if (!write(xo, tho, yo, pho, 0.0)) return false;
+  noteEnd(written_ + 2, xo, tho, yo, pho);
   count_ = 2;
   return true;
 }
@@ -875,9 +912,14 @@ void Synth::finish() {
   const bool kept = kqioend(k_, channel_);
   int ierr = 1;
   // A new set is as long as what was written; an appended one is counted.
-  if (kept && channel_ == 'W')
+  if (kept && channel_ == 'W') {
     kqioreadwritten(k_, name, ierr, written_);
-  else
+    if (ierr == 0) {
+      k_.rays.endX = endX_;
+      k_.rays.endY = endY_;
+      k_.rays.endNtot = written_;
+    }
+  } else
     kqio(k_, 'R', name, ierr);
   if (ierr == 0) k_.rayFile = gx::pad(name, 100);
 

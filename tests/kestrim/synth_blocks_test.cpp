@@ -242,3 +242,46 @@ TEST_F(SynthBlocks, NtotCountsEveryPassAndWhatAnAppendKept) {
 }
 
 }  // namespace
+
+namespace {
+
+// The lines of a session's output that start with text.
+std::string linesStarting(const std::string& out, const std::string& text) {
+  std::istringstream in(out);
+  std::string line, got;
+  while (std::getline(in, line))
+    if (line.rfind(text, 0) == 0) got += line + "\n";
+  return got;
+}
+
+TEST_F(SynthBlocks, SortAfterSynthFindsTheExtentCountingFindsAndReadsOnce) {
+  // Two random passes through the full polynomial, the first across two
+  // blocks; the second pass's paraxial pair lies among the rest of the
+  // file's rays. SORT at the end of the system right after SYNTH must show
+  // what it shows after DATA has counted the set in a new session, and
+  // read the set once.
+  std::ofstream("full.cof") << kHead << kFullBody;
+  const std::string pass = "C\n10 10\n\n0.2 0.2\n\n\n\n";
+  std::istringstream in("SYNTH/N full\n1\n40000\n" + pass + "R\n1\n500\n" + pass + "Q\nSORT\n5\n0\n\nEXIT\n");
+  std::ostringstream out;
+  long long reads = 0, ntot = 0;
+  {
+    kestrim::Kestrim k(in, out);
+    k.gx.clock = [] { return std::string("10:20:30"); };
+    kestrim::kqsession(k);
+    reads = k.rays.reads;
+    ntot = k.ntot;
+  }
+  ASSERT_EQ(ntot, 40504);
+  const std::string afterSynth = slurp("full.agp");
+  const std::string counted = session("DATA full\nSORT\n5\n0\n\nEXIT\n");
+  for (const char* line : {" Xmax =", " Ymax =", "Range =", " Rmin"}) {
+    SCOPED_TRACE(line);
+    EXPECT_FALSE(linesStarting(counted, line).empty()) << counted.substr(0, 3000);
+    EXPECT_EQ(linesStarting(out.str(), line), linesStarting(counted, line));
+  }
+  EXPECT_EQ(slurp("full.agp"), afterSynth);
+  EXPECT_LE(reads, ntot + 4);
+}
+
+}  // namespace
