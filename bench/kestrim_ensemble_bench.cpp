@@ -206,7 +206,7 @@ void BM_SynthSortAgainstDd(benchmark::State& st) {
   st.counters["ratio"] = (synth + sort) / ddSync;
   st.counters["ratio_cache"] = (synth + sort) / dd;
 }
-BENCHMARK(BM_SynthSortAgainstDd)->Unit(benchmark::kSecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_SynthSortAgainstDd)->Unit(benchmark::kSecond)->Iterations(5)->UseRealTime();
 
 // The same work in one pass, as SYNTH's blocks do it but without the
 // dialogue or the reading back: 10^7 object rays made, mapped, packed

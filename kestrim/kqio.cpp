@@ -166,11 +166,7 @@ gx::RecStat countRays(Kestrim& k, std::fstream& fs, long long& count) {
   kqraysblk& r = k.rays;
   r.endX = {};
   r.endY = {};
-  // Rays 3 on: strict comparisons keep the first of equal values and pass
-  // over a NaN, as Range does.
-  constexpr double kInf = std::numeric_limits<double>::infinity();
-  double xlo = kInf, xhi = -kInf, ylo = kInf, yhi = -kInf;
-  bool xany = false, yany = false;
+  RangeScan xs, ys;   // rays 3 on
   auto note = [&](const char* payload) {
     if (count <= 2) {
       addEnd(r, count, payload);
@@ -181,17 +177,12 @@ gx::RecStat countRays(Kestrim& k, std::fstream& fs, long long& count) {
       std::memcpy(v, payload, sizeof v);
     else
       gx::getDoublesLE(payload, v, 4);
-    const double x = v[0] + 0.0 * v[1], y = v[2] + 0.0 * v[3];
-    xany |= x == x;
-    yany |= y == y;
-    xlo = x < xlo ? x : xlo;
-    xhi = x > xhi ? x : xhi;
-    ylo = y < ylo ? y : ylo;
-    yhi = y > yhi ? y : yhi;
+    xs.add(v[0] + 0.0 * v[1]);
+    ys.add(v[2] + 0.0 * v[3]);
   };
   auto done = [&](gx::RecStat st) {
-    if (xany) r.endX[2].add(Range{xlo, xhi, true});
-    if (yany) r.endY[2].add(Range{ylo, yhi, true});
+    r.endX[2].add(xs.range());
+    r.endY[2].add(ys.range());
     return st;
   };
   RayWindow w(k);

@@ -424,13 +424,13 @@ void Synth::mapBlock(const RayArrays& r, size_t n, int threads) {
 
 void Synth::noteChunk(size_t n, size_t c) {
   const double *xo = mapped_.data(), *tho = xo + kHold, *yo = tho + kHold, *pho = yo + kHold;
-  Range x, y;
+  RangeScan x, y;
   for (size_t i = c * kChunk, e = std::min(n, i + kChunk); i < e; ++i) {
     x.add(xo[i] + 0.0 * tho[i]);
     y.add(yo[i] + 0.0 * pho[i]);
   }
-  chunkX_[c] = x;
-  chunkY_[c] = y;
+  chunkX_[c] = x.range();
+  chunkY_[c] = y.range();
 }
 
 void Synth::noteEnd(long long f, double x, double th, double y, double ph) {

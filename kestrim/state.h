@@ -47,6 +47,19 @@ struct Range {
   }
 };
 
+// The Range of many values, found without a branch per value: strict
+// comparisons keep the first of equal values and pass over a NaN.
+struct RangeScan {
+  double lo = __builtin_inf(), hi = -__builtin_inf();
+  bool any = false;
+  void add(double v) {
+    any |= v == v;
+    lo = v < lo ? v : lo;
+    hi = v > hi ? v : hi;
+  }
+  Range range() const { return any ? Range{lo, hi, true} : Range{}; }
+};
+
 // Ray-set channels: read, write and append units and the position counter.
 struct kqraysblk {
   int unitR = 7, unitW = 8, unitA = 9;   // read, write and append units
