@@ -365,6 +365,7 @@ int run(std::istream& in, std::ostream& out, const gx::RunOptions& options) {
   k.gx.strict = options.strict;
   k.gx.userAtTerminal = options.interactive || options.lines != nullptr;
   k.gx.onPoll = options.onPoll;
+  if (options.clock) k.gx.clock = options.clock;
   kqsession(k, options.macro);
   k.gx.io.flush();
   return gx::exitStatus(options, k.gx);

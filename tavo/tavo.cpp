@@ -254,6 +254,7 @@ int run(std::istream& in, std::ostream& out, const gx::RunOptions& options) {
   s.gx.strict = options.strict;
   s.gx.userAtTerminal = options.interactive || options.lines != nullptr;
   s.gx.onPoll = options.onPoll;
+  if (options.clock) s.gx.clock = options.clock;
   s.helppath = gx::helpPath("tavo.hlp");
   bool pending = !options.macro.empty();
   try {

@@ -19,6 +19,7 @@ struct RunOptions {
   bool strict = false;         // stop at the first failed command, exit status 1
   LineSource* lines = nullptr; // the line editor, when the terminal is a real one
   std::function<void()> onPoll; // called at every poll of long work (Lib::onPoll; tests)
+  std::function<std::string()> clock;  // the time of day "hh:mm:ss" (Lib::clock; tests); empty: the real one
 };
 
 // What a program tells about itself on its command line.

@@ -73,6 +73,9 @@ class Interrupt : public kqtest::WorkDir {
     o.onPoll = [&] {
       if (++polls_ == pollAt) gx::interruptRaise();
     };
+    // SYNTH seeds its random rays from the clock: every session the same
+    // rays, however slowly the sessions run.
+    o.clock = [] { return std::string("10:20:30"); };
     rc = kestrim::run(none, out, o);
     return out.str();
   }
