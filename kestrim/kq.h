@@ -46,6 +46,9 @@ class RayAhead {
  private:
   std::unique_ptr<RayWindow> w_;
 };
+// W and A: n rays packed by kqpackrays written with one write, and started
+// toward the disk. False, with the channel's message, when they could not be.
+bool kqraysblock(Kestrim& k, char option, const char* records, size_t n);
 // Closes a channel; false when a set being written could not be kept.
 bool kqioend(Kestrim& k, char option);
 // Opens on the read channel a set just written whole and closed, whose
@@ -105,12 +108,12 @@ struct Extent {
 inline Extent kqextent(Kestrim& k, double z, int from, bool skipSecond) {
   // At the system's end the extent was found when the set was counted.
   const kqraysblk& r = k.rays;
-  if (z == 0.0 && !std::signbit(z) && r.endNtot >= 0 && r.endNtot == k.ntot && from <= 3) {
+  if (z == 0.0 && !std::signbit(z) && r.endNtot == k.ntot && from <= 3) {
     Range x, y;
     for (int i = std::max(from, 1); i <= 3; ++i) {
       if (i == 2 && skipSecond) continue;
-      x.add(r.endX[static_cast<size_t>(i - 1)]);
-      y.add(r.endY[static_cast<size_t>(i - 1)]);
+      x.add(r.end.x[static_cast<size_t>(i - 1)]);
+      y.add(r.end.y[static_cast<size_t>(i - 1)]);
     }
     return Extent{x.lo, x.hi, y.lo, y.hi};
   }

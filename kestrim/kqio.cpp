@@ -4,14 +4,12 @@
 // A ray set is a Fortran unformatted sequential file: a 100-byte caption
 // record, then one 40-byte record of five doubles (X, Th, Y, Ph, DE) per ray.
 // The file holds no count; it is found by reading to the end.
-#include <bit>
 #include <cctype>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <limits>
 #include <memory>
 #include <system_error>
 #include <vector>
@@ -29,6 +27,11 @@ namespace {
 
 constexpr std::uint32_t kCaptionLen = 100;
 constexpr std::uint32_t kRayLen = 40;
+
+// Whether the bytes at p begin a whole ray record: both markers say 40.
+bool isRayRecord(const char* p) {
+  return gx::getU32(p) == kRayLen && gx::getU32(p + 4 + kRayLen) == kRayLen;
+}
 
 int unitOf(const Kestrim& k, char op) {
   switch (op) {
@@ -143,19 +146,6 @@ struct RayWindow {
 
 namespace {
 
-// Where ray n (1 or 2, the paraxial pair) lies at the system's end, x + 0 th
-// and y + 0 ph as a sort there reckons them (an infinite angle gives no place).
-void addEnd(kqraysblk& r, long long n, const char* payload) {
-  double v[4];
-  if constexpr (std::endian::native == std::endian::little)
-    std::memcpy(v, payload, sizeof v);
-  else
-    gx::getDoublesLE(payload, v, 4);
-  const size_t i = static_cast<size_t>(n - 1);
-  r.endX[i].add(v[0] + 0.0 * v[1]);
-  r.endY[i].add(v[2] + 0.0 * v[3]);
-}
-
 // Counts the ray records from here to the first that is not one, and says
 // why the count stopped; where the rays lie at the system's end is noted on
 // the way. Whole ray records are counted through a window, the next
@@ -163,26 +153,21 @@ void addEnd(kqraysblk& r, long long n, const char* payload) {
 // one record of at least a ray's length.
 gx::RecStat countRays(Kestrim& k, std::fstream& fs, long long& count) {
   constexpr size_t kRec = kRayRecordBytes;
-  kqraysblk& r = k.rays;
-  r.endX = {};
-  r.endY = {};
+  EndExtent& end = k.rays.end;
+  end = {};
   RangeScan xs, ys;   // rays 3 on
   auto note = [&](const char* payload) {
+    double v[4];
+    gx::getDoublesLE(payload, v, 4);
     if (count <= 2) {
-      addEnd(r, count, payload);
+      end.add(count, v[0], v[1], v[2], v[3]);
       return;
     }
-    double v[4];
-    if constexpr (std::endian::native == std::endian::little)
-      std::memcpy(v, payload, sizeof v);
-    else
-      gx::getDoublesLE(payload, v, 4);
     xs.add(v[0] + 0.0 * v[1]);
     ys.add(v[2] + 0.0 * v[3]);
   };
   auto done = [&](gx::RecStat st) {
-    r.endX[2].add(xs.range());
-    r.endY[2].add(ys.range());
+    end.addRest(xs, ys);
     return st;
   };
   RayWindow w(k);
@@ -191,7 +176,7 @@ gx::RecStat countRays(Kestrim& k, std::fstream& fs, long long& count) {
     while (w.open) {
       while (w.end - w.begin >= kRec) {
         const char* p = w.cur + w.begin;
-        if (gx::getU32(p) != kRayLen || gx::getU32(p + 4 + kRayLen) != kRayLen) break;
+        if (!isRayRecord(p)) break;
         ++count;
         note(p + 4);
         w.begin += kRec;
@@ -472,11 +457,8 @@ size_t RayAhead::read(long long n, size_t max, double* v) {
       continue;
     }
     const char* p = w.cur + w.begin;
-    if (gx::getU32(p) != kRayLen || gx::getU32(p + 4 + kRayLen) != kRayLen) break;
-    if constexpr (std::endian::native == std::endian::little)
-      std::memcpy(v + 5 * got, p + 4, kRayLen);
-    else
-      gx::getDoublesLE(p + 4, v + 5 * got, 5);
+    if (!isRayRecord(p)) break;
+    gx::getDoublesLE(p + 4, v + 5 * got, 5);
     w.begin += kRec;
     ++got;
   }
@@ -498,19 +480,27 @@ void kqpackrays(char* dst, const double* x, const double* th, const double* y, c
   char len[4];   // both length markers
   gx::putU32(len, kRayLen);
   for (size_t i = 0; i < n; ++i, dst += kRayRecordBytes) {
+    const double v[5] = {x[i], th[i], y[i], ph[i], de[i]};
     std::memcpy(dst, len, 4);
-    if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(dst + 4, &x[i], 8);
-      std::memcpy(dst + 12, &th[i], 8);
-      std::memcpy(dst + 20, &y[i], 8);
-      std::memcpy(dst + 28, &ph[i], 8);
-      std::memcpy(dst + 36, &de[i], 8);
-    } else {
-      const double v[5] = {x[i], th[i], y[i], ph[i], de[i]};
-      gx::putDoublesLE(dst + 4, v, 5);
-    }
+    gx::putDoublesLE(dst + 4, v, 5);
     std::memcpy(dst + 4 + kRayLen, len, 4);
   }
+}
+
+bool kqraysblock(Kestrim& k, char option, const char* records, size_t n) {
+  const char op = static_cast<char>(std::toupper(static_cast<unsigned char>(option)));
+  const int unit = unitOf(k, op);
+  std::fstream* fs = (op == 'W' || op == 'A') ? k.gx.io.stream(unit) : nullptr;
+  const auto bytes = static_cast<std::streamsize>(kRayRecordBytes * n);
+  if (!fs || !*fs || fs->rdbuf()->sputn(records, bytes) != bytes) {
+    if (fs) fs->setstate(std::ios::badbit);   // a set cut short is never kept
+    kqsay(k, "Unable to write rays.");
+    return false;
+  }
+  // The disk takes the block while more rays are made: the sync when the
+  // set is closed then finds little left.
+  k.gx.io.startWriteback(unit);
+  return true;
 }
 
 bool kqioend(Kestrim& k, char option) {

@@ -6,7 +6,6 @@
 #include <cctype>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <future>
 #include <string>
 #include <system_error>
@@ -227,8 +226,6 @@ class Synth {
   void mapChunk(const RayArrays& r, size_t n, size_t c);
   // Where chunk c's mapped rays lie at the system's end.
   void noteChunk(size_t n, size_t c);
-  // Where file ray f lies there.
-  void noteEnd(long long f, double x, double th, double y, double ph);
   // Chunks of the block handed off, taken one at a time until none is left;
   // the thread that made the next block helps when it is done.
   void mapBusyChunks();
@@ -285,8 +282,8 @@ class Synth {
   // it (x + 0 th, y + 0 ph): file rays 1, 2 and the rest, in file order, so
   // that a SORT there after SYNTH reads the set once. Per chunk of the
   // block being mapped, merged in order as the block is written.
-  std::array<Range, 3> endX_{}, endY_{};
-  std::vector<Range> chunkX_, chunkY_;
+  EndExtent end_;
+  std::vector<RangeScan> chunkX_, chunkY_;
   std::future<void> mapping_;  // last: joined before the buffers it uses go
 };
 
@@ -429,14 +426,8 @@ void Synth::noteChunk(size_t n, size_t c) {
     x.add(xo[i] + 0.0 * tho[i]);
     y.add(yo[i] + 0.0 * pho[i]);
   }
-  chunkX_[c] = x.range();
-  chunkY_[c] = y.range();
-}
-
-void Synth::noteEnd(long long f, double x, double th, double y, double ph) {
-  const size_t i = static_cast<size_t>(std::min<long long>(f, 3) - 1);
-  endX_[i].add(x + 0.0 * th);
-  endY_[i].add(y + 0.0 * ph);
+  chunkX_[c] = x;
+  chunkY_[c] = y;
 }
 
 void Synth::mapChunk(const RayArrays& r, size_t n, size_t c) {
@@ -449,18 +440,11 @@ void Synth::mapChunk(const RayArrays& r, size_t n, size_t c) {
 }
 
 bool Synth::writeBlock(size_t n, long long end) {
-  std::fstream* fs = io_.stream(channel_ == 'A' ? k_.rays.unitA : k_.rays.unitW);
-  const auto bytes = static_cast<std::streamsize>(kRayRecordBytes * n);
-  if (!fs || !*fs || fs->rdbuf()->sputn(records_.data(), bytes) != bytes) {
-    say("Unable to write rays.");
+  if (!kqraysblock(k_, channel_, records_.data(), n)) {
     writeFailed_ = true;
     return false;
   }
-  io_.startWriteback(channel_ == 'A' ? k_.rays.unitA : k_.rays.unitW);
-  for (size_t c = 0; c * kChunk < n; ++c) {
-    endX_[2].add(chunkX_[c]);
-    endY_[2].add(chunkY_[c]);
-  }
+  for (size_t c = 0; c * kChunk < n; ++c) end_.addRest(chunkX_[c], chunkY_[c]);
   const long long first = end - static_cast<long long>(n) + 1;
   for (long long c = (first + every_ - 1) / every_ * every_; c <= end; c += every_)
     say(kqcount(c, 8) + " rays generated");
@@ -697,10 +681,10 @@ bool Synth::writeParaxialPair(double thmax) {
   double xo, tho, yo, pho;
   coftran(k_, zero, zero, zero, zero, zero, xo, tho, yo, pho);
   if (!write(xo, tho, yo, pho, 0.0)) return false;
-  noteEnd(written_ + 1, xo, tho, yo, pho);
+  end_.add(written_ + 1, xo, tho, yo, pho);
   coftran(k_, zero, small, zero, small, zero, xo, tho, yo, pho);
   if (!write(xo, tho, yo, pho, 0.0)) return false;
-  noteEnd(written_ + 2, xo, tho, yo, pho);
+  end_.add(written_ + 2, xo, tho, yo, pho);
   count_ = 2;
   return true;
 }
@@ -915,8 +899,7 @@ void Synth::finish() {
   if (kept && channel_ == 'W') {
     kqioreadwritten(k_, name, ierr, written_);
     if (ierr == 0) {
-      k_.rays.endX = endX_;
-      k_.rays.endY = endY_;
+      k_.rays.end = end_;
       k_.rays.endNtot = written_;
     }
   } else

@@ -60,6 +60,24 @@ struct RangeScan {
   Range range() const { return any ? Range{lo, hi, true} : Range{}; }
 };
 
+// Where a ray set's rays lie at the system's end, x + 0 th and y + 0 ph as
+// a sort there reckons them (an infinite angle gives no place): ray 1,
+// ray 2 (the paraxial pair) and the rest, each added in file order.
+struct EndExtent {
+  std::array<Range, 3> x{}, y{};
+  // Ray n (from 1) of the set.
+  void add(long long n, double xx, double th, double yy, double ph) {
+    const auto i = static_cast<size_t>((n < 3 ? n : 3) - 1);
+    x[i].add(xx + 0.0 * th);
+    y[i].add(yy + 0.0 * ph);
+  }
+  // Rays from the third on, found together.
+  void addRest(const RangeScan& xs, const RangeScan& ys) {
+    x[2].add(xs.range());
+    y[2].add(ys.range());
+  }
+};
+
 // Ray-set channels: read, write and append units and the position counter.
 struct kqraysblk {
   int unitR = 7, unitW = 8, unitA = 9;   // read, write and append units
@@ -73,7 +91,7 @@ struct kqraysblk {
   // ray 1, ray 2 and rays 3 to NTOT. A sort or map at that plane then needs
   // no pass of its own. Good while endNtot equals NTOT; -1: not known.
   long long endNtot = -1;
-  std::array<Range, 3> endX{}, endY{};
+  EndExtent end;
 };
 
 // The ray last read: position (m), angle (rad) in each plane and the energy

@@ -57,8 +57,30 @@ inline std::uint32_t getU32(const char* p) {
   return v;
 }
 
-// Doubles to and from little-endian IEEE 754 bytes (8 per value).
-void putDoublesLE(char* dst, const double* v, int n);
-void getDoublesLE(const char* src, double* v, int n);
+// Doubles to and from little-endian IEEE 754 bytes (8 per value). Inline:
+// the ray readers and writers call them once per record.
+inline void putDoublesLE(char* dst, const double* v, int n) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(dst, v, static_cast<size_t>(n) * 8);
+  } else {
+    for (int i = 0; i < n; ++i) {
+      std::uint64_t u;
+      std::memcpy(&u, &v[i], 8);
+      for (int b = 0; b < 8; ++b) dst[i * 8 + b] = static_cast<char>((u >> (8 * b)) & 0xffu);
+    }
+  }
+}
+inline void getDoublesLE(const char* src, double* v, int n) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(v, src, static_cast<size_t>(n) * 8);
+  } else {
+    for (int i = 0; i < n; ++i) {
+      std::uint64_t u = 0;
+      for (int b = 0; b < 8; ++b)
+        u |= static_cast<std::uint64_t>(static_cast<unsigned char>(src[i * 8 + b])) << (8 * b);
+      std::memcpy(&v[i], &u, 8);
+    }
+  }
+}
 
 }  // namespace gx
